@@ -1,0 +1,43 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace Spectrafox {
+
+// The text console on the starting terminal, and keeper of the process-wide
+// quit flag. Silent mode shows nothing and never touches curses.
+class ConsoleScreen {
+public:
+    ConsoleScreen();
+    explicit ConsoleScreen(bool silent);
+    ~ConsoleScreen();
+    ConsoleScreen(const ConsoleScreen&) = delete;
+    ConsoleScreen& operator=(const ConsoleScreen&) = delete;
+
+    static void signalReceiver(int signal);
+    // Asks the main loop to end, as the key q does (a closed window, say).
+    static void requestQuit();
+    bool isQuit() const;
+
+    void showTitle();
+    void print(const char* aFormat, ...) __attribute__((format(printf, 2, 3)));
+    void moveTo(int x, int y);
+
+private:
+    void init(bool s);
+    void initNCurses();
+    void endNCurses();
+    void keyListener();
+
+    // A lock-free atomic is safe to store from a signal handler.
+    static std::atomic<bool> quit;
+    bool silent = true;
+    std::thread key_listener_thread;
+    // Curses is not thread-safe: every curses call holds this lock.
+    std::mutex curses_mutex;
+    std::atomic<bool> stop_listener{false};
+};
+
+} // namespace Spectrafox

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Configures and builds one variant: default (build/), asan (build-asan/) or tsan (build-tsan/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+variant="${1:-default}"
+case "$variant" in
+  default) dir=build;      opts=() ;;
+  asan)    dir=build-asan; opts=(-DSPECTRAFOX_ASAN=ON -DSPECTRAFOX_BENCH=OFF) ;;
+  tsan)    dir=build-tsan; opts=(-DSPECTRAFOX_TSAN=ON -DSPECTRAFOX_BENCH=OFF) ;;
+  *) echo "unknown variant: $variant (default, asan, tsan)" >&2; exit 2 ;;
+esac
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${opts[@]}" >/dev/null
+cmake --build "$dir" -j"$(nproc)"
+echo "$dir"

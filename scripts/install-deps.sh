@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, run and test the server.
+# Safe to run again: it only asks apt for packages that are not installed yet.
+set -euo pipefail
+
+BUILD_PKGS=(build-essential cmake pkg-config
+            libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgles1 libgl1-mesa-dri
+            libncurses-dev libavcodec-dev libavutil-dev libswscale-dev
+            libstb-dev libomxil-bellagio-dev)
+RUN_PKGS=(mediainfo)
+TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
+           imagemagick gifsicle ffmpeg ola clang libfuzzer-14-dev libclang-rt-14-dev)
+
+want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
+if [ "${1:-}" = "--test" ]; then want+=("${TEST_PKGS[@]}"); fi
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,116 @@
+#include "config_loader.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+using Spectrafox::ConfigLoader;
+using Spectrafox::Test::ScopedChdir;
+using Spectrafox::Test::TempDir;
+
+namespace {
+
+struct Expected {
+    int subnet, universe, num, dmx_start, zoom;
+    float mult;
+    int led;
+};
+
+struct ConfigCase {
+    const char* name;
+    const char* file; // nullptr: no config.txt at all
+    Expected expected;
+};
+
+constexpr Expected kDefaults{0, 0, 1, 100, 1, 1.0f, -1};
+
+Expected with(Expected e, int Expected::*field, int value)
+{
+    e.*field = value;
+    return e;
+}
+
+Expected withMult(float mult)
+{
+    Expected e = kDefaults;
+    e.mult = mult;
+    return e;
+}
+
+class ConfigFileTest : public ::testing::TestWithParam<ConfigCase> {};
+
+TEST_P(ConfigFileTest, ReadsTheValuesAfterRangeChecks)
+{
+    const ConfigCase& c = GetParam();
+    TempDir dir;
+    if (c.file)
+        dir.write("config.txt", c.file);
+    ScopedChdir in(dir.path());
+    ConfigLoader config;
+    EXPECT_EQ(config.getArtnetSubnet(), c.expected.subnet);
+    EXPECT_EQ(config.getArtnetUniverse(), c.expected.universe);
+    EXPECT_EQ(config.getLasersimNum(), c.expected.num);
+    EXPECT_EQ(config.getLasersimDMXStart(), c.expected.dmx_start);
+    EXPECT_EQ(config.getZoomType(), c.expected.zoom);
+    EXPECT_FLOAT_EQ(config.getScalingMultiplier(), c.expected.mult);
+    EXPECT_EQ(config.getLedGpioPin(), c.expected.led);
+}
+
+const ConfigCase kCases[] = {
+    {"NoFile", nullptr, kDefaults},
+    {"EmptyFile", "", kDefaults},
+    {"Subnet16", "SUBNET=16\n", kDefaults},
+    {"SubnetMinus1", "SUBNET=-1\n", kDefaults},
+    {"Subnet15", "SUBNET=15\n", with(kDefaults, &Expected::subnet, 15)},
+    {"Universe15", "UNIVERSE=15\n", with(kDefaults, &Expected::universe, 15)},
+    {"Universe16", "UNIVERSE=4\nUNIVERSE=16\n", kDefaults},
+    {"Num0", "ANZAHL=0\n", kDefaults},
+    {"Num26", "ANZAHL=26\n", kDefaults},
+    {"Num5", "ANZAHL=5\n", with(kDefaults, &Expected::num, 5)},
+    {"DmxStart491", "DMX_START=491\n", kDefaults},
+    {"DmxStart0", "DMX_START=0\n", kDefaults},
+    {"DmxStart490", "DMX_START=490\n", with(kDefaults, &Expected::dmx_start, 490)},
+    {"Zoom2", "ZOOM=2\n", with(kDefaults, &Expected::zoom, 2)},
+    {"Zoom3KeepsMode", "ZOOM=3\n", kDefaults},
+    {"Zoom1AfterZoom2StaysTwo", "ZOOM=2\nZOOM=1\n", with(kDefaults, &Expected::zoom, 2)},
+    {"Zoom3AfterZoom2StaysTwo", "ZOOM=2\nZOOM=3\n", with(kDefaults, &Expected::zoom, 2)},
+    {"ScalMult0", "SCAL_MULT=0\n", kDefaults},
+    {"ScalMult10", "SCAL_MULT=10\n", kDefaults},
+    {"ScalMult999", "SCAL_MULT=9.99\n", withMult(9.99f)},
+    {"ScalMultHalf", "SCAL_MULT=0.5\n", withMult(0.5f)},
+    {"ScalMultDecimalComma", "SCAL_MULT=2,5\n", withMult(2.0f)},
+    {"ScalMultCommaOne", "SCAL_MULT=1,5\n", withMult(1.0f)},
+    {"Led31", "LED_GPIO_PIN=31\n", kDefaults},
+    {"Led0", "LED_GPIO_PIN=0\n", with(kDefaults, &Expected::led, 0)},
+    {"Led30", "LED_GPIO_PIN=30\n", with(kDefaults, &Expected::led, 30)},
+    {"StartThen25Canvases", "DMX_START=1\nANZAHL=25\n", {0, 0, 25, 1, 1, 1.0f, -1}},
+    {"TwentyFiveThenStartIsReset", "ANZAHL=25\nDMX_START=1\n", with(kDefaults, &Expected::dmx_start, 1)},
+    {"Start13Then25Resets", "DMX_START=13\nANZAHL=25\n", kDefaults},
+    {"BlanksAndComment", "  UNIVERSE =  7   # the stage universe\n", with(kDefaults, &Expected::universe, 7)},
+    {"TabsAndCrLf", "\tSUBNET\t=\t3\r\nUNIVERSE=5\r\n", {3, 5, 1, 100, 1, 1.0f, -1}},
+    {"BlanksInsideNumber", "DMX_START= 2 0 0\n", with(kDefaults, &Expected::dmx_start, 200)},
+    {"HighBytesDropped", "UNI\xC3\xA4VERSE=9\n", with(kDefaults, &Expected::universe, 9)},
+    {"CommentLine", "# UNIVERSE=5\n", kDefaults},
+    {"LowerCaseKey", "universe=5\n", kDefaults},
+    {"TrailingLetters", "ANZAHL=1x\nANZAHL=3abc\n", with(kDefaults, &Expected::num, 3)},
+    {"LastOccurrenceWins", "UNIVERSE=2\nUNIVERSE=6\n", with(kDefaults, &Expected::universe, 6)},
+    {"NoNumberKeepsValue", "UNIVERSE=4\nUNIVERSE=\n", with(kDefaults, &Expected::universe, 4)},
+    {"WordKeepsValue", "UNIVERSE=4\nUNIVERSE=four\n", with(kDefaults, &Expected::universe, 4)},
+    {"TooLargeForIntKeepsValue", "DMX_START=200\nDMX_START=99999999999999999999\n",
+     with(kDefaults, &Expected::dmx_start, 200)},
+    {"FloatWordKeepsValue", "SCAL_MULT=2\nSCAL_MULT=abc\n", withMult(2.0f)},
+    {"NoLineEndAtEnd", "LED_GPIO_PIN=17", with(kDefaults, &Expected::led, 17)},
+    {"KeyPrefixOnly", "UNIVERSE\nSUBNET\n", kDefaults},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConfigFileTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ConfigLoaderCleanLine, DropsBlanksControlsAndHighBytesAndStopsAtHash)
+{
+    std::string line = " A=\t1\x7F\x80\xFF # B=2";
+    ConfigLoader::cleanLine(line);
+    EXPECT_EQ(line, "A=1");
+}
+
+} // namespace

@@ -1,0 +1,59 @@
+#include "support/temp_dir.h"
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace Spectrafox::Test {
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/spectrafox-test-XXXXXX";
+    if (!mkdtemp(pattern))
+        throw std::runtime_error("mkdtemp failed");
+    dir = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+std::string TempDir::write(const std::string& name, const std::string& content) const
+{
+    const std::string path = file(name);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+    return path;
+}
+
+ScopedChdir::ScopedChdir(const std::string& dir)
+{
+    char buffer[PATH_MAX];
+    if (!getcwd(buffer, sizeof buffer) || chdir(dir.c_str()) != 0)
+        throw std::runtime_error("chdir failed: " + dir);
+    previous = buffer;
+}
+
+ScopedChdir::~ScopedChdir()
+{
+    if (chdir(previous.c_str()) != 0) {
+        // Nothing sensible left to do in a destructor.
+    }
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+} // namespace Spectrafox::Test
