@@ -21,6 +21,7 @@ constexpr EGLint attribute_list[] = {
     EGL_NONE};
 
 struct SetupCheck {
+    const char* function;
     const char* operation;
     const char* condition;
 };
@@ -28,18 +29,25 @@ struct SetupCheck {
 SetupCheck checkFor(DisplaySetupStep step)
 {
     switch (step) {
-    case DisplaySetupStep::StartHost: return {"bcm_host_init", "video driver started"};
-    case DisplaySetupStep::GetDisplaySize: return {"graphics_get_display_size", "success >= 0"};
-    case DisplaySetupStep::GetDisplay: return {"eglGetDisplay", "this->display!=((EGLDisplay)0)"};
-    case DisplaySetupStep::Initialize: return {"eglInitialize", "((EGLBoolean)0) != result"};
-    case DisplaySetupStep::ChooseConfig: return {"eglChooseConfig", "((EGLBoolean)0) != result"};
+    case DisplaySetupStep::StartHost:
+        return {"Renderer::Renderer", "bcm_host_init", "video driver started"};
+    case DisplaySetupStep::GetDisplaySize:
+        return {"Renderer::initOpenGL", "graphics_get_display_size", "success >= 0"};
+    case DisplaySetupStep::GetDisplay:
+        return {"Renderer::initOpenGL", "eglGetDisplay", "this->display!=((EGLDisplay)0)"};
+    case DisplaySetupStep::Initialize:
+        return {"Renderer::initOpenGL", "eglInitialize", "((EGLBoolean)0) != result"};
+    case DisplaySetupStep::ChooseConfig:
+        return {"Renderer::initOpenGL", "eglChooseConfig", "((EGLBoolean)0) != result"};
     case DisplaySetupStep::CreateContext:
-        return {"eglCreateContext", "this->context!=((EGLContext)0)"};
+        return {"Renderer::initOpenGL", "eglCreateContext", "this->context!=((EGLContext)0)"};
     case DisplaySetupStep::CreateSurface:
-        return {"eglCreateWindowSurface", "this->surface != ((EGLSurface)0)"};
-    case DisplaySetupStep::MakeCurrent: return {"eglMakeCurrent", "((EGLBoolean)0) != result"};
+        return {"Renderer::initOpenGL", "eglCreateWindowSurface",
+                "this->surface != ((EGLSurface)0)"};
+    case DisplaySetupStep::MakeCurrent:
+        return {"Renderer::initOpenGL", "eglMakeCurrent", "((EGLBoolean)0) != result"};
     }
-    return {"display set-up", "display set-up succeeded"};
+    return {"Renderer::initOpenGL", "display set-up", "display set-up succeeded"};
 }
 
 // The standard orthographic projection, column-major.
@@ -231,9 +239,10 @@ void Renderer::stopOnDisplayFailure(const DisplaySetupFailure& failure)
         endwin();
     const SetupCheck check = checkFor(failure.step);
     std::fprintf(stderr,
-                 "rpi_spectrafox: src/canvas/renderer.cpp: Renderer::initOpenGL: %s: "
-                 "Assertion `%s' failed (%s).\nhint: %s\n",
-                 check.operation, check.condition, failure.detail.c_str(), failure.hint.c_str());
+                 "rpi_spectrafox: src/canvas/renderer.cpp: %s: %s: Assertion `%s' failed (%s).\n"
+                 "hint: %s\n",
+                 check.function, check.operation, check.condition, failure.detail.c_str(),
+                 failure.hint.c_str());
     std::fflush(stderr);
     std::fflush(stdout);
     std::_Exit(EXIT_FAILURE);

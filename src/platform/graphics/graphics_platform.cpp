@@ -6,6 +6,8 @@
 #include <SDL2/SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace Spectrafox {
@@ -33,6 +35,13 @@ SDL_GLattr sdlAttributeFor(EGLint egl_attribute, bool* known)
     case EGL_DEPTH_SIZE: return SDL_GL_DEPTH_SIZE;
     default: *known = false; return SDL_GL_RED_SIZE;
     }
+}
+
+// A Wayland client without a runtime directory cannot connect, and the
+// attempt prints a confusing error of its own.
+bool worthTrying(const char* driver_name)
+{
+    return std::strcmp(driver_name, "wayland") != 0 || std::getenv("XDG_RUNTIME_DIR") != nullptr;
 }
 
 } // namespace
@@ -64,7 +73,7 @@ bool GraphicsPlatform::startHost(DisplaySetupFailure* failure)
                 return true;
     } else {
         for (const char* name : kDisplayDrivers)
-            if (tryDriver(name, &tried))
+            if (worthTrying(name) && tryDriver(name, &tried))
                 return true;
     }
     failure->step = DisplaySetupStep::StartHost;
