@@ -99,14 +99,16 @@ private:
     static constexpr int kMaxCodeWidth = 12;
     static constexpr int kMaxColors = 256;
 
-    // One code's string, a full copy of it.
+    // One code's string. Its bytes are not copied: they are read where the
+    // string was first written in the image's own output (or, for the initial
+    // cells, from a constant table), so a new cell costs two stores.
     struct TableCell {
         int length;
-        unsigned char* entry;
+        const unsigned char* entry;
     };
     struct TableHead {
         int length; // the next code to be defined
-        TableCell* content;
+        TableCell* content; // room for kMaxTableCells cells
     };
 
     // The working state of one load; the class itself keeps nothing.
@@ -142,14 +144,14 @@ private:
 
     static TableHead* getEmptyTable();
     static void freeTableContent(TableHead* pTable);
-    static bool initTable(TableHead* pTable, int initLength);
+    static void initTable(TableHead* pTable, int initLength);
     static void freeTable(TableHead** pTable);
-    static bool addTableEntryWithOldContent(TableHead* pTable, int oldEntry, unsigned char newChar);
+    static void addTableEntryWithOldContent(TableHead* pTable, const unsigned char* start, int length);
     static int getNextCode(const unsigned char* codeStream, int* bytePos, int* bitPos,
                            int bitWidth, int bitPattern, int maxCodeStreamLength, int* error);
-    static void insertChar(unsigned char input, unsigned char* dataStream, int* pos, int max,
-                           int* error);
-    static int decodeCode(TableHead* pTable, int code, int previous, int clearCode,
+    static void insertString(const unsigned char* input, int length, unsigned char* dataStream, int* pos,
+                             int max, int* error);
+    static int decodeCode(TableHead* pTable, int code, int previous, int previousStart, int clearCode,
                           unsigned char* outData, int* outDataPos, int imageSize, int* error);
     static unsigned char* LZW_decompression(const unsigned char* codeStream, int codeStreamLength,
                                             int LZW_minBitLength, int imageSize);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -425,40 +424,47 @@ void GIFLoader::releaseFrames(LoadState& state)
 
 // ---- LZW decompression ----
 
+namespace {
+
+// The strings of the initial cells: cell i holds the byte i (its low 8 bits).
+struct SingleBytes {
+    unsigned char bytes[256];
+    SingleBytes()
+    {
+        for (int i = 0; i < 256; ++i)
+            bytes[i] = static_cast<unsigned char>(i);
+    }
+};
+const SingleBytes kSingleBytes;
+
+} // namespace
+
 GIFLoader::TableHead* GIFLoader::getEmptyTable()
 {
     TableHead* head = static_cast<TableHead*>(malloc(sizeof(TableHead)));
-    if (head) {
-        head->length = 0;
-        head->content = nullptr;
+    if (!head)
+        return nullptr;
+    head->length = 0;
+    head->content = static_cast<TableCell*>(malloc(kMaxTableCells * sizeof(TableCell)));
+    if (!head->content) {
+        free(head);
+        return nullptr;
     }
     return head;
 }
 
 void GIFLoader::freeTableContent(TableHead* pTable)
 {
-    for (int i = 0; i < pTable->length; ++i)
-        free(pTable->content[i].entry);
     free(pTable->content);
     pTable->length = 0;
     pTable->content = nullptr;
 }
 
-bool GIFLoader::initTable(TableHead* pTable, int initLength)
+void GIFLoader::initTable(TableHead* pTable, int initLength)
 {
-    freeTableContent(pTable);
-    pTable->content = static_cast<TableCell*>(malloc(initLength * sizeof(TableCell)));
-    if (!pTable->content)
-        return false;
-    for (int i = 0; i < initLength; ++i) {
-        unsigned char* entry = static_cast<unsigned char*>(malloc(1));
-        if (!entry)
-            return false;
-        entry[0] = static_cast<unsigned char>(i);
-        pTable->content[i] = TableCell{1, entry};
-        pTable->length = i + 1;
-    }
-    return true;
+    for (int i = 0; i < initLength; ++i)
+        pTable->content[i] = TableCell{1, &kSingleBytes.bytes[i & 0xFF]};
+    pTable->length = initLength;
 }
 
 void GIFLoader::freeTable(TableHead** pTable)
@@ -470,24 +476,11 @@ void GIFLoader::freeTable(TableHead** pTable)
     *pTable = nullptr;
 }
 
-bool GIFLoader::addTableEntryWithOldContent(TableHead* pTable, int oldEntry, unsigned char newChar)
+void GIFLoader::addTableEntryWithOldContent(TableHead* pTable, const unsigned char* start, int length)
 {
-    if (pTable->length >= kMaxTableCells)
-        return true; // a full table stays as it is until the next clear code
-    const TableCell old = pTable->content[oldEntry];
-    TableCell* content =
-        static_cast<TableCell*>(realloc(pTable->content, (pTable->length + 1) * sizeof(TableCell)));
-    if (!content)
-        return false;
-    pTable->content = content;
-    unsigned char* entry = static_cast<unsigned char*>(malloc(old.length + 1));
-    if (!entry)
-        return false;
-    memcpy(entry, old.entry, old.length);
-    entry[old.length] = newChar;
-    pTable->content[pTable->length] = TableCell{old.length + 1, entry};
-    pTable->length += 1;
-    return true;
+    // A full table stays as it is until the next clear code.
+    if (pTable->length < kMaxTableCells)
+        pTable->content[pTable->length++] = TableCell{length, start};
 }
 
 int GIFLoader::getNextCode(const unsigned char* codeStream, int* bytePos, int* bitPos, int bitWidth,
@@ -510,17 +503,21 @@ int GIFLoader::getNextCode(const unsigned char* codeStream, int* bytePos, int* b
     return code;
 }
 
-void GIFLoader::insertChar(unsigned char input, unsigned char* dataStream, int* pos, int max, int* error)
+void GIFLoader::insertString(const unsigned char* input, int length, unsigned char* dataStream, int* pos,
+                             int max, int* error)
 {
-    if (*pos >= 0 && *pos < max)
-        dataStream[(*pos)++] = input;
-    else
+    if (length > max - *pos) {
         *error = 1;
+        return;
+    }
+    memcpy(dataStream + *pos, input, length);
+    *pos += length;
 }
 
-// Writes the string of one data code and defines the next cell. Returns the
-// code whose string now ends the output, which the next code builds on.
-int GIFLoader::decodeCode(TableHead* pTable, int code, int previous, int clearCode,
+// Writes the string of one data code and defines the next cell: the previous
+// string plus the first byte just written, which lie side by side in the
+// output from previousStart on. Returns the code whose string was written.
+int GIFLoader::decodeCode(TableHead* pTable, int code, int previous, int previousStart, int clearCode,
                           unsigned char* outData, int* outDataPos, int imageSize, int* error)
 {
     if (previous < 0) {
@@ -529,18 +526,17 @@ int GIFLoader::decodeCode(TableHead* pTable, int code, int previous, int clearCo
             *error = 1;
             return -1;
         }
-        insertChar(pTable->content[code].entry[0], outData, outDataPos, imageSize, error);
+        insertString(pTable->content[code].entry, 1, outData, outDataPos, imageSize, error);
         return code;
     }
     const bool known = code < pTable->length;
     const TableCell written = pTable->content[known ? code : previous];
-    for (int i = 0; i < written.length; ++i)
-        insertChar(written.entry[i], outData, outDataPos, imageSize, error);
-    const unsigned char firstByte = written.entry[0];
+    insertString(written.entry, written.length, outData, outDataPos, imageSize, error);
     if (!known)
-        insertChar(firstByte, outData, outDataPos, imageSize, error);
-    if (!addTableEntryWithOldContent(pTable, previous, firstByte))
-        *error = 1;
+        insertString(written.entry, 1, outData, outDataPos, imageSize, error);
+    if (*error)
+        return -1;
+    addTableEntryWithOldContent(pTable, outData + previousStart, pTable->content[previous].length + 1);
     return known ? code : pTable->length - 1;
 }
 
@@ -553,11 +549,14 @@ unsigned char* GIFLoader::LZW_decompression(const unsigned char* codeStream, int
     const int EOD = CLR + 1;
     unsigned char* outData = static_cast<unsigned char*>(malloc(imageSize > 0 ? imageSize : 1));
     TableHead* pTable = getEmptyTable();
-    int error = (!outData || !pTable || !initTable(pTable, CLR + 2)) ? 1 : 0;
+    int error = (!outData || !pTable) ? 1 : 0;
+    if (pTable)
+        initTable(pTable, CLR + 2);
     int bitWidth = LZW_minBitLength + 1;
     int bitPattern = (1 << bitWidth) - 1;
     int bytePos = 0, bitPos = 0, outDataPos = 0;
     int CODE_1 = -1; // none right after a clear
+    int previousStart = 0; // where the string of CODE_1 was written
     bool started = false;
     while (!error) {
         const int CODE =
@@ -565,7 +564,7 @@ unsigned char* GIFLoader::LZW_decompression(const unsigned char* codeStream, int
         if (error)
             break;
         if (CODE == CLR) {
-            error = !initTable(pTable, CLR + 2);
+            initTable(pTable, CLR + 2);
             bitWidth = LZW_minBitLength + 1;
             bitPattern = (1 << bitWidth) - 1;
             CODE_1 = -1;
@@ -574,7 +573,9 @@ unsigned char* GIFLoader::LZW_decompression(const unsigned char* codeStream, int
             break;
         } else {
             started = true;
-            CODE_1 = decodeCode(pTable, CODE, CODE_1, CLR, outData, &outDataPos, imageSize, &error);
+            const int start = outDataPos;
+            CODE_1 = decodeCode(pTable, CODE, CODE_1, previousStart, CLR, outData, &outDataPos, imageSize, &error);
+            previousStart = start;
             // Widen once the next code to be defined no longer fits.
             if (pTable->length > bitPattern && bitWidth < kMaxCodeWidth)
                 bitPattern = (1 << ++bitWidth) - 1;
