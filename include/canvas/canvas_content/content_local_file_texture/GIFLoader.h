@@ -65,6 +65,7 @@ struct GifAnimationInfo {
 // Decodes GIF87a and GIF89a files into full logical-screen RGBA frames.
 //
 // A GIF is untrusted input, so the decoder is strict about bounds:
+// - only regular files are read (a FIFO must not block the program);
 // - a file that ends inside any block is treated as a file without a trailer
 //   (the load fails);
 // - image rectangles are clipped to the logical screen;
@@ -119,6 +120,7 @@ private:
                                           GifAnimationInfo* animationInfo, std::size_t budget);
 
     static unsigned char* readFileToBuffer(const char* fileName, long* fileSizeOutput);
+    static bool readFully(int fd, unsigned char* buffer, long size);
     static int isGifHeader(const unsigned char* testMe);
     static GifScreenDescriptor loadScreenDescriptorFromFileBuffer(const unsigned char* fileBuffer);
     static GifImageDescriptor loadImageDescriptorFromFileBuffer(const unsigned char* fileBuffer,

@@ -1,8 +1,12 @@
 #include "canvas/canvas_content/content_local_file_texture/GIFLoader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -114,25 +118,42 @@ bool GIFLoader::parseFile(LoadState& state)
     return state.reachedTrailer;
 }
 
+// Only regular files are read: opening a FIFO or a terminal that someone put
+// among the pictures must not block the program.
 unsigned char* GIFLoader::readFileToBuffer(const char* fileName, long* fileSizeOutput)
 {
-    FILE* file = fopen(fileName, "rb");
-    if (!file)
+    const int fd = open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return nullptr;
+    struct stat status {};
     unsigned char* buffer = nullptr;
-    long size = -1;
-    if (fseek(file, 0, SEEK_END) == 0)
-        size = ftell(file);
-    if (size > 0 && static_cast<unsigned long>(size) <= kMaxLoadBytes && fseek(file, 0, SEEK_SET) == 0)
+    const bool usable = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+                        static_cast<unsigned long long>(status.st_size) <= kMaxLoadBytes;
+    const long size = usable ? static_cast<long>(status.st_size) : 0;
+    if (usable)
         buffer = static_cast<unsigned char*>(malloc(size));
-    if (buffer && fread(buffer, 1, size, file) != static_cast<std::size_t>(size)) {
+    if (buffer && !readFully(fd, buffer, size)) {
         free(buffer);
         buffer = nullptr;
     }
-    fclose(file);
+    close(fd);
     if (buffer)
         *fileSizeOutput = size;
     return buffer;
+}
+
+bool GIFLoader::readFully(int fd, unsigned char* buffer, long size)
+{
+    long done = 0;
+    while (done < size) {
+        const ssize_t count = read(fd, buffer + done, static_cast<std::size_t>(size - done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        done += count;
+    }
+    return true;
 }
 
 int GIFLoader::isGifHeader(const unsigned char* testMe)

@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <array>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <optional>
 #include <random>
 #include <unistd.h>
@@ -548,6 +553,23 @@ TEST(GifLoaderTest, UnreadablePathsGiveNull)
     int width = 0, height = 0;
     GifAnimationInfo info{};
     EXPECT_EQ(loader.loadAnimatedGif(nullptr, &width, &height, &info), nullptr);
+}
+
+TEST(GifLoaderTest, FifoIsRefusedWithoutWaitingForAWriter)
+{
+    TempDir dir;
+    const std::string path = dir.file("pipe.gif");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    auto load = std::async(std::launch::async, [&] { return loadFile(path).ok; });
+    if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Free the blocked reader so that the test can end, then fail.
+        const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            close(writer);
+        load.wait();
+        FAIL() << "opening a FIFO blocked";
+    }
+    EXPECT_FALSE(load.get());
 }
 
 TEST(GifLoaderTest, FileLargerThanTheBudgetIsRefusedUnread)
