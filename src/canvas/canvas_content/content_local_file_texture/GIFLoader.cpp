@@ -240,8 +240,11 @@ unsigned char* GIFLoader::decodeImageData(LoadState& state, const GifImageDescri
     if (!indices)
         return nullptr;
     if (image.interlaceFlag) {
-        const bool reordered = reserve(state, imageSize) && deinterlace(indices, image.width, image.height);
-        release(state, imageSize);
+        bool reordered = false;
+        if (reserve(state, imageSize)) {
+            reordered = deinterlace(indices, image.width, image.height);
+            release(state, imageSize);
+        }
         if (!reordered) {
             free(indices);
             return nullptr;
