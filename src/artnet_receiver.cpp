@@ -25,6 +25,13 @@ constexpr const char* kBroadcastFailed = "setsockopt() failed";
 constexpr int kReceiveBufferBytes = 4 << 20;
 constexpr const char* kBindFailed = "ArtnetReceiver: bind(): Kann Portnummern %d nicht binden (%s)\n";
 
+// The message is flushed first, so that nothing else run at exit can lose it.
+[[noreturn]] void exitAfterMessage()
+{
+    std::fflush(stdout);
+    std::exit(1);
+}
+
 } // namespace
 
 bool ArtnetReceiver::realUserIsRoot()
@@ -88,12 +95,12 @@ void ArtnetReceiver::openSocket()
     s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s < 0) {
         std::printf(kSocketFailed, std::strerror(errno));
-        std::exit(1);
+        exitAfterMessage();
     }
     const int enable = 1;
     if (::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable) < 0) {
         std::fputs(kBroadcastFailed, stdout);
-        std::exit(1);
+        exitAfterMessage();
     }
     enlargeReceiveBuffer();
     my_receive_address.sin_family = AF_INET;
@@ -102,7 +109,7 @@ void ArtnetReceiver::openSocket()
     // No address reuse: a second program on port 6454 must make this fail.
     if (::bind(s, reinterpret_cast<const sockaddr*>(&my_receive_address), sizeof my_receive_address) < 0) {
         std::printf(kBindFailed, static_cast<int>(Artnet::kPort), std::strerror(errno));
-        std::exit(1);
+        exitAfterMessage();
     }
 }
 
