@@ -1,5 +1,7 @@
 #include "artnet_receiver.h"
 
+#include "fatal_error.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -24,13 +26,6 @@ constexpr const char* kSocketFailed = "init_net: Kann Socket nicht \xF6" "ffnen 
 constexpr const char* kBroadcastFailed = "setsockopt() failed";
 constexpr int kReceiveBufferBytes = 4 << 20;
 constexpr const char* kBindFailed = "ArtnetReceiver: bind(): Kann Portnummern %d nicht binden (%s)\n";
-
-// The message is flushed first, so that nothing else run at exit can lose it.
-[[noreturn]] void exitAfterMessage()
-{
-    std::fflush(stdout);
-    std::exit(1);
-}
 
 } // namespace
 
@@ -94,13 +89,11 @@ void ArtnetReceiver::openSocket()
 {
     s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s < 0) {
-        std::printf(kSocketFailed, std::strerror(errno));
-        exitAfterMessage();
+        exitWithMessage(kSocketFailed, std::strerror(errno));
     }
     const int enable = 1;
     if (::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable) < 0) {
-        std::fputs(kBroadcastFailed, stdout);
-        exitAfterMessage();
+        exitWithMessage("%s", kBroadcastFailed);
     }
     enlargeReceiveBuffer();
     my_receive_address.sin_family = AF_INET;
@@ -108,8 +101,7 @@ void ArtnetReceiver::openSocket()
     my_receive_address.sin_port = htons(Artnet::kPort);
     // No address reuse: a second program on port 6454 must make this fail.
     if (::bind(s, reinterpret_cast<const sockaddr*>(&my_receive_address), sizeof my_receive_address) < 0) {
-        std::printf(kBindFailed, static_cast<int>(Artnet::kPort), std::strerror(errno));
-        exitAfterMessage();
+        exitWithMessage(kBindFailed, static_cast<int>(Artnet::kPort), std::strerror(errno));
     }
 }
 
