@@ -8,11 +8,19 @@ BUILD_PKGS=(build-essential cmake pkg-config
             libncurses-dev libavcodec-dev libavutil-dev libswscale-dev
             libstb-dev libomxil-bellagio-dev)
 RUN_PKGS=(mediainfo)
+DEMO_PKGS=(imagemagick ffmpeg)
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
            imagemagick gifsicle ffmpeg ola clang libfuzzer-14-dev libclang-rt-14-dev)
 
+# No argument: what building and running needs. --demo: also the tools that
+# make the demo pictures. --test: also everything the test suite uses.
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
-if [ "${1:-}" = "--test" ]; then want+=("${TEST_PKGS[@]}"); fi
+case "${1:-}" in
+  "") ;;
+  --demo) want+=("${DEMO_PKGS[@]}") ;;
+  --test) want+=("${TEST_PKGS[@]}") ;;
+  *) echo "usage: $0 [--demo|--test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do

@@ -59,6 +59,7 @@ void ConsoleScreen::initNCurses()
 void ConsoleScreen::endNCurses()
 {
     std::lock_guard<std::mutex> lock(curses_mutex);
+    curs_set(1); // endwin leaves a hidden cursor hidden on some terminals
     endwin();
 }
 
