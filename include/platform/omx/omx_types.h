@@ -2,7 +2,8 @@
 
 // The one way into the Khronos OpenMAX IL 1.1.2 headers for this code base.
 // Ticks are split into two 32-bit halves, as on the VideoCore platform whose
-// records the video player fills in: the clock-state record is then 32 bytes.
+// records the video player fills in: with a 32-bit OMX_U32 (the header's
+// unsigned long on a 32-bit system) the clock-state record is then 32 bytes.
 #define OMX_SKIP64BIT
 #include <OMX_Component.h>
 #include <OMX_Core.h>

@@ -61,7 +61,9 @@ bool EglRenderComponent::acquireResources()
     const EGLDisplay target = display.load();
     if (target == EGL_NO_DISPLAY || imageTargetTexture() == nullptr)
         return false;
-    const EGLint config_attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES_BIT, EGL_NONE};
+    // Any surface type (a mask of 0): the context never draws to a surface.
+    const EGLint config_attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES_BIT, EGL_SURFACE_TYPE, 0,
+                                        EGL_NONE};
     EGLConfig config;
     EGLint count = 0;
     if (!eglChooseConfig(target, config_attributes, &config, 1, &count) || count < 1)
