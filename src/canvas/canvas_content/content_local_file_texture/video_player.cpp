@@ -319,8 +319,9 @@ void VideoPlayer::sendStopSignal()
 
 long VideoPlayer::getPictureCount(int player_id) const
 {
-    const Slot* slot = const_cast<VideoPlayer*>(this)->slotFor(player_id);
-    return slot != nullptr ? slot->pictures.load(std::memory_order_relaxed) : 0;
+    if (player_id < 1 || player_id > kSlots)
+        return 0;
+    return slots[player_id - 1].pictures.load(std::memory_order_relaxed);
 }
 
 // Only after the slot's thread has ended: nothing writes into the image then.

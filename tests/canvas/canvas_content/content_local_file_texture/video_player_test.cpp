@@ -263,6 +263,23 @@ TEST_F(VideoPlayerTest, DestroyingThePlayerWithThreeSlotsPlayingReturns)
     EXPECT_LT(Clock::now() - before, 15s);
 }
 
+TEST_F(VideoPlayerTest, ATextureSmallerThanTheVideoKeepsItsContentAndPlaybackGoesOn)
+{
+    VideoPlayer& p = makePlayer();
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    textures.push_back(texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    const std::vector<uint8_t> white(160 * 120 * 4, 0xff);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 160, 120, 0, GL_RGBA, GL_UNSIGNED_BYTE, white.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    ASSERT_EQ(p.startFreePlayer(clip, &texture), 1);
+    waitForPictures(p, 1, 10);
+    EXPECT_GE(p.getPictureCount(1), 10);
+    EXPECT_EQ(look(texture).first, 'W') << "the picture does not fit and is not written";
+    p.stopPlayer(1);
+}
+
 TEST_F(VideoPlayerTest, ImageThatCannotBeMadeEndsTheProcessWithItsMessage)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
