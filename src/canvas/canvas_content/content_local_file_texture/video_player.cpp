@@ -1,5 +1,7 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
+#include "fatal_error.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,13 +19,10 @@ constexpr int kRendererSettingsWaitMs = 1000;
 static_assert(sizeof(long) != 4 || sizeof(OMX_TIME_CONFIG_CLOCKSTATETYPE) == 32, "clock record");
 static_assert(sizeof(long) != 4 || sizeof(OMX_VIDEO_PARAM_PORTFORMATTYPE) == 28, "format record");
 
-// A broken video pipeline ends the process. _Exit, because other threads
-// still run and must not see the program's static objects torn down.
+// A broken video pipeline ends the process.
 [[noreturn]] void failAndExit(const std::string& message)
 {
-    std::printf("%s\n", message.c_str());
-    std::fflush(stdout);
-    std::_Exit(1);
+    exitWithMessage("%s\n", message.c_str());
 }
 
 std::string numbered(const char* before, int number, const char* after)
