@@ -1,10 +1,12 @@
-#include <chrono>
 #include <cstring>
 #include <iostream>
-#include <thread>
+#include <string>
+#include <vector>
 
+#include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
+#include "platform/graphics/display_options.h"
 
 using namespace Spectrafox;
 
@@ -15,6 +17,8 @@ constexpr const char* kVersionLine = "Raspberry Pi Spectrafox | Version: 0.3.2";
 struct Arguments {
     bool help = false;
     bool silent = false;
+    DisplayOptions display;
+    std::vector<std::string> malformed;
 };
 
 Arguments scanArguments(int argc, char** argv)
@@ -25,8 +29,18 @@ Arguments scanArguments(int argc, char** argv)
             args.help = true;
         else if (std::strcmp(argv[i], "--silent") == 0)
             args.silent = true;
+        else if (args.display.applyArgument(argv[i]) == DisplayOptions::Parse::Malformed)
+            args.malformed.push_back(argv[i]);
     }
     return args;
+}
+
+// Said before the console takes over the terminal, so it stays readable.
+void warnMalformed(const std::vector<std::string>& malformed)
+{
+    for (const std::string& argument : malformed)
+        std::cerr << "rpi_spectrafox: ignoring malformed switch " << argument << "; accepted:\n"
+                  << DisplayOptions::usage();
 }
 
 } // namespace
@@ -38,6 +52,7 @@ int main(int argc, char** argv)
         std::cout << kVersionLine << std::endl;
         return 0;
     }
+    warnMalformed(args.malformed);
 
     ConsoleScreen* c_screen = args.silent ? new ConsoleScreen(true) : new ConsoleScreen();
     c_screen->showTitle();
@@ -48,13 +63,26 @@ int main(int argc, char** argv)
                     config->getLasersimNum(), config->getLasersimDMXStart(),
                     config->getZoomType());
 
+    CanvasManager* screen = new CanvasManager(args.display);
+    screen->setZoom(config->getZoomType());
+    c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
+    const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
+
+    // ---- The Art-Net receiver is created here, driving group lasers_id. ----
+    (void)lasers_id;
+
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
 
+    // No sleep: the buffer swap paces the loop (vertical sync on a display,
+    // the frame-rate cap offscreen).
     while (!c_screen->isQuit()) {
-        // Nothing is drawn yet, so nothing paces the loop; keep it off the CPU.
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        screen->renderFrame();
+        c_screen->moveTo(4, 0);
+        c_screen->print(" FPS: %5.2f ", static_cast<double>(screen->getFPS()));
     }
 
+    // ---- The Art-Net receiver is deleted here, before the canvases it writes. ----
+    delete screen;
     delete config;
     delete c_screen;
     return 0;

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "canvas/canvas_content/content_interface.h"
+
+#include <EGL/egl.h>
+
+#include <string>
+#include <vector>
+
+namespace Spectrafox {
+
+// Creates the content plug-ins, owns them and routes calls to them by type
+// name. Lives exactly as long as the renderer, on its thread, with the GL
+// context current from construction to destruction.
+class ContentManager {
+public:
+    ContentManager(EGLDisplay* display, EGLSurface* surface, EGLContext* context);
+    // Deletes the plug-ins from the first registered to the last.
+    ~ContentManager();
+    ContentManager(const ContentManager&) = delete;
+    ContentManager& operator=(const ContentManager&) = delete;
+
+    // An unregistered type leaves *ratio as the caller set it.
+    void getContentRatio(std::string content_type, int content_data, float* ratio);
+    // An unregistered type binds nothing and keeps the coordinates as they are.
+    void setContent(std::string content_type, int content_data);
+
+private:
+    friend class ContentManagerTestAccess;
+
+    void loadContentPlugins();
+    void addPlugin(ContentInterface* new_plugin);
+    int getPluginId(std::string type_name);
+
+    std::vector<std::string> content_types;
+    std::vector<ContentInterface*> content_plugins;
+    EGLDisplay* display;
+    EGLSurface* surface;
+    EGLContext* context;
+};
+
+} // namespace Spectrafox

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+namespace Spectrafox {
+
+// How the display is opened. The defaults pick the output automatically: a
+// full-screen window when a display server is reachable, else KMS/DRM, else
+// an offscreen surface of kDefaultHeadlessWidth x kDefaultHeadlessHeight.
+struct DisplayOptions {
+    static constexpr int kDefaultHeadlessWidth = 1920;
+    static constexpr int kDefaultHeadlessHeight = 1080;
+    static constexpr int kDefaultOffscreenFpsCap = 60;
+    static constexpr int kMaxSize = 16384;
+
+    // Both above 0: render offscreen at this size, even if a display exists.
+    int headless_width = 0;
+    int headless_height = 0;
+    // Both above 0: a desktop window of this size instead of full screen.
+    int window_width = 0;
+    int window_height = 0;
+    // Above 0: write the frame with this number (counted from 1) to snapshot_path.
+    int snapshot_frame = 0;
+    std::string snapshot_path = "snapshot.png";
+    // Offscreen there is no vertical sync; this keeps a headless run off the
+    // CPU. 0 lifts the cap (benchmarks).
+    int offscreen_fps_cap = kDefaultOffscreenFpsCap;
+
+    static DisplayOptions headless(int width, int height);
+    bool forcesHeadless() const { return headless_width > 0 && headless_height > 0; }
+    bool wantsWindow() const { return window_width > 0 && window_height > 0; }
+
+    enum class Parse { NotOurs, Applied, Malformed };
+    // Applies one command-line argument such as "--headless=1920x1080".
+    Parse applyArgument(const char* argument);
+    // The accepted switches, one per line, for error messages.
+    static const char* usage();
+};
+
+} // namespace Spectrafox

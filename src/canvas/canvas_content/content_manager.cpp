@@ -1,0 +1,57 @@
+#include "canvas/canvas_content/content_manager.h"
+
+#include "canvas/canvas_content/content_example_plugin/content_example_plugin.h"
+
+namespace Spectrafox {
+
+ContentManager::ContentManager(EGLDisplay* d, EGLSurface* s, EGLContext* c)
+    : display(d), surface(s), context(c)
+{
+    loadContentPlugins();
+}
+
+ContentManager::~ContentManager()
+{
+    for (ContentInterface* plugin : content_plugins)
+        delete plugin;
+    content_plugins.clear();
+    content_types.clear();
+}
+
+void ContentManager::loadContentPlugins()
+{
+    // The order fixes the plug-in ids: "CONTENT_EXAMPLE" is 0.
+    addPlugin(new ContentExamplePlugin(display, surface, context));
+    // ---- plug-in 1, "CONTENT_TEXTURE_256", registers here: ----
+    // addPlugin(new ContentLocalFileTexture(display, surface, context));
+}
+
+void ContentManager::addPlugin(ContentInterface* new_plugin)
+{
+    content_plugins.push_back(new_plugin);
+    content_types.push_back(new_plugin->getContentTypeName());
+}
+
+int ContentManager::getPluginId(std::string type_name)
+{
+    for (size_t i = 0; i < content_types.size(); ++i)
+        if (content_types[i] == type_name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+void ContentManager::getContentRatio(std::string content_type, int content_data, float* ratio)
+{
+    const int id = getPluginId(content_type);
+    if (id >= 0)
+        content_plugins[id]->getContentRatio(content_data, ratio);
+}
+
+void ContentManager::setContent(std::string content_type, int content_data)
+{
+    const int id = getPluginId(content_type);
+    if (id >= 0)
+        content_plugins[id]->setContent(content_data);
+}
+
+} // namespace Spectrafox

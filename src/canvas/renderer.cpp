@@ -1,0 +1,251 @@
+#include "canvas/renderer.h"
+
+#include <GLES/gl.h>
+#include <curses.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace Spectrafox {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// 8 bits per colour channel with alpha, a 16-bit depth buffer, window surfaces.
+constexpr EGLint attribute_list[] = {
+    EGL_RED_SIZE,   8,  EGL_GREEN_SIZE,   8,
+    EGL_BLUE_SIZE,  8,  EGL_ALPHA_SIZE,   8,
+    EGL_DEPTH_SIZE, 16, EGL_SURFACE_TYPE, EGL_WINDOW_BIT,
+    EGL_NONE};
+
+struct SetupCheck {
+    const char* function;
+    const char* operation;
+    const char* condition;
+};
+
+SetupCheck checkFor(DisplaySetupStep step)
+{
+    switch (step) {
+    case DisplaySetupStep::StartHost:
+        return {"Renderer::Renderer", "bcm_host_init", "video driver started"};
+    case DisplaySetupStep::GetDisplaySize:
+        return {"Renderer::initOpenGL", "graphics_get_display_size", "success >= 0"};
+    case DisplaySetupStep::GetDisplay:
+        return {"Renderer::initOpenGL", "eglGetDisplay", "this->display!=((EGLDisplay)0)"};
+    case DisplaySetupStep::Initialize:
+        return {"Renderer::initOpenGL", "eglInitialize", "((EGLBoolean)0) != result"};
+    case DisplaySetupStep::ChooseConfig:
+        return {"Renderer::initOpenGL", "eglChooseConfig", "((EGLBoolean)0) != result"};
+    case DisplaySetupStep::CreateContext:
+        return {"Renderer::initOpenGL", "eglCreateContext", "this->context!=((EGLContext)0)"};
+    case DisplaySetupStep::CreateSurface:
+        return {"Renderer::initOpenGL", "eglCreateWindowSurface",
+                "this->surface != ((EGLSurface)0)"};
+    case DisplaySetupStep::MakeCurrent:
+        return {"Renderer::initOpenGL", "eglMakeCurrent", "((EGLBoolean)0) != result"};
+    }
+    return {"Renderer::initOpenGL", "display set-up", "display set-up succeeded"};
+}
+
+// The standard orthographic projection, column-major.
+void multiplyOrtho(float left, float right, float bottom, float top, float near_z, float far_z)
+{
+    float m[16] = {0};
+    m[0] = 2.0f / (right - left);
+    m[5] = 2.0f / (top - bottom);
+    m[10] = -2.0f / (far_z - near_z);
+    m[12] = -(right + left) / (right - left);
+    m[13] = -(top + bottom) / (top - bottom);
+    m[14] = -(far_z + near_z) / (far_z - near_z);
+    m[15] = 1.0f;
+    glMultMatrixf(m);
+}
+
+void drawQuad()
+{
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+}
+
+} // namespace
+
+Renderer::Renderer() : Renderer(DisplayOptions()) {}
+
+Renderer::Renderer(const DisplayOptions& options) : platform(new GraphicsPlatform(options))
+{
+    const float corners[12] = {-1, -1, 0, 1, -1, 0, -1, 1, 0, 1, 1, 0};
+    for (int i = 0; i < 12; ++i)
+        quadx[i] = corners[i];
+    for (float& component : color)
+        component = 1.0f;
+    zoom_type = 1;
+
+    DisplaySetupFailure failure;
+    if (!platform->startHost(&failure))
+        stopOnDisplayFailure(failure);
+    initOpenGL();
+    initProjection();
+    content_manager = new ContentManager(&display, &surface, &context);
+}
+
+Renderer::~Renderer()
+{
+    glClear(GL_COLOR_BUFFER_BIT);
+    platform->presentFrame();
+    // Plug-ins release their textures and players while the context is current.
+    delete content_manager;
+    platform->releaseEgl();
+    delete platform;
+}
+
+void Renderer::initOpenGL()
+{
+    const int success = platform->getDisplaySize(&screen_width, &screen_height);
+    if (!(success >= 0))
+        stopOnDisplayFailure(platform->failureAt(DisplaySetupStep::GetDisplaySize, "no size"));
+    screen_ratio = static_cast<float>(screen_width) / static_cast<float>(screen_height);
+
+    DisplaySetupFailure failure;
+    if (!platform->createEglObjects(attribute_list, &display, &surface, &context, &failure))
+        stopOnDisplayFailure(failure);
+
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glShadeModel(GL_FLAT);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_TEXTURE_2D);
+    glMatrixMode(GL_MODELVIEW);
+}
+
+void Renderer::initProjection()
+{
+    // Two units wide with square units: 16:9 shows y from -0.5625 to 0.5625.
+    const float half_height = 1.0f / screen_ratio;
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+    glViewport(0, 0, static_cast<GLsizei>(screen_width), static_cast<GLsizei>(screen_height));
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    multiplyOrtho(-1.0f, 1.0f, -half_height, half_height, -1.0f, 1.0f);
+
+    // Registered once; every draw reads the arrays' current contents.
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, quadx);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glColorPointer(4, GL_FLOAT, 0, color);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void Renderer::drawCanvases(std::vector<Canvas*> canvases)
+{
+    glClear(GL_COLOR_BUFFER_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    for (Canvas* canvas : canvases)
+        drawCanvas(canvas);
+    platform->presentFrame();
+}
+
+void Renderer::drawCanvas(Canvas* canvas)
+{
+    const float rgba[4] = {canvas->getR(), canvas->getG(), canvas->getB(), canvas->getAlpha()};
+    for (int vertex = 0; vertex < 4; ++vertex)
+        for (int k = 0; k < 4; ++k)
+            color[vertex * 4 + k] = rgba[k];
+
+    const std::string type = canvas->getContentType();
+    const int data = canvas->getContentData();
+    const float sx = canvas->getScalingX();
+    float sy = canvas->getScalingY();
+    if (sy < 0.0f) {
+        // Negative height: keep the content's own proportions.
+        float ratio = 1.0f;
+        content_manager->getContentRatio(type, data, &ratio);
+        sy = sx * ratio;
+    }
+    const float corners[12] = {-sx, -sy, 0, sx, -sy, 0, -sx, sy, 0, sx, sy, 0};
+    for (int i = 0; i < 12; ++i)
+        quadx[i] = corners[i];
+
+    // Every canvas gets its content each frame, even behind a closed shutter,
+    // so animations keep their clock.
+    content_manager->setContent(type, data);
+    glPushMatrix();
+    if (canvas->getShutterState() == 0) {
+        const unsigned int copies = canvas->getNumber();
+        if (copies == 0) {
+            // DMX y grows downwards; GL y grows upwards.
+            glTranslatef(canvas->getPositionX(), -canvas->getPositionY(), 0.0f);
+            glRotatef(canvas->getRotation(), 0.0f, 0.0f, 1.0f);
+            drawQuad();
+        } else {
+            drawRing(canvas, copies);
+        }
+    }
+    glPopMatrix();
+}
+
+void Renderer::drawRing(Canvas* canvas, unsigned int copies)
+{
+    for (int j = static_cast<int>(copies) - 1; j >= 0; --j) {
+        glPushMatrix();
+        glTranslatef(canvas->getPositionX(), -canvas->getPositionY(), 0.0f);
+        placeCopy(canvas, j, copies);
+        glRotatef(canvas->getRotation(), 0.0f, 0.0f, 1.0f);
+        drawQuad();
+        glPopMatrix();
+    }
+}
+
+// Copy j sits at angle rotation_all + j/n of a full turn, counted
+// counter-clockwise from the left of the centre.
+void Renderer::placeCopy(Canvas* canvas, int j, unsigned int copies)
+{
+    const float zoom = canvas->getZoom();
+    if (zoom_type == 1) {
+        // An ellipse with the screen's proportions.
+        const double angle = canvas->getRotationAll() * kPi / 180.0 + (2.0 * kPi / copies) * j;
+        const float theta = static_cast<float>(angle);
+        glTranslatef(-2.0f * zoom * std::cos(theta), -2.0f * zoom * std::sin(theta) / screen_ratio,
+                     0.0f);
+    } else {
+        // A true circle of radius zoom; the copy's own orientation is undone.
+        const float a = canvas->getRotationAll() +
+                        static_cast<float>(j * 360) / static_cast<float>(copies);
+        glRotatef(correctAngleRange(a), 0.0f, 0.0f, 1.0f);
+        glTranslatef(-zoom, 0.0f, 0.0f);
+        glRotatef(correctAngleRange(-a), 0.0f, 0.0f, 1.0f);
+    }
+}
+
+void Renderer::setZoom(int type)
+{
+    zoom_type = (type == 1 || type == 2) ? type : 1;
+}
+
+float Renderer::correctAngleRange(float angle)
+{
+    return Canvas::correctAngleRange(angle);
+}
+
+void Renderer::stopOnDisplayFailure(const DisplaySetupFailure& failure)
+{
+    // The console may be in curses mode; give the terminal back first so the
+    // message is readable and the shell usable.
+    if (stdscr && !isendwin())
+        endwin();
+    const SetupCheck check = checkFor(failure.step);
+    std::fprintf(stderr,
+                 "rpi_spectrafox: src/canvas/renderer.cpp: %s: %s: Assertion `%s' failed (%s).\n"
+                 "hint: %s\n",
+                 check.function, check.operation, check.condition, failure.detail.c_str(),
+                 failure.hint.c_str());
+    std::fflush(stderr);
+    std::fflush(stdout);
+    std::_Exit(EXIT_FAILURE);
+}
+
+} // namespace Spectrafox

@@ -1,0 +1,311 @@
+#include "platform/graphics/graphics_platform.h"
+
+#include "console_screen.h"
+#include "platform/graphics/frame_snapshot.h"
+
+#include <SDL2/SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace Spectrafox {
+
+namespace {
+
+constexpr const char* kDisplayDrivers[] = {"x11", "wayland", "kmsdrm", "offscreen"};
+constexpr const char* kHeadlessDrivers[] = {"offscreen"};
+
+bool mentions(const std::string& text, const char* word)
+{
+    return text.find(word) != std::string::npos;
+}
+
+// SDL's names for the EGL colour and depth sizes; other attributes are
+// decided by the output (window or pbuffer surface).
+SDL_GLattr sdlAttributeFor(EGLint egl_attribute, bool* known)
+{
+    *known = true;
+    switch (egl_attribute) {
+    case EGL_RED_SIZE: return SDL_GL_RED_SIZE;
+    case EGL_GREEN_SIZE: return SDL_GL_GREEN_SIZE;
+    case EGL_BLUE_SIZE: return SDL_GL_BLUE_SIZE;
+    case EGL_ALPHA_SIZE: return SDL_GL_ALPHA_SIZE;
+    case EGL_DEPTH_SIZE: return SDL_GL_DEPTH_SIZE;
+    default: *known = false; return SDL_GL_RED_SIZE;
+    }
+}
+
+// A Wayland client without a runtime directory cannot connect, and the
+// attempt prints a confusing error of its own.
+bool worthTrying(const char* driver_name)
+{
+    return std::strcmp(driver_name, "wayland") != 0 || std::getenv("XDG_RUNTIME_DIR") != nullptr;
+}
+
+} // namespace
+
+GraphicsPlatform::GraphicsPlatform(const DisplayOptions& display_options)
+    : options(display_options)
+{
+}
+
+GraphicsPlatform::~GraphicsPlatform()
+{
+    releaseEgl();
+    if (video_started)
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+bool GraphicsPlatform::startHost(DisplaySetupFailure* failure)
+{
+    // The console screen owns SIGINT and SIGTERM; a projector must not
+    // blank because the session thinks it is idle.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "0");
+
+    std::string tried;
+    if (options.forcesHeadless()) {
+        for (const char* name : kHeadlessDrivers)
+            if (tryDriver(name, &tried))
+                return true;
+    } else {
+        for (const char* name : kDisplayDrivers)
+            if (worthTrying(name) && tryDriver(name, &tried))
+                return true;
+    }
+    failure->step = DisplaySetupStep::StartHost;
+    failure->detail = "no SDL video driver could start";
+    failure->hint = "tried " + tried +
+                    "; run under X11 or Wayland, on a KMS/DRM console, or headless with an SDL2 "
+                    "that has the offscreen driver (Debian libsdl2-2.0-0)";
+    return false;
+}
+
+bool GraphicsPlatform::tryDriver(const char* name, std::string* tried)
+{
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, name);
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+        video_started = true;
+        const char* current = SDL_GetCurrentVideoDriver();
+        driver = current ? current : name;
+        return true;
+    }
+    if (!tried->empty())
+        *tried += ", ";
+    *tried += std::string(name) + " (" + SDL_GetError() + ")";
+    return false;
+}
+
+int GraphicsPlatform::getDisplaySize(uint32_t* out_width, uint32_t* out_height)
+{
+    int w = 0;
+    int h = 0;
+    if (options.forcesHeadless()) {
+        w = options.headless_width;
+        h = options.headless_height;
+    } else if (isOffscreen()) {
+        w = DisplayOptions::kDefaultHeadlessWidth;
+        h = DisplayOptions::kDefaultHeadlessHeight;
+    } else if (options.wantsWindow()) {
+        w = options.window_width;
+        h = options.window_height;
+    } else {
+        SDL_DisplayMode mode;
+        if (SDL_GetDesktopDisplayMode(0, &mode) != 0 || mode.w <= 0 || mode.h <= 0)
+            return -1;
+        w = mode.w;
+        h = mode.h;
+    }
+    width = static_cast<uint32_t>(w);
+    height = static_cast<uint32_t>(h);
+    *out_width = width;
+    *out_height = height;
+    return 0;
+}
+
+bool GraphicsPlatform::createEglObjects(const EGLint* attribute_list, EGLDisplay* display,
+                                        EGLSurface* surface, EGLContext* context,
+                                        DisplaySetupFailure* failure)
+{
+    applyConfigAttributes(attribute_list);
+    // Loading the GL library opens and initialises the EGL display.
+    if (SDL_GL_LoadLibrary(nullptr) != 0) {
+        const std::string error = SDL_GetError();
+        fail(failure, mentions(error, "nitialize") ? DisplaySetupStep::Initialize
+                                                   : DisplaySetupStep::GetDisplay,
+             error);
+        return false;
+    }
+    library_loaded = true;
+    return createWindow(failure) && createContext(failure) &&
+           fetchCurrentHandles(display, surface, context, failure);
+}
+
+void GraphicsPlatform::applyConfigAttributes(const EGLint* attribute_list)
+{
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    for (const EGLint* a = attribute_list; *a != EGL_NONE; a += 2) {
+        bool known = false;
+        const SDL_GLattr attribute = sdlAttributeFor(a[0], &known);
+        if (known)
+            SDL_GL_SetAttribute(attribute, a[1]);
+    }
+}
+
+bool GraphicsPlatform::createWindow(DisplaySetupFailure* failure)
+{
+    Uint32 flags = SDL_WINDOW_OPENGL;
+    const bool full_screen = !isOffscreen() && !options.wantsWindow();
+    if (full_screen)
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    window = SDL_CreateWindow("Spectrafox", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                              static_cast<int>(width), static_cast<int>(height), flags);
+    if (!window) {
+        // The window's EGL config and surface are made here.
+        const std::string error = SDL_GetError();
+        fail(failure, mentions(error, "config") ? DisplaySetupStep::ChooseConfig
+                                                : DisplaySetupStep::CreateSurface,
+             error);
+        return false;
+    }
+    if (full_screen)
+        SDL_ShowCursor(SDL_DISABLE);
+    return true;
+}
+
+bool GraphicsPlatform::createContext(DisplaySetupFailure* failure)
+{
+    gl_context = SDL_GL_CreateContext(window);
+    if (!gl_context) {
+        const std::string error = SDL_GetError();
+        fail(failure, mentions(error, "current") ? DisplaySetupStep::MakeCurrent
+                                                 : DisplaySetupStep::CreateContext,
+             error);
+        return false;
+    }
+    // A display paces the loop by its refresh; offscreen the cap does.
+    SDL_GL_SetSwapInterval(isOffscreen() ? 0 : 1);
+    return true;
+}
+
+bool GraphicsPlatform::fetchCurrentHandles(EGLDisplay* display, EGLSurface* surface,
+                                           EGLContext* context, DisplaySetupFailure* failure)
+{
+    *display = eglGetCurrentDisplay();
+    *surface = eglGetCurrentSurface(EGL_DRAW);
+    *context = eglGetCurrentContext();
+    if (*display == EGL_NO_DISPLAY)
+        fail(failure, DisplaySetupStep::GetDisplay, "no current EGL display");
+    else if (*surface == EGL_NO_SURFACE)
+        fail(failure, DisplaySetupStep::CreateSurface, "no current EGL surface");
+    else if (*context == EGL_NO_CONTEXT)
+        fail(failure, DisplaySetupStep::CreateContext, "no current EGL context");
+    else
+        return true;
+    return false;
+}
+
+void GraphicsPlatform::fail(DisplaySetupFailure* failure, DisplaySetupStep step,
+                            const std::string& detail) const
+{
+    *failure = failureAt(step, detail);
+}
+
+DisplaySetupFailure GraphicsPlatform::failureAt(DisplaySetupStep step,
+                                                const std::string& detail) const
+{
+    DisplaySetupFailure failure;
+    failure.step = step;
+    failure.detail = detail;
+    if (step == DisplaySetupStep::GetDisplaySize) {
+        failure.hint = "video driver '" + driver +
+                       "' reports no display mode; give --window=WIDTHxHEIGHT or "
+                       "--headless=WIDTHxHEIGHT";
+        return failure;
+    }
+    failure.hint = "video driver '" + driver + "' at " + std::to_string(width) + "x" +
+                   std::to_string(height) +
+                   "; OpenGL ES 1.1 over EGL comes from Mesa: install libegl-mesa0, libgles1 "
+                   "and libgl1-mesa-dri";
+    if (step == DisplaySetupStep::CreateSurface)
+        failure.hint += " (a smaller --headless or --window size may help)";
+    return failure;
+}
+
+void GraphicsPlatform::presentFrame()
+{
+    ++frames;
+    writeDueSnapshots();
+    SDL_GL_SwapWindow(window);
+    if (isOffscreen())
+        paceOffscreen();
+    pumpEvents();
+}
+
+void GraphicsPlatform::writeDueSnapshots()
+{
+    const int w = static_cast<int>(width);
+    const int h = static_cast<int>(height);
+    if (options.snapshot_frame == frames && !FrameSnapshot::writePng(options.snapshot_path, w, h))
+        std::fprintf(stderr, "Snapshot: cannot write %s\n", options.snapshot_path.c_str());
+    if (snapshot_requested) {
+        snapshot_requested = false;
+        const std::string path = FrameSnapshot::numberedPath(options.snapshot_path, frames);
+        if (!FrameSnapshot::writePng(path, w, h))
+            std::fprintf(stderr, "Snapshot: cannot write %s\n", path.c_str());
+    }
+}
+
+void GraphicsPlatform::paceOffscreen()
+{
+    if (options.offscreen_fps_cap <= 0)
+        return;
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::nanoseconds(1000000000LL / options.offscreen_fps_cap);
+    const Clock::time_point now = Clock::now();
+    // More than a frame late (start-up, a slow frame): start afresh rather
+    // than rushing frames out to catch up.
+    if (next_frame_due == Clock::time_point{} || now > next_frame_due + period)
+        next_frame_due = now;
+    else
+        std::this_thread::sleep_until(next_frame_due);
+    next_frame_due += period;
+}
+
+void GraphicsPlatform::pumpEvents()
+{
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_QUIT) {
+            ConsoleScreen::requestQuit();
+        } else if (event.type == SDL_KEYDOWN) {
+            if (event.key.keysym.sym == SDLK_q)
+                ConsoleScreen::requestQuit();
+            else if (event.key.keysym.sym == SDLK_s)
+                snapshot_requested = true;
+        }
+    }
+}
+
+void GraphicsPlatform::releaseEgl()
+{
+    if (gl_context)
+        SDL_GL_MakeCurrent(window, nullptr);
+    if (window)
+        SDL_DestroyWindow(window); // destroys the EGL surface
+    if (gl_context)
+        SDL_GL_DeleteContext(gl_context);
+    if (library_loaded)
+        SDL_GL_UnloadLibrary(); // terminates the EGL display
+    window = nullptr;
+    gl_context = nullptr;
+    library_loaded = false;
+}
+
+} // namespace Spectrafox

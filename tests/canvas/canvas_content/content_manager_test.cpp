@@ -1,0 +1,153 @@
+#include "canvas/canvas_content/content_manager.h"
+#include "support/gl_fixture.h"
+
+#include <GLES/gl.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Spectrafox {
+
+class ContentManagerTestAccess {
+public:
+    static int pluginId(ContentManager& manager, const std::string& type)
+    {
+        return manager.getPluginId(type);
+    }
+    static void add(ContentManager& manager, ContentInterface* plugin)
+    {
+        manager.addPlugin(plugin);
+    }
+};
+
+} // namespace Spectrafox
+
+using namespace Spectrafox;
+using namespace Spectrafox::Test;
+
+namespace {
+
+GLint boundTexture()
+{
+    GLint name = -1;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
+    return name;
+}
+
+const void* texCoordPointer()
+{
+    void* pointer = nullptr;
+    glGetPointerv(GL_TEXTURE_COORD_ARRAY_POINTER, &pointer);
+    return pointer;
+}
+
+// Records what reaches it, and what was still alive when it was destroyed.
+struct Log {
+    std::vector<std::string> destroyed;
+    std::vector<int> contents;
+    bool example_texture_alive_at_first_destruction = true;
+    GLuint example_texture = 0;
+};
+
+class FakePlugin : public ContentInterface {
+public:
+    FakePlugin(std::string type_name, float picture_ratio, Log* record)
+        : name(std::move(type_name)), ratio_value(picture_ratio), log(record)
+    {
+    }
+    ~FakePlugin() override
+    {
+        if (log->destroyed.empty())
+            log->example_texture_alive_at_first_destruction = glIsTexture(log->example_texture);
+        log->destroyed.push_back(name + "@" + std::to_string(ratio_value));
+    }
+    std::string getContentTypeName() override { return name; }
+    void getContentRatio(int content_data, float* ratio) override
+    {
+        log->contents.push_back(content_data);
+        *ratio = ratio_value;
+    }
+    void setContent(int content_data) override { log->contents.push_back(content_data); }
+
+private:
+    std::string name;
+    float ratio_value;
+    Log* log;
+};
+
+class ContentManagerTest : public GlTest {
+protected:
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
+    EGLContext context = eglGetCurrentContext();
+};
+
+TEST_F(ContentManagerTest, LookupIsExactAndCaseSensitive)
+{
+    ContentManager manager(&display, &surface, &context);
+    const struct {
+        const char* type;
+        int id;
+    } cases[] = {
+        {"CONTENT_EXAMPLE", 0},   {"content_example", -1}, {"CONTENT_EXAMPLE ", -1},
+        {"CONTENT_EXAMPL", -1},   {"", -1},                {"content_texture_256", -1},
+        {"CONTENT_EXAMPLE\n", -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ContentManagerTestAccess::pluginId(manager, c.type), c.id) << '"' << c.type << '"';
+}
+
+TEST_F(ContentManagerTest, UnregisteredTypeChangesNothing)
+{
+    ContentManager manager(&display, &surface, &context);
+    GLuint other = 0;
+    glGenTextures(1, &other);
+    glBindTexture(GL_TEXTURE_2D, other);
+    const float coords[8] = {0};
+    glTexCoordPointer(2, GL_FLOAT, 0, coords);
+
+    manager.setContent("NO_SUCH_CONTENT", 3);
+    EXPECT_EQ(boundTexture(), static_cast<GLint>(other));
+    EXPECT_EQ(texCoordPointer(), coords);
+
+    float ratio = 7.5f;
+    manager.getContentRatio("NO_SUCH_CONTENT", 3, &ratio);
+    EXPECT_EQ(ratio, 7.5f);
+
+    manager.setContent("CONTENT_EXAMPLE", 3);
+    EXPECT_NE(boundTexture(), static_cast<GLint>(other));
+    EXPECT_NE(texCoordPointer(), coords);
+    manager.getContentRatio("CONTENT_EXAMPLE", 3, &ratio);
+    EXPECT_EQ(ratio, 1.0f);
+    glDeleteTextures(1, &other);
+}
+
+TEST_F(ContentManagerTest, RoutesByNameFirstRegisteredWinsAndPassesNumbersUnchanged)
+{
+    Log log;
+    {
+        ContentManager manager(&display, &surface, &context);
+        ContentManagerTestAccess::add(manager, new FakePlugin("FAKE", 2.0f, &log));
+        ContentManagerTestAccess::add(manager, new FakePlugin("FAKE", 3.0f, &log));
+        EXPECT_EQ(ContentManagerTestAccess::pluginId(manager, "FAKE"), 1);
+
+        float ratio = 1.0f;
+        manager.getContentRatio("FAKE", -5, &ratio);
+        EXPECT_EQ(ratio, 2.0f);
+        for (int number : {0, 255, 256, -1, 1 << 30})
+            manager.setContent("FAKE", number);
+        EXPECT_EQ(log.contents, (std::vector<int>{-5, 0, 255, 256, -1, 1 << 30}));
+
+        manager.setContent("CONTENT_EXAMPLE", 0);
+        log.example_texture = static_cast<GLuint>(boundTexture());
+        ASSERT_TRUE(glIsTexture(log.example_texture));
+    }
+    // Deleted from the first registered upwards: the example plug-in (and its
+    // texture) went before the fakes, which went in order.
+    EXPECT_FALSE(log.example_texture_alive_at_first_destruction);
+    EXPECT_EQ(log.destroyed, (std::vector<std::string>{"FAKE@2.000000", "FAKE@3.000000"}));
+}
+
+} // namespace
