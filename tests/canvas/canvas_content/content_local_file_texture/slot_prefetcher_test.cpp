@@ -55,7 +55,7 @@ TEST(SlotPrefetcherTest, HandsOutEverySlotInOrderDecodedOnceAndBoundedAhead)
         std::set<int> unique(log.decoded.begin(), log.decoded.end());
         EXPECT_EQ(log.decoded.size(), static_cast<size_t>(kSlots)) << c.workers << " workers";
         EXPECT_EQ(unique.size(), static_cast<size_t>(kSlots));
-        EXPECT_LT(log.worst_lead.load(), c.ahead) << c.workers << " workers, ahead " << c.ahead;
+        EXPECT_LE(log.worst_lead.load(), c.ahead) << c.workers << " workers, ahead " << c.ahead;
     }
 }
 
