@@ -20,6 +20,9 @@ public:
     // Asks the main loop to end, as the key q does (a closed window, say).
     static void requestQuit();
     bool isQuit() const;
+    // Ends curses mode at once if it is on, from any thread; for failures
+    // that end the process. Also runs when the process exits.
+    static void leaveTerminal();
 
     void showTitle();
     void print(const char* aFormat, ...) __attribute__((format(printf, 2, 3)));
@@ -33,6 +36,8 @@ private:
 
     // A lock-free atomic is safe to store from a signal handler.
     static std::atomic<bool> quit;
+    // The console in curses mode, if any, for the exit hook.
+    static std::atomic<ConsoleScreen*> active_console;
     bool silent = true;
     std::thread key_listener_thread;
     // Curses is not thread-safe: every curses call holds this lock.

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdarg>
+#include <cstdlib>
 
 #include <ncurses.h>
 #include <poll.h>
@@ -15,6 +16,19 @@ constexpr const char* kTitle = "Raspberry Pi Spectrafox | Version: 0.3.2\n";
 } // namespace
 
 std::atomic<bool> ConsoleScreen::quit{false};
+std::atomic<ConsoleScreen*> ConsoleScreen::active_console{nullptr};
+
+// Whatever ends the process (a fatal error, exit from any thread) must not
+// leave the terminal in curses mode.
+void ConsoleScreen::leaveTerminal()
+{
+    ConsoleScreen* console = active_console.exchange(nullptr);
+    if (!console)
+        return;
+    std::unique_lock<std::mutex> lock(console->curses_mutex, std::try_to_lock);
+    curs_set(1);
+    endwin();
+}
 
 ConsoleScreen::ConsoleScreen() { init(false); }
 
@@ -53,11 +67,15 @@ void ConsoleScreen::initNCurses()
     // Reads never block inside curses: the listener waits with poll() outside
     // the lock, so the main thread's output is never held up by a key read.
     wtimeout(stdscr, 0);
+    static std::once_flag exit_hook;
+    std::call_once(exit_hook, [] { std::atexit(&ConsoleScreen::leaveTerminal); });
+    active_console.store(this);
     key_listener_thread = std::thread(&ConsoleScreen::keyListener, this);
 }
 
 void ConsoleScreen::endNCurses()
 {
+    active_console.store(nullptr);
     std::lock_guard<std::mutex> lock(curses_mutex);
     curs_set(1); // endwin leaves a hidden cursor hidden on some terminals
     endwin();

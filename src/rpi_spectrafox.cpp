@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "artnet_receiver.h"
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
@@ -68,8 +69,11 @@ int main(int argc, char** argv)
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
 
-    // ---- The Art-Net receiver is created here, driving group lasers_id. ----
-    (void)lasers_id;
+    // The receiver starts its listener thread and announces the node; it ends
+    // the process with status 1 if the Art-Net port cannot be opened.
+    ArtnetReceiver* dmxr = new ArtnetReceiver(screen, lasers_id, config->getArtnetUniverse(),
+                                              config->getArtnetSubnet(), config->getLasersimDMXStart(),
+                                              config->getScalingMultiplier(), config->getLedGpioPin());
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
 
@@ -81,7 +85,8 @@ int main(int argc, char** argv)
         c_screen->print(" FPS: %5.2f ", static_cast<double>(screen->getFPS()));
     }
 
-    // ---- The Art-Net receiver is deleted here, before the canvases it writes. ----
+    // The listener thread writes into the canvases: it stops first.
+    delete dmxr;
     delete screen;
     delete config;
     delete c_screen;

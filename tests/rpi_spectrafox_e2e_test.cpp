@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -101,6 +104,25 @@ TEST_F(ProgramInTerminal, HelpPrintsOnlyTheVersionLineWhereverItStands)
         EXPECT_EQ(session->exitStatus(), 0) << args;
         EXPECT_EQ(session->programOutput(), kVersionLine) << args;
     }
+}
+
+TEST_F(ProgramInTerminal, FatalStartUpErrorStillRestoresTheTerminal)
+{
+    // Another program holds the Art-Net port: the receiver ends the process.
+    const int other = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(other, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(6454);
+    ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    auto session = start();
+    ASSERT_TRUE(TmuxSession::waitUntil([&] { return session->isDead(); })) << session->capture();
+    close(other);
+    EXPECT_EQ(session->exitStatus(), 1);
+    EXPECT_EQ(session->paneValue("alternate_on"), "0");
+    EXPECT_EQ(session->paneValue("cursor_flag"), "1");
+    EXPECT_NE(session->capture().find("Kann Portnummern 6454 nicht binden"), std::string::npos)
+        << session->capture();
 }
 
 TEST(ProgramOutput, HelpOnAPipeIsExactlyTheVersionLine)

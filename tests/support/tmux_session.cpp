@@ -1,5 +1,6 @@
 #include "support/tmux_session.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -54,8 +55,10 @@ std::string runCommand(const std::string& command, int* status)
 TmuxSession::TmuxSession(const std::string& command, const std::string& working_dir, int width,
                          int height)
 {
-    socket_name = "spectrafox-test-" + std::to_string(getpid()) + "-" +
-                  std::to_string(reinterpret_cast<uintptr_t>(this));
+    // A new server name every time: a server just told to quit may still be
+    // shutting down on the old socket when the next session starts.
+    static std::atomic<int> sessions{0};
+    socket_name = "spectrafox-test-" + std::to_string(getpid()) + "-" + std::to_string(sessions++);
     const std::string conf = scratch.write("tmux.conf", "set -g status off\n");
     // tmux forgets the screen of a dead pane, so the wrapper shell outlives the
     // program and prints its exit status on the terminal.

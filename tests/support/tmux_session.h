@@ -34,7 +34,7 @@ public:
 
     // Polls until the predicate holds or the time is up.
     static bool waitUntil(const std::function<bool()>& condition,
-                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                          std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 private:
     std::string tmux(const std::string& args) const;

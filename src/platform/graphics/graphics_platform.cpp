@@ -4,6 +4,8 @@
 #include "platform/graphics/frame_snapshot.h"
 
 #include <SDL2/SDL.h>
+#include <dlfcn.h>
+#include <link.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +38,29 @@ SDL_GLattr sdlAttributeFor(EGLint egl_attribute, bool* known)
     default: *known = false; return SDL_GL_RED_SIZE;
     }
 }
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Mesa unloads its driver when the EGL display is terminated; the leak
+// checker could then no longer name the library that leaked, and the
+// suppressions for the graphics stack would not apply. Sanitizer builds keep
+// the driver libraries mapped for the life of the process.
+int pinGraphicsLibrary(dl_phdr_info* info, size_t, void*)
+{
+    static const char* const kLibraries[] = {"_dri.so", "libgallium", "libLLVM", "libEGL_mesa",
+                                             "libglapi"};
+    for (const char* library : kLibraries)
+        if (info->dlpi_name && std::strstr(info->dlpi_name, library))
+            dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    return 0;
+}
+
+void keepGraphicsLibrariesForSanitizers()
+{
+    dl_iterate_phdr(&pinGraphicsLibrary, nullptr);
+}
+#else
+void keepGraphicsLibrariesForSanitizers() {}
+#endif
 
 // A Wayland client without a runtime directory cannot connect, and the
 // attempt prints a confusing error of its own.
@@ -189,6 +214,7 @@ bool GraphicsPlatform::createContext(DisplaySetupFailure* failure)
              error);
         return false;
     }
+    keepGraphicsLibrariesForSanitizers();
     // A display paces the loop by its refresh; offscreen the cap does.
     SDL_GL_SetSwapInterval(isOffscreen() ? 0 : 1);
     return true;

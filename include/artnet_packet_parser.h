@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+#include "artnet_protocol.h"
+
+namespace Spectrafox {
+
+enum class ArtnetPacketKind {
+    Unrecognised, // not Art-Net, or an OpCode this node does not handle
+    Poll,
+    Dmx,          // any ArtDmx, addressed to this node or not
+};
+
+struct ArtnetParseResult {
+    ArtnetPacketKind kind = ArtnetPacketKind::Unrecognised;
+    // True when channel values were copied into the universe table.
+    bool channels_updated = false;
+};
+
+// Recognises ArtPoll and ArtDmx in a received datagram and copies the channel
+// values of an ArtDmx for the listened-to sub-net and universe. Pure: no I/O,
+// no allocation, never reads past the received bytes.
+class ArtnetPacketParser {
+public:
+    ArtnetPacketParser(unsigned int subnet, unsigned int universe);
+
+    // data holds len received bytes; a negative len (a failed receive) is
+    // never a packet.
+    ArtnetParseResult parse(const uint8_t* data, long len, Artnet::DmxUniverse& dmx512) const;
+
+private:
+    static bool hasArtnetId(const uint8_t* data);
+    bool isForThisNode(uint8_t sub_uni) const;
+    bool copyChannels(const uint8_t* data, long len, Artnet::DmxUniverse& dmx512) const;
+
+    unsigned int subnet;
+    unsigned int universe;
+};
+
+} // namespace Spectrafox

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+namespace Spectrafox {
+
+// An optional LED on a sysfs GPIO pin: lit while the receiver runs, toggled by
+// the Art-Net traffic. Every operation does nothing unless the process runs as
+// root and a pin (0 or more) is configured. Failed file writes are ignored.
+//
+// Threading: init and the first set run before the listener thread starts,
+// countPacket only on that thread, the final set and release after it was
+// joined; the thread start and join order every access.
+class StatusLed {
+public:
+    static constexpr const char* kSysfsGpioRoot = "/sys/class/gpio";
+
+    StatusLed(int led_gpio_pin, bool is_root, std::string gpio_root = kSysfsGpioRoot);
+
+    // Exports the pin and makes it an output.
+    void init();
+    // Level 1 for a value above 0, else 0.
+    void set(int value);
+    // Unexports the pin.
+    void release();
+    // Counts a recognised packet; from the third on every packet toggles.
+    void countPacket();
+
+    int status() const { return led_status; }
+
+private:
+    bool enabled() const;
+    std::string pinFile(const char* name) const;
+    static void writeFile(const std::string& path, const std::string& text);
+
+    int led_gpio_pin;
+    bool is_root;
+    std::string gpio_root;
+    int led_status = 0;
+    // Only "above 2" matters, so it stops counting there and never overflows.
+    int led_packet_counter = 0;
+};
+
+} // namespace Spectrafox
