@@ -16,7 +16,9 @@ void exitWithMessage(const char* format, ...)
     std::vfprintf(stdout, format, args);
     va_end(args);
     std::fflush(stdout);
-    std::exit(1);
+    // _Exit: the caller may be any thread, and the others still run; they must
+    // not see the program's static objects torn down under them.
+    std::_Exit(1);
 }
 
 } // namespace Spectrafox

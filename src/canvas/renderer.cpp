@@ -1,7 +1,8 @@
 #include "canvas/renderer.h"
 
+#include "console_screen.h"
+
 #include <GLES/gl.h>
-#include <curses.h>
 
 #include <cmath>
 #include <cstdio>
@@ -235,8 +236,7 @@ void Renderer::stopOnDisplayFailure(const DisplaySetupFailure& failure)
 {
     // The console may be in curses mode; give the terminal back first so the
     // message is readable and the shell usable.
-    if (stdscr && !isendwin())
-        endwin();
+    ConsoleScreen::leaveTerminal();
     const SetupCheck check = checkFor(failure.step);
     std::fprintf(stderr,
                  "rpi_spectrafox: src/canvas/renderer.cpp: %s: %s: Assertion `%s' failed (%s).\n"

@@ -1,14 +1,73 @@
 #pragma once
-// TEMPORARY placeholder until the real video player is merged.
+
+#include "platform/omx/ilclient.h"
+
 #include <EGL/egl.h>
+#include <EGL/eglext.h>
 #include <GLES/gl.h>
+
+#include <atomic>
 #include <string>
+#include <thread>
+
 namespace Spectrafox {
+
+// Plays up to three raw H.264 files into GL textures, each repeating without
+// end. A started slot owns a decode thread that feeds its file to an
+// OpenMAX IL pipeline (video_decode -> video_scheduler paced by clock ->
+// egl_render), which writes every picture into an EGL image of the slot's
+// texture. Slots are numbered 1 to 3 and are taken for good; 0 means no slot.
+// Every call comes from the thread that holds the renderer's EGL context.
 class VideoPlayer {
 public:
-    VideoPlayer(EGLDisplay*, EGLSurface*, EGLContext*) {}
-    int startFreePlayer(std::string, GLuint*) { return 0; }
-    void stopPlayer(int) {}
-    void sendStopSignal() {}
+    // Copies the renderer's EGL handles; starts nothing.
+    VideoPlayer(EGLDisplay* d, EGLSurface* s, EGLContext* c);
+    // Stops and waits for any slot still playing, then releases the images.
+    ~VideoPlayer();
+    VideoPlayer(const VideoPlayer&) = delete;
+    VideoPlayer& operator=(const VideoPlayer&) = delete;
+
+    // Plays `filename` into the texture named by *video_tex_ptr on the lowest
+    // free slot and returns its number, or 0 when all three were taken. The
+    // texture must hold RGBA storage of the video's size at level 0.
+    int startFreePlayer(std::string filename, GLuint* video_tex_ptr);
+    // For 1 to 3: tells that slot to stop and waits for its thread. Other
+    // numbers, and slots never started, are ignored.
+    void stopPlayer(int player_id);
+    // Tells every slot to stop, without waiting.
+    void sendStopSignal();
+    // Pictures written into the slot's texture so far (0 for other numbers).
+    long getPictureCount(int player_id) const;
+
+private:
+    static constexpr int kSlots = 3;
+
+    // One slot, shared by the main thread, its decode thread and the IL
+    // thread that runs its fill-buffer-done callback.
+    struct Slot {
+        int number = 0;
+        std::string filename;
+        std::thread player_thread;
+        // Written before the thread starts, released after it ended.
+        EGLImageKHR eglImage = EGL_NO_IMAGE_KHR;
+        std::atomic<bool> video_dec_loop{true};
+        // Written by the decode thread when the pipeline completes, read by
+        // the callback.
+        std::atomic<COMPONENT_T*> egl_render{nullptr};
+        std::atomic<OMX_BUFFERHEADERTYPE*> eglBuffer{nullptr};
+        std::atomic<long> pictures{0};
+    };
+
+    static void my_fill_buffer_done(void* userdata, COMPONENT_T* comp);
+    void video_decode_test(Slot* slot);
+    void releaseImage(Slot* slot);
+    Slot* slotFor(int player_id);
+
+    bool player_is_free[kSlots];
+    EGLDisplay display;
+    EGLSurface surface;
+    EGLContext context;
+    Slot slots[kSlots];
 };
+
 } // namespace Spectrafox

@@ -1,0 +1,174 @@
+// Three 1280x720 H.264 streams at 25 pictures per second playing into three
+// textures while a render loop draws those textures at 1280x720 offscreen.
+// Figures: pictures per second reaching each texture (the streams carry 25),
+// with the loop paced at 60 frames per second as on a display and with the
+// loop unpaced; and the unpaced loop's frame rate against the same scene
+// with no video playing, measured in the same run.
+#include "canvas/canvas_content/content_local_file_texture/video_player.h"
+#include "canvas/renderer.h"
+
+#include <EGL/egl.h>
+#include <GLES/gl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+using namespace Spectrafox;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+constexpr int kFps = 25;
+constexpr int kClipSeconds = 8;
+constexpr double kMeasureSeconds = 10.0;
+constexpr int kSlots = 3;
+
+bool makeClip(const std::string& path)
+{
+    const std::string command =
+        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=" + std::to_string(kWidth) + "x" +
+        std::to_string(kHeight) + ":r=" + std::to_string(kFps) + ":d=" +
+        std::to_string(kClipSeconds) +
+        " -c:v libx264 -preset veryfast -b:v 4M -pix_fmt yuv420p -f h264 '" + path + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+GLuint makeVideoTexture()
+{
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, kWidth, kHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    return texture;
+}
+
+// The scene: the three textures side by side, as the renderer draws video.
+class Scene {
+public:
+    explicit Scene(const GLuint* video_textures) : textures(video_textures)
+    {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glEnable(GL_TEXTURE_2D);
+        glDisableClientState(GL_COLOR_ARRAY);
+        glColor4f(1, 1, 1, 1);
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(2, GL_FLOAT, 0, kTexCoordsVid);
+    }
+
+    void frame()
+    {
+        glClear(GL_COLOR_BUFFER_BIT);
+        for (int i = 0; i < kSlots; ++i) {
+            const float left = -1.0f + 2.0f * i / kSlots;
+            const float right = left + 2.0f / kSlots;
+            const float quad[8] = {left, -1, right, -1, left, 1, right, 1};
+            glVertexPointer(2, GL_FLOAT, 0, quad);
+            glBindTexture(GL_TEXTURE_2D, textures[i]);
+            glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        }
+        eglSwapBuffers(eglGetCurrentDisplay(), eglGetCurrentSurface(EGL_DRAW));
+        glFinish();
+    }
+
+private:
+    static constexpr GLfloat kTexCoordsVid[8] = {0, 0, 1, 0, 0, 1, 1, 1};
+    const GLuint* textures;
+};
+
+struct Round {
+    double frames_per_second;
+    double pictures_per_second[kSlots];
+};
+
+// Runs the scene for kMeasureSeconds, paced to `pace_fps` (0: as fast as it goes).
+Round measure(Scene& scene, const VideoPlayer* player, int pace_fps)
+{
+    long before[kSlots] = {};
+    for (int i = 0; i < kSlots && player != nullptr; ++i)
+        before[i] = player->getPictureCount(i + 1);
+    const Clock::time_point start = Clock::now();
+    Clock::time_point next = start;
+    long frames = 0;
+    while (Clock::now() - start < std::chrono::duration<double>(kMeasureSeconds)) {
+        scene.frame();
+        ++frames;
+        if (pace_fps > 0) {
+            next += std::chrono::microseconds(1000000 / pace_fps);
+            std::this_thread::sleep_until(next);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    Round round{frames / seconds, {}};
+    for (int i = 0; i < kSlots && player != nullptr; ++i)
+        round.pictures_per_second[i] = (player->getPictureCount(i + 1) - before[i]) / seconds;
+    return round;
+}
+
+void printPictures(const char* what, const Round& r)
+{
+    std::printf("%-34s loop %6.1f fps | pictures/s per texture: %5.2f %5.2f %5.2f (stream: %d)\n",
+                what, r.frames_per_second, r.pictures_per_second[0], r.pictures_per_second[1],
+                r.pictures_per_second[2], kFps);
+}
+
+} // namespace
+
+int main()
+{
+    char dir_pattern[] = "/tmp/spectrafox-video-bench-XXXXXX";
+    if (mkdtemp(dir_pattern) == nullptr)
+        return 1;
+    const std::string clip = std::string(dir_pattern) + "/clip.h264";
+    if (!makeClip(clip)) {
+        std::fprintf(stderr, "ffmpeg could not make the test clip\n");
+        return 1;
+    }
+
+    DisplayOptions options = DisplayOptions::headless(kWidth, kHeight);
+    options.offscreen_fps_cap = 0;
+    Renderer renderer(options);
+    GLuint textures[kSlots];
+    for (GLuint& t : textures)
+        t = makeVideoTexture();
+    Scene scene(textures);
+
+    const Round idle = measure(scene, nullptr, 0);
+    std::printf("%-34s loop %6.1f fps\n", "no video, unpaced:", idle.frames_per_second);
+
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
+    EGLContext context = eglGetCurrentContext();
+    {
+        VideoPlayer player(&display, &surface, &context);
+        for (GLuint& t : textures)
+            player.startFreePlayer(clip, &t);
+        measure(scene, &player, 60); // warm-up: pipelines complete, caches fill
+        const Round paced = measure(scene, &player, 60);
+        printPictures("three videos, loop paced at 60:", paced);
+        const Round unpaced = measure(scene, &player, 0);
+        printPictures("three videos, loop unpaced:", unpaced);
+        std::printf("unpaced loop with video / without: %.2f\n",
+                    unpaced.frames_per_second / idle.frames_per_second);
+        player.sendStopSignal();
+        for (int id = 1; id <= kSlots; ++id)
+            player.stopPlayer(id);
+    }
+    glDeleteTextures(kSlots, textures);
+    std::remove(clip.c_str());
+    rmdir(dir_pattern);
+    return 0;
+}

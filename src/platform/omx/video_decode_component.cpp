@@ -1,0 +1,243 @@
+#include "platform/omx/video_decode_component.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
+
+#include <algorithm>
+
+namespace Spectrafox {
+
+namespace {
+// Parsed packets that may wait for the decoder before input is held back.
+constexpr size_t kMostQueuedPackets = 8;
+constexpr int64_t kDefaultFrameDurationUs = 40000;
+constexpr const char* kHardwareDecoder = "h264_v4l2m2m";
+constexpr const char* kSoftwareDecoder = "h264";
+} // namespace
+
+VideoDecodeComponent::VideoDecodeComponent()
+    : OmxComponent(std::string("OMX.spectrafox.video_decode"))
+{
+    addPort({kInputPort, OMX_DirInput, OMX_PortDomainVideo, kInputBufferCount, kInputBufferSize});
+    addPort({kOutputPort, OMX_DirOutput, OMX_PortDomainVideo});
+}
+
+int64_t VideoDecodeComponent::frameDurationUs(AVRational frame_rate)
+{
+    // Rates outside 1 to 240 pictures per second are taken as missing.
+    if (frame_rate.num <= 0 || frame_rate.den <= 0 || frame_rate.num > 240LL * frame_rate.den ||
+        frame_rate.num < frame_rate.den)
+        return kDefaultFrameDurationUs;
+    return (1000000LL * frame_rate.den + frame_rate.num / 2) / frame_rate.num;
+}
+
+OMX_ERRORTYPE VideoDecodeComponent::setComponentParameter(OMX_INDEXTYPE index, OMX_PTR data)
+{
+    if (index != OMX_IndexParamVideoPortFormat)
+        return OMX_ErrorUnsupportedIndex;
+    if (!recordFits(data, sizeof(OMX_VIDEO_PARAM_PORTFORMATTYPE)))
+        return OMX_ErrorBadParameter;
+    const auto* format = static_cast<const OMX_VIDEO_PARAM_PORTFORMATTYPE*>(data);
+    if (format->nPortIndex != kInputPort)
+        return OMX_ErrorBadPortIndex;
+    if (format->eCompressionFormat != OMX_VIDEO_CodingAVC)
+        return OMX_ErrorUnsupportedSetting;
+    return OMX_ErrorNone;
+}
+
+bool VideoDecodeComponent::acquireResources()
+{
+    if (!openDecoder(kHardwareDecoder) && !openDecoder(kSoftwareDecoder))
+        return false;
+    frame = av_frame_alloc();
+    if (frame == nullptr || !openParser()) {
+        releaseResources();
+        return false;
+    }
+    return true;
+}
+
+bool VideoDecodeComponent::openDecoder(const char* name)
+{
+    const AVCodec* decoder = avcodec_find_decoder_by_name(name);
+    if (decoder == nullptr)
+        return false;
+    codec = avcodec_alloc_context3(decoder);
+    if (codec == nullptr)
+        return false;
+    if (avcodec_open2(codec, decoder, nullptr) < 0) {
+        avcodec_free_context(&codec);
+        return false;
+    }
+    return true;
+}
+
+bool VideoDecodeComponent::openParser()
+{
+    parser = av_parser_init(AV_CODEC_ID_H264);
+    return parser != nullptr;
+}
+
+void VideoDecodeComponent::closeParser()
+{
+    if (parser != nullptr)
+        av_parser_close(parser);
+    parser = nullptr;
+}
+
+void VideoDecodeComponent::releaseResources()
+{
+    dropQueuedWork();
+    closeParser();
+    av_frame_free(&frame);
+    avcodec_free_context(&codec);
+}
+
+void VideoDecodeComponent::dropQueuedWork()
+{
+    for (AVPacket* packet : packets)
+        av_packet_free(&packet);
+    packets.clear();
+    pending = OmxPicture();
+    has_pending = false;
+}
+
+void VideoDecodeComponent::onFlush(OMX_U32 port)
+{
+    if (port == kOutputPort) {
+        pending = OmxPicture();
+        has_pending = false;
+        return;
+    }
+    dropQueuedWork();
+    if (codec != nullptr)
+        avcodec_flush_buffers(codec);
+    if (parser != nullptr) {
+        closeParser();
+        openParser();
+    }
+}
+
+bool VideoDecodeComponent::process()
+{
+    bool progressed = false;
+    if (has_pending && sendPicture(kOutputPort, pending)) {
+        pending = OmxPicture();
+        has_pending = false;
+        progressed = true;
+    }
+    progressed = decodeQueued() || progressed;
+    if (packets.size() >= kMostQueuedPackets)
+        return progressed;
+    OMX_BUFFERHEADERTYPE* header = takeBuffer(kInputPort);
+    if (header == nullptr)
+        return progressed;
+    parseBuffer(header);
+    // Decoding before the buffer goes back puts a size announcement ahead of
+    // the return of the buffer that brought the first picture.
+    decodeQueued();
+    header->nFilledLen = 0;
+    header->nOffset = 0;
+    returnBuffer(header);
+    return true;
+}
+
+void VideoDecodeComponent::parseBuffer(const OMX_BUFFERHEADERTYPE* header)
+{
+    if (parser == nullptr)
+        return;
+    const OMX_U32 offset = std::min(header->nOffset, header->nAllocLen);
+    const uint8_t* data = header->pBuffer + offset;
+    int left = static_cast<int>(std::min(header->nFilledLen, header->nAllocLen - offset));
+    while (left > 0) {
+        uint8_t* out = nullptr;
+        int out_size = 0;
+        const int used = av_parser_parse2(parser, codec, &out, &out_size, data, left,
+                                          AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        if (used < 0 || (used == 0 && out_size == 0))
+            break;
+        data += used;
+        left -= used;
+        queuePacket(out, out_size);
+    }
+    if ((header->nFlags & OMX_BUFFERFLAG_EOS) == 0)
+        return;
+    uint8_t* out = nullptr;
+    int out_size = 0;
+    av_parser_parse2(parser, codec, &out, &out_size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE,
+                     0);
+    queuePacket(out, out_size);
+    packets.push_back(nullptr);
+    closeParser();
+    openParser();
+}
+
+void VideoDecodeComponent::queuePacket(const uint8_t* data, int size)
+{
+    if (size <= 0)
+        return;
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr)
+        return;
+    if (av_new_packet(packet, size) < 0) {
+        av_packet_free(&packet);
+        return;
+    }
+    std::copy(data, data + size, packet->data);
+    packets.push_back(packet);
+}
+
+bool VideoDecodeComponent::decodeQueued()
+{
+    if (codec == nullptr)
+        return false;
+    bool progressed = false;
+    while (!has_pending) {
+        const int received = avcodec_receive_frame(codec, frame);
+        if (received == 0) {
+            keepDecodedPicture();
+            return true;
+        }
+        if (received == AVERROR_EOF) {
+            // Drained: the end of the stream follows the last picture, and
+            // the decoder is ready for a new stream.
+            avcodec_flush_buffers(codec);
+            pending = OmxPicture();
+            has_pending = true;
+            return true;
+        }
+        if (packets.empty())
+            return progressed;
+        AVPacket* packet = packets.front();
+        if (avcodec_send_packet(codec, packet) == AVERROR(EAGAIN))
+            return progressed;
+        // A packet the decoder rejects is dropped; the stream goes on.
+        packets.pop_front();
+        av_packet_free(&packet);
+        progressed = true;
+    }
+    return progressed;
+}
+
+void VideoDecodeComponent::keepDecodedPicture()
+{
+    std::shared_ptr<AVFrame> picture(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+    if (!picture) {
+        av_frame_unref(frame);
+        return;
+    }
+    av_frame_move_ref(picture.get(), frame);
+    pending.frame = picture;
+    pending.duration_us = frameDurationUs(codec->framerate);
+    has_pending = true;
+    if (picture->width == announced_width && picture->height == announced_height)
+        return;
+    announced_width = picture->width;
+    announced_height = picture->height;
+    setFrameSize(kOutputPort, announced_width, announced_height);
+    raiseEvent(OMX_EventPortSettingsChanged, kOutputPort, OMX_IndexParamPortDefinition);
+}
+
+} // namespace Spectrafox
