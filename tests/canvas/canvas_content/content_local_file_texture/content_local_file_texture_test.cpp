@@ -75,7 +75,10 @@ TEST_F(TextureFolder, AutomaticHeightTakesThePictureProportions)
 
 TEST_F(TextureFolder, PluginReportsRatiosAndHasEverySlot)
 {
-    ContentLocalFileTexture plugin(nullptr, nullptr, nullptr);
+    EGLDisplay display = gl->display();
+    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
+    EGLContext context = gl->context();
+    ContentLocalFileTexture plugin(&display, &surface, &context);
     EXPECT_EQ(plugin.getContentTypeName(), "CONTENT_TEXTURE_256");
     const struct {
         int content;
@@ -93,6 +96,39 @@ TEST_F(TextureFolder, PluginReportsRatiosAndHasEverySlot)
     EXPECT_EQ(plugin.getSlot(1000), plugin.getSlot(0));
     EXPECT_EQ(plugin.getSlot(10)->getTextureType(), TEX_GIF);
     EXPECT_EQ(plugin.getSlot(2)->getTextureType(), TEX_NONE);
+}
+
+} // namespace
+
+namespace {
+
+TEST(VideoSlots, OnlyTheFirstThreeProbedVideosGetADecoderAndStopOnDestruction)
+{
+    TempDir dir;
+    dir.write("textures/100.h264", "no size to be probed here");
+    for (const char* name : {"101", "102", "103", "104"})
+        ASSERT_TRUE(writeSolidH264(dir.file(std::string("textures/") + name + ".h264"), 64, 36, "blue"));
+    ScopedChdir in_dir(dir.path());
+    HeadlessRenderer gl(64, 36);
+    EGLDisplay display = gl.display();
+    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
+    EGLContext context = gl.context();
+    {
+        ContentLocalFileTexture plugin(&display, &surface, &context);
+        const struct {
+            int slot;
+            TEXTURE_TYPE type;
+            float ratio;
+        } cases[] = {{100, TEX_NONE, 1.0f},       // probe failed: no decoder used
+                     {101, TEX_VIDEO, 36.0f / 64}, {102, TEX_VIDEO, 36.0f / 64},
+                     {103, TEX_VIDEO, 36.0f / 64}, {104, TEX_NONE, 1.0f}}; // all taken
+        for (const auto& c : cases) {
+            EXPECT_EQ(plugin.getSlot(c.slot)->getTextureType(), c.type) << c.slot;
+            float ratio = 0.0f;
+            plugin.getContentRatio(c.slot, &ratio);
+            EXPECT_FLOAT_EQ(ratio, c.ratio) << c.slot;
+        }
+    } // returns only once every decoder thread has ended
 }
 
 } // namespace
