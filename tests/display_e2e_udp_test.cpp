@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stb_image.h>
+#include <stb_image_write.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,12 +51,24 @@ bool isBlack(const Picture& picture)
     return picture.centre[0] == 0 && picture.centre[1] == 0 && picture.centre[2] == 0;
 }
 
+// Slot 0, which every canvas shows before any DMX arrives: a solid orange.
+void writeSlotZeroPicture(const TempDir& dir)
+{
+    const unsigned char orange[4] = {255, 128, 0, 255};
+    std::vector<unsigned char> pixels;
+    for (int i = 0; i < 8 * 8; ++i)
+        pixels.insert(pixels.end(), orange, orange + 4);
+    dir.write("textures/.keep", "");
+    ASSERT_TRUE(stbi_write_png(dir.file("textures/000.png").c_str(), 8, 8, 4, pixels.data(), 8 * 4));
+}
+
 // Starts the program, waits for its snapshot, then stops it with SIGTERM
 // and expects a clean exit.
 void runUntilSnapshot(const TempDir& dir, std::vector<std::string> switches,
                       std::vector<std::pair<std::string, std::string>> environment,
                       const std::string& snapshot)
 {
+    writeSlotZeroPicture(dir);
     ChildProcess::Setup setup;
     setup.argv = {SPECTRAFOX_BINARY, "--silent"};
     setup.argv.insert(setup.argv.end(), switches.begin(), switches.end());

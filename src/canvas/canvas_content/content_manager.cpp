@@ -1,6 +1,7 @@
 #include "canvas/canvas_content/content_manager.h"
 
 #include "canvas/canvas_content/content_example_plugin/content_example_plugin.h"
+#include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
 
 namespace Spectrafox {
 
@@ -20,10 +21,10 @@ ContentManager::~ContentManager()
 
 void ContentManager::loadContentPlugins()
 {
-    // The order fixes the plug-in ids: "CONTENT_EXAMPLE" is 0.
+    // The order fixes the plug-in ids: "CONTENT_EXAMPLE" is 0,
+    // "CONTENT_TEXTURE_256" is 1.
     addPlugin(new ContentExamplePlugin(display, surface, context));
-    // ---- plug-in 1, "CONTENT_TEXTURE_256", registers here: ----
-    // addPlugin(new ContentLocalFileTexture(display, surface, context));
+    addPlugin(new ContentLocalFileTexture(display, surface, context));
 }
 
 void ContentManager::addPlugin(ContentInterface* new_plugin)

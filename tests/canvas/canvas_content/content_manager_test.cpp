@@ -93,7 +93,7 @@ TEST_F(ContentManagerTest, LookupIsExactAndCaseSensitive)
     } cases[] = {
         {"CONTENT_EXAMPLE", 0},   {"content_example", -1}, {"CONTENT_EXAMPLE ", -1},
         {"CONTENT_EXAMPL", -1},   {"", -1},                {"content_texture_256", -1},
-        {"CONTENT_EXAMPLE\n", -1},
+        {"CONTENT_EXAMPLE\n", -1}, {"CONTENT_TEXTURE_256", 1}, {"CONTENT_TEXTURE_25", -1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ContentManagerTestAccess::pluginId(manager, c.type), c.id) << '"' << c.type << '"';
@@ -131,7 +131,7 @@ TEST_F(ContentManagerTest, RoutesByNameFirstRegisteredWinsAndPassesNumbersUnchan
         ContentManager manager(&display, &surface, &context);
         ContentManagerTestAccess::add(manager, new FakePlugin("FAKE", 2.0f, &log));
         ContentManagerTestAccess::add(manager, new FakePlugin("FAKE", 3.0f, &log));
-        EXPECT_EQ(ContentManagerTestAccess::pluginId(manager, "FAKE"), 1);
+        EXPECT_EQ(ContentManagerTestAccess::pluginId(manager, "FAKE"), 2);
 
         float ratio = 1.0f;
         manager.getContentRatio("FAKE", -5, &ratio);

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <GLES/gl.h>
+#include <string>
+
+#include "canvas/canvas_content/content_local_file_texture/GIFLoader.h"
+#include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
+
+namespace Spectrafox {
+
+class VideoPlayer;
+
+enum TEXTURE_TYPE { TEX_NONE = 0, TEX_PNG = 1, TEX_GIF = 2, TEX_VIDEO = 3 };
+
+// One numbered picture slot of the file texture plug-in: a still image, a GIF
+// animation, a video, or a one-texel error picture whose colour tells what
+// went wrong. Everything runs on the render thread with the GL context current.
+class Texture {
+public:
+    // Seconds on a clock that never jumps (the GIF animation clock).
+    using Clock = double (*)();
+
+    // Finds and decodes ./textures/NNN.* itself.
+    Texture(int t_id, VideoPlayer* player, GLfloat* texCoords_ptr, GLfloat* texCoordsVid_ptr);
+    // Takes a picture decoded beforehand (possibly on another thread).
+    Texture(int t_id, VideoPlayer* player, GLfloat* texCoords_ptr, GLfloat* texCoordsVid_ptr,
+            SlotPicture picture, Clock clock = &monotonicSeconds);
+    ~Texture();
+    Texture(const Texture&) = delete;
+    Texture& operator=(const Texture&) = delete;
+
+    void setTexture();
+    float getTextureRatio() const;
+    TEXTURE_TYPE getTextureType() const { return texture_type; }
+
+    // The GIF frame shown at gif_time (hundredths of a second into the cycle),
+    // given each frame's cumulative end time.
+    static int chooseGifFrame(const int* end_times, int count, double gif_time);
+    // Brings a growing clock back into (0, cycle_length]; a zero cycle is left alone.
+    static double wrapGifTime(double gif_time, int cycle_length);
+    static double monotonicSeconds();
+
+    // Error pictures, red, green, blue, alpha.
+    static constexpr unsigned char kMissingFile[4] = {255, 0, 0, 0};
+    static constexpr unsigned char kVideoProbeFailed[4] = {255, 255, 0, 63};
+    static constexpr unsigned char kNoVideoDecoder[4] = {255, 0, 0, 63};
+    static constexpr unsigned char kBrokenPng[4] = {255, 0, 255, 63};
+    static constexpr unsigned char kBrokenGif[4] = {0, 255, 255, 63};
+
+private:
+    void load(SlotPicture picture);
+    void loadPng(SlotPicture& picture);
+    void loadGif(SlotPicture& picture);
+    void loadVideo(SlotPicture& picture);
+    void makeErrorTexture(const unsigned char rgba[4]);
+    double getSecondsSinceLastCall();
+    static void uploadFittingPicture(const unsigned char* rgba, int width, int height);
+    static void setNearestFilters();
+
+    GLfloat* texCoords_ptr;
+    GLfloat* texCoordsVid_ptr;
+    int texture_id;
+    TEXTURE_TYPE texture_type = TEX_NONE;
+    int size_x = 0;
+    int size_y = 0;
+    GLuint none_tex = 0;
+    GLuint png_tex = 0;
+    GifAnimationInfo gif_info{};
+    double gif_time = 0.0;
+    double last_clock_reading = 0.0;
+    Clock clock;
+    GLuint* gif_tex = nullptr;
+    VideoPlayer* player;
+    int player_id = 0;
+    GLuint video_tex = 0;
+};
+
+} // namespace Spectrafox

@@ -1,0 +1,244 @@
+#include "canvas/canvas_content/content_local_file_texture/texture.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <utility>
+#include <vector>
+
+#include <stb_image_resize.h>
+
+#include "canvas/canvas_content/content_local_file_texture/video_player.h"
+
+namespace Spectrafox {
+
+Texture::Texture(int t_id, VideoPlayer* video_player, GLfloat* coords, GLfloat* coords_video)
+    : Texture(t_id, video_player, coords, coords_video, SlotPicture::load(t_id))
+{
+}
+
+Texture::Texture(int t_id, VideoPlayer* video_player, GLfloat* coords, GLfloat* coords_video,
+                 SlotPicture picture, Clock clock_source)
+    : texCoords_ptr(coords), texCoordsVid_ptr(coords_video), texture_id(t_id),
+      clock(clock_source), player(video_player)
+{
+    if (picture.kind == SlotPicture::Kind::NotLoaded)
+        picture = SlotPicture::load(texture_id);
+    load(std::move(picture));
+}
+
+Texture::~Texture()
+{
+    switch (texture_type) {
+    case TEX_NONE:
+        glDeleteTextures(1, &none_tex);
+        break;
+    case TEX_PNG:
+        glDeleteTextures(1, &png_tex);
+        break;
+    case TEX_GIF:
+        glDeleteTextures(gif_info.numberOfImages, gif_tex);
+        delete[] gif_tex;
+        std::free(gif_info.delayArray);
+        break;
+    case TEX_VIDEO:
+        // The decoder writes into video_tex until its thread has ended.
+        player->stopPlayer(player_id);
+        glDeleteTextures(1, &video_tex);
+        break;
+    }
+}
+
+double Texture::monotonicSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+void Texture::load(SlotPicture picture)
+{
+    switch (picture.kind) {
+    case SlotPicture::Kind::Png:
+        loadPng(picture);
+        break;
+    case SlotPicture::Kind::Gif:
+        loadGif(picture);
+        break;
+    case SlotPicture::Kind::Video:
+        loadVideo(picture);
+        break;
+    default:
+        makeErrorTexture(kMissingFile);
+        break;
+    }
+}
+
+void Texture::loadPng(SlotPicture& picture)
+{
+    if (!picture.pixels) {
+        makeErrorTexture(kBrokenPng);
+        return;
+    }
+    texture_type = TEX_PNG;
+    size_x = picture.width;
+    size_y = picture.height;
+    glGenTextures(1, &png_tex);
+    glBindTexture(GL_TEXTURE_2D, png_tex);
+    setNearestFilters();
+    uploadFittingPicture(picture.pixels, size_x, size_y);
+    picture.releasePixels();
+}
+
+void Texture::loadGif(SlotPicture& picture)
+{
+    if (!picture.gif_frames) {
+        makeErrorTexture(kBrokenGif);
+        return;
+    }
+    texture_type = TEX_GIF;
+    size_x = picture.width;
+    size_y = picture.height;
+    gif_info = picture.gif_info;
+    picture.gif_info.delayArray = nullptr; // the slot keeps the delays
+    last_clock_reading = clock();
+    gif_time = 0.0;
+    // Delays become cumulative end times; clamped so that a file of many long
+    // frames cannot overflow the sum.
+    long long end_time = 0;
+    for (int k = 0; k < gif_info.numberOfImages; ++k) {
+        end_time = std::min<long long>(end_time + gif_info.delayArray[k], INT_MAX);
+        gif_info.delayArray[k] = static_cast<int>(end_time);
+    }
+    gif_tex = new GLuint[gif_info.numberOfImages];
+    glGenTextures(gif_info.numberOfImages, gif_tex);
+    for (int k = 0; k < gif_info.numberOfImages; ++k) {
+        glBindTexture(GL_TEXTURE_2D, gif_tex[k]);
+        setNearestFilters();
+        uploadFittingPicture(picture.gif_frames[k], size_x, size_y);
+        std::free(picture.gif_frames[k]);
+        picture.gif_frames[k] = nullptr;
+    }
+    picture.releaseGifFrames();
+}
+
+void Texture::loadVideo(SlotPicture& picture)
+{
+    texture_type = TEX_VIDEO;
+    if (!picture.size_known) {
+        makeErrorTexture(kVideoProbeFailed);
+        return;
+    }
+    size_x = picture.width;
+    size_y = picture.height;
+    glGenTextures(1, &video_tex);
+    glBindTexture(GL_TEXTURE_2D, video_tex);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, size_x, size_y, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    player_id = player ? player->startFreePlayer(picture.file_name, &video_tex) : 0;
+    if (player_id < 1) {
+        glDeleteTextures(1, &video_tex);
+        video_tex = 0;
+        makeErrorTexture(kNoVideoDecoder);
+    }
+}
+
+void Texture::makeErrorTexture(const unsigned char rgba[4])
+{
+    texture_type = TEX_NONE;
+    size_x = size_y = 1;
+    glGenTextures(1, &none_tex);
+    glBindTexture(GL_TEXTURE_2D, none_tex);
+    setNearestFilters();
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+}
+
+void Texture::setNearestFilters()
+{
+    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+}
+
+// A picture larger than the GPU takes is scaled down to fit rather than lost.
+void Texture::uploadFittingPicture(const unsigned char* rgba, int width, int height)
+{
+    GLint max_size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    if (max_size <= 0 || (width <= max_size && height <= max_size)) {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+        return;
+    }
+    const double scale = std::min(static_cast<double>(max_size) / width,
+                                  static_cast<double>(max_size) / height);
+    const int fitted_width = std::clamp(static_cast<int>(width * scale), 1, static_cast<int>(max_size));
+    const int fitted_height = std::clamp(static_cast<int>(height * scale), 1, static_cast<int>(max_size));
+    std::vector<unsigned char> fitted(static_cast<size_t>(fitted_width) * fitted_height * 4);
+    stbir_resize_uint8(rgba, width, height, 0, fitted.data(), fitted_width, fitted_height, 0, 4);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, fitted_width, fitted_height, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, fitted.data());
+}
+
+double Texture::getSecondsSinceLastCall()
+{
+    const double now = clock();
+    const double elapsed = now - last_clock_reading;
+    last_clock_reading = now;
+    return elapsed;
+}
+
+double Texture::wrapGifTime(double time, int cycle_length)
+{
+    if (cycle_length <= 0 || time <= cycle_length)
+        return time;
+    // The same result as subtracting the cycle until the time is no longer
+    // beyond it, without a loop whose length grows with the time elapsed.
+    const double rest = std::fmod(time, static_cast<double>(cycle_length));
+    return rest == 0.0 ? cycle_length : rest;
+}
+
+int Texture::chooseGifFrame(const int* end_times, int count, double time)
+{
+    int frame = 0;
+    while (frame < count - 1 && end_times[frame] < time)
+        ++frame;
+    return frame;
+}
+
+void Texture::setTexture()
+{
+    glTexCoordPointer(2, GL_FLOAT, 0, texCoords_ptr);
+    switch (texture_type) {
+    case TEX_NONE:
+        glBindTexture(GL_TEXTURE_2D, none_tex);
+        break;
+    case TEX_PNG:
+        glBindTexture(GL_TEXTURE_2D, png_tex);
+        break;
+    case TEX_GIF: {
+        gif_time += getSecondsSinceLastCall() * 100.0;
+        const int cycle = gif_info.delayArray[gif_info.numberOfImages - 1];
+        gif_time = wrapGifTime(gif_time, cycle);
+        glBindTexture(GL_TEXTURE_2D,
+                      gif_tex[chooseGifFrame(gif_info.delayArray, gif_info.numberOfImages, gif_time)]);
+        break;
+    }
+    case TEX_VIDEO:
+        glTexCoordPointer(2, GL_FLOAT, 0, texCoordsVid_ptr);
+        glBindTexture(GL_TEXTURE_2D, video_tex);
+        break;
+    }
+}
+
+float Texture::getTextureRatio() const
+{
+    if (size_x > 0 && size_y > 0)
+        return static_cast<float>(size_y) / static_cast<float>(size_x);
+    return 0.0f;
+}
+
+} // namespace Spectrafox

@@ -1,0 +1,134 @@
+#include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "canvas/canvas.h"
+#include "canvas/canvas_content/content_local_file_texture/texture.h"
+#include "support/gl_fixture.h"
+#include "support/picture_files.h"
+#include "support/temp_dir.h"
+
+using namespace Spectrafox;
+using namespace Spectrafox::Test;
+
+namespace {
+
+constexpr uint32_t kRed = 0xFF0000FF, kGreen = 0x00FF00FF, kBlue = 0x0000FFFF;
+
+// A folder of pictures in ./textures/ of a fresh working directory, and a
+// renderer (whose content manager loads them) started in it.
+class TextureFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        writeSolidPng(dir.file("textures/000.png"), 2, 2, kRed);
+        writeSolidPng(dir.file("textures/001.png"), 4, 2, kGreen); // twice as wide as high
+        writeSolidPng(dir.file("textures/255.png"), 2, 4, kBlue);
+        ASSERT_TRUE(writeSolidGif(dir.file("textures/010.gif"), 2, 2, {{0xFFFF00, 50}}));
+        in_dir = std::make_unique<ScopedChdir>(dir.path());
+        gl = std::make_unique<HeadlessRenderer>(160, 90);
+    }
+    void TearDown() override
+    {
+        gl.reset();
+        in_dir.reset();
+    }
+
+    Rgba show(int content, float scaling_y = 1.0f, int x = 80, int y = 45)
+    {
+        Canvas canvas("CONTENT_TEXTURE_256");
+        canvas.setContentData(content);
+        canvas.setScalingY(scaling_y);
+        gl->renderer().drawCanvases({&canvas});
+        return gl->pixelAt(x, y);
+    }
+
+    TempDir dir;
+    std::unique_ptr<ScopedChdir> in_dir;
+    std::unique_ptr<HeadlessRenderer> gl;
+};
+
+TEST_F(TextureFolder, ContentNumbersChooseSlotsAndStrayNumbersChooseSlotZero)
+{
+    const Rgba red{255, 0, 0, 255}, green{0, 255, 0, 255}, blue{0, 0, 255, 255},
+        yellow{255, 255, 0, 255}, black{0, 0, 0, 255};
+    const struct {
+        int content;
+        Rgba seen;
+    } cases[] = {{0, red},  {1, green}, {255, blue}, {10, yellow}, {2, black},
+                 {-1, red}, {256, red}, {1000, red}};
+    for (const auto& c : cases)
+        EXPECT_EQ(show(c.content), c.seen) << c.content;
+}
+
+TEST_F(TextureFolder, AutomaticHeightTakesThePictureProportions)
+{
+    // Slot 1 is 4x2: with half width 1 the canvas is 2 units wide and 1 high,
+    // so on a 16:9 screen (1.125 units high) it leaves thin black bands.
+    EXPECT_EQ(show(1, -1.0f, 80, 45), (Rgba{0, 255, 0, 255}));
+    EXPECT_EQ(show(1, -1.0f, 80, 1), (Rgba{0, 0, 0, 255}));
+    EXPECT_EQ(show(1, -1.0f, 80, 88), (Rgba{0, 0, 0, 255}));
+    EXPECT_EQ(show(1, -1.0f, 80, 6), (Rgba{0, 255, 0, 255}));
+}
+
+TEST_F(TextureFolder, PluginReportsRatiosAndHasEverySlot)
+{
+    EGLDisplay display = gl->display();
+    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
+    EGLContext context = gl->context();
+    ContentLocalFileTexture plugin(&display, &surface, &context);
+    EXPECT_EQ(plugin.getContentTypeName(), "CONTENT_TEXTURE_256");
+    const struct {
+        int content;
+        float ratio;
+    } cases[] = {{0, 1.0f}, {1, 0.5f}, {255, 2.0f}, {10, 1.0f}, {2, 1.0f}, {-1, 1.0f}, {256, 1.0f}};
+    for (const auto& c : cases) {
+        float ratio = -1.0f;
+        plugin.getContentRatio(c.content, &ratio);
+        EXPECT_FLOAT_EQ(ratio, c.ratio) << c.content;
+    }
+    for (int n = 0; n < ContentLocalFileTexture::kSlotCount; ++n)
+        ASSERT_NE(plugin.getSlot(n), nullptr) << n;
+    EXPECT_EQ(plugin.getSlot(-1), plugin.getSlot(0));
+    EXPECT_EQ(plugin.getSlot(256), plugin.getSlot(0));
+    EXPECT_EQ(plugin.getSlot(1000), plugin.getSlot(0));
+    EXPECT_EQ(plugin.getSlot(10)->getTextureType(), TEX_GIF);
+    EXPECT_EQ(plugin.getSlot(2)->getTextureType(), TEX_NONE);
+}
+
+} // namespace
+
+namespace {
+
+TEST(VideoSlots, OnlyTheFirstThreeProbedVideosGetADecoderAndStopOnDestruction)
+{
+    TempDir dir;
+    dir.write("textures/100.h264", "no size to be probed here");
+    for (const char* name : {"101", "102", "103", "104"})
+        ASSERT_TRUE(writeSolidH264(dir.file(std::string("textures/") + name + ".h264"), 64, 36, "blue"));
+    ScopedChdir in_dir(dir.path());
+    HeadlessRenderer gl(64, 36);
+    EGLDisplay display = gl.display();
+    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
+    EGLContext context = gl.context();
+    {
+        ContentLocalFileTexture plugin(&display, &surface, &context);
+        const struct {
+            int slot;
+            TEXTURE_TYPE type;
+            float ratio;
+        } cases[] = {{100, TEX_NONE, 1.0f},       // probe failed: no decoder used
+                     {101, TEX_VIDEO, 36.0f / 64}, {102, TEX_VIDEO, 36.0f / 64},
+                     {103, TEX_VIDEO, 36.0f / 64}, {104, TEX_NONE, 1.0f}}; // all taken
+        for (const auto& c : cases) {
+            EXPECT_EQ(plugin.getSlot(c.slot)->getTextureType(), c.type) << c.slot;
+            float ratio = 0.0f;
+            plugin.getContentRatio(c.slot, &ratio);
+            EXPECT_FLOAT_EQ(ratio, c.ratio) << c.slot;
+        }
+    } // returns only once every decoder thread has ended
+}
+
+} // namespace
