@@ -52,4 +52,11 @@ HeadlessRenderer::HeadlessRenderer(int width, int height)
 {
 }
 
+GLint boundTexture()
+{
+    GLint name = -1;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
+    return name;
+}
+
 } // namespace Spectrafox::Test

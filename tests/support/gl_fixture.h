@@ -19,6 +19,7 @@
 #include "canvas/renderer.h"
 
 #include <EGL/egl.h>
+#include <GLES/gl.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -56,6 +57,17 @@ private:
     int h;
     Renderer instance;
 };
+
+// The EGL handles current on this thread, kept where a plug-in or a video
+// player can be given their addresses, as the renderer gives its own.
+struct CurrentEglHandles {
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
+    EGLContext context = eglGetCurrentContext();
+};
+
+// The texture bound to GL_TEXTURE_2D.
+GLint boundTexture();
 
 class GlTest : public ::testing::Test {
 protected:

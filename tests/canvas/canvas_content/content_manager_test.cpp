@@ -29,13 +29,6 @@ using namespace Spectrafox::Test;
 
 namespace {
 
-GLint boundTexture()
-{
-    GLint name = -1;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-    return name;
-}
-
 const void* texCoordPointer()
 {
     void* pointer = nullptr;
@@ -77,12 +70,8 @@ private:
     Log* log;
 };
 
-class ContentManagerTest : public GlTest {
-protected:
-    EGLDisplay display = eglGetCurrentDisplay();
-    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
-    EGLContext context = eglGetCurrentContext();
-};
+// The renderer's context is current before the handles are taken.
+class ContentManagerTest : public GlTest, protected CurrentEglHandles {};
 
 TEST_F(ContentManagerTest, LookupIsExactAndCaseSensitive)
 {

@@ -10,19 +10,8 @@ using namespace Spectrafox::Test;
 
 namespace {
 
-GLint boundTexture()
-{
-    GLint name = -1;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-    return name;
-}
-
-class ContentExamplePluginTest : public GlTest {
-protected:
-    EGLDisplay display = eglGetCurrentDisplay();
-    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
-    EGLContext context = eglGetCurrentContext();
-};
+// The renderer's context is current before the handles are taken.
+class ContentExamplePluginTest : public GlTest, protected CurrentEglHandles {};
 
 TEST_F(ContentExamplePluginTest, EveryNumberBindsTheSameSquareTexture)
 {

@@ -75,10 +75,8 @@ TEST_F(TextureFolder, AutomaticHeightTakesThePictureProportions)
 
 TEST_F(TextureFolder, PluginReportsRatiosAndHasEverySlot)
 {
-    EGLDisplay display = gl->display();
-    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
-    EGLContext context = gl->context();
-    ContentLocalFileTexture plugin(&display, &surface, &context);
+    CurrentEglHandles egl;
+    ContentLocalFileTexture plugin(&egl.display, &egl.surface, &egl.context);
     EXPECT_EQ(plugin.getContentTypeName(), "CONTENT_TEXTURE_256");
     const struct {
         int content;
@@ -110,11 +108,9 @@ TEST(VideoSlots, OnlyTheFirstThreeProbedVideosGetADecoderAndStopOnDestruction)
         ASSERT_TRUE(writeSolidH264(dir.file(std::string("textures/") + name + ".h264"), 64, 36, "blue"));
     ScopedChdir in_dir(dir.path());
     HeadlessRenderer gl(64, 36);
-    EGLDisplay display = gl.display();
-    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
-    EGLContext context = gl.context();
+    CurrentEglHandles egl;
     {
-        ContentLocalFileTexture plugin(&display, &surface, &context);
+        ContentLocalFileTexture plugin(&egl.display, &egl.surface, &egl.context);
         const struct {
             int slot;
             TEXTURE_TYPE type;

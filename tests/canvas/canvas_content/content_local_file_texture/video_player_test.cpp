@@ -65,10 +65,8 @@ protected:
 
     VideoPlayer& makePlayer()
     {
-        EGLDisplay d = gl.display();
-        EGLSurface s = eglGetCurrentSurface(EGL_DRAW);
-        EGLContext c = gl.context();
-        player = std::make_unique<VideoPlayer>(&d, &s, &c);
+        CurrentEglHandles egl;
+        player = std::make_unique<VideoPlayer>(&egl.display, &egl.surface, &egl.context);
         return *player;
     }
 
