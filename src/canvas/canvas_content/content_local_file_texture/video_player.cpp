@@ -2,6 +2,8 @@
 
 #include "fatal_error.h"
 
+#include <chrono>
+#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -213,9 +215,23 @@ void streamFile(DecodeState& st, const std::atomic<bool>& keep_playing, EGLImage
     }
 }
 
+// A stop that came while every input buffer was with the decoder leaves none
+// in hand. The decoder hands one back promptly, and the end of the stream
+// still has to travel in it; only a decoder that keeps them all is given up on.
+OMX_BUFFERHEADERTYPE* bufferForEndOfStream(COMPONENT_T* decoder)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    OMX_BUFFERHEADERTYPE* buf = nullptr;
+    while ((buf = ilclient_get_input_buffer(decoder, 130, 0)) == nullptr &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return buf;
+}
+
 void endStream(DecodeState& st)
 {
-    // A stop while waiting for a free buffer leaves none to carry the end.
+    if (st.buf == nullptr)
+        st.buf = bufferForEndOfStream(st.video_decode);
     if (st.buf != nullptr) {
         st.buf->nFilledLen = 0;
         st.buf->nFlags = OMX_BUFFERFLAG_TIME_UNKNOWN | OMX_BUFFERFLAG_EOS;
