@@ -27,6 +27,9 @@ public:
     void showTitle();
     void print(const char* aFormat, ...) __attribute__((format(printf, 2, 3)));
     void moveTo(int x, int y);
+    // Blanks the rest of the cursor's line: a shorter figure must not leave
+    // digits of a longer one behind.
+    void clearToEndOfLine();
 
 private:
     void init(bool s);

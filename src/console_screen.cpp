@@ -147,4 +147,13 @@ void ConsoleScreen::moveTo(int x, int y)
     move(x, y);
 }
 
+void ConsoleScreen::clearToEndOfLine()
+{
+    if (silent)
+        return;
+    std::lock_guard<std::mutex> lock(curses_mutex);
+    clrtoeol();
+    refresh();
+}
+
 } // namespace Spectrafox

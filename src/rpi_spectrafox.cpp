@@ -83,6 +83,7 @@ int main(int argc, char** argv)
         screen->renderFrame();
         c_screen->moveTo(4, 0);
         c_screen->print(" FPS: %5.2f ", static_cast<double>(screen->getFPS()));
+        c_screen->clearToEndOfLine();
     }
 
     // The listener thread writes into the canvases: it stops first.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,8 +30,9 @@ protected:
 
     std::unique_ptr<TmuxSession> start(const std::string& args = "")
     {
-        auto session = std::make_unique<TmuxSession>(std::string("'") + SPECTRAFOX_BINARY + "' " + args,
-                                                     dir.path());
+        // Always offscreen: a developer's desktop must not get a full-screen window.
+        auto session = std::make_unique<TmuxSession>(
+            std::string("'") + SPECTRAFOX_BINARY + "' --headless=320x180 " + args, dir.path());
         return session;
     }
 
@@ -63,6 +65,15 @@ TEST_F(ProgramInTerminal, ShowsBoldTitleAndCheckedConfigThenQuitsOnLowerCaseQOnl
     EXPECT_EQ(session->line(1), "Config: Subnet:3 Universe:0 Num:1 DMX:200 Zoom:2");
     // Only the title is bold.
     EXPECT_EQ(session->line(1, true).find(kBoldOn), std::string::npos);
+    EXPECT_EQ(session->line(2), "Screen: 320 x 180");
+    // Line 4 is the live frame rate: a number alone, whatever longer figure
+    // (the first frames' very high rates) stood there before.
+    ASSERT_TRUE(TmuxSession::waitUntil([&] { return session->line(4).rfind(" FPS: ", 0) == 0; }));
+    TmuxSession::waitUntil([] { return false; }, std::chrono::milliseconds(500));
+    const std::string rate = session->line(4).substr(6);
+    char* end = nullptr;
+    EXPECT_GT(std::strtod(rate.c_str(), &end), 0.0) << rate;
+    EXPECT_EQ(std::string(end), "") << "left over after the rate: " << rate;
     EXPECT_EQ(session->paneValue("alternate_on"), "1");
 
     session->sendKeys("Q");
