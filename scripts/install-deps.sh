@@ -32,5 +32,24 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+
+# OLA is only a test peer here. Its package would start olad as a service,
+# which then talks Art-Net on the real network; keep it from starting.
+installs_ola=no
+for p in "${missing[@]}"; do [ "$p" = ola ] && installs_ola=yes; done
+policy=/usr/sbin/policy-rc.d
+added_policy=no
+if [ "$installs_ola" = yes ] && [ ! -e "$policy" ]; then
+  $SUDO sh -c "printf '#!/bin/sh\nexit 101\n' > $policy && chmod +x $policy"
+  added_policy=yes
+  trap '$SUDO rm -f "$policy"' EXIT
+fi
+
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+if [ "$installs_ola" = yes ]; then
+  [ "$added_policy" = yes ] && $SUDO rm -f "$policy"
+  if command -v update-rc.d >/dev/null; then $SUDO update-rc.d olad disable >/dev/null 2>&1 || true; fi
+  if command -v systemctl >/dev/null; then $SUDO systemctl disable --now olad >/dev/null 2>&1 || true; fi
+fi
