@@ -85,15 +85,17 @@ void SacnSocket::join(uint32_t group, const std::string& interface, const Report
                "); the other interfaces and unicast still work");
 }
 
+// Under load a datagram is usually waiting: read first, wait only when none is.
 long SacnSocket::receive(uint8_t* buffer, std::size_t size, std::chrono::milliseconds limit)
 {
-    pollfd waiting{fd, POLLIN, 0};
-    const int ready = ::poll(&waiting, 1, static_cast<int>(limit.count()));
-    if (ready == 0 || (ready < 0 && errno == EINTR))
-        return 0;
-    if (ready < 0)
-        return -1;
-    const ssize_t received = ::recv(fd, buffer, size, MSG_DONTWAIT);
+    ssize_t received = ::recv(fd, buffer, size, MSG_DONTWAIT);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd waiting{fd, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, static_cast<int>(limit.count()));
+        if (ready <= 0)
+            return ready == 0 || errno == EINTR ? 0 : -1;
+        received = ::recv(fd, buffer, size, MSG_DONTWAIT);
+    }
     if (received < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
     return received;
