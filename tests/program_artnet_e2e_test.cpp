@@ -145,7 +145,7 @@ TEST(ProgramOnArtnet, NetAndSacnFromTheConfigFile)
     EXPECT_EQ(reply.bytes[18], 3);
 
     // All channels 0 by multicast sACN hide the canvas: a black frame.
-    SacnPacketSpec dark;
+    SacnPacketFields dark;
     dark.universe = 5;
     for (int i = 0; i < 5; ++i) {
         dark.sequence = static_cast<uint8_t>(i);

@@ -24,10 +24,10 @@ SacnParseResult parse(const Packet& p, int universe = kUniverse)
 
 Packet goodPacket(std::vector<uint8_t> slots = std::vector<uint8_t>(512, 0))
 {
-    SacnPacketSpec spec;
-    spec.universe = kUniverse;
-    spec.slots = std::move(slots);
-    return sacnDataPacket(spec);
+    SacnPacketFields fields;
+    fields.universe = kUniverse;
+    fields.slots = std::move(slots);
+    return sacnDataPacket(fields);
 }
 
 void set16(Packet& p, std::size_t at, unsigned value)
@@ -41,13 +41,13 @@ TEST(SacnPacketParser, SoundPacketGivesItsFields)
     std::vector<uint8_t> slots(512);
     for (std::size_t i = 0; i < slots.size(); ++i)
         slots[i] = static_cast<uint8_t>(i * 7);
-    SacnPacketSpec spec;
-    spec.universe = kUniverse;
-    spec.slots = slots;
-    spec.priority = 150;
-    spec.sequence = 201;
-    spec.cid = sacnCid(0xBEEF);
-    const Packet p = sacnDataPacket(spec);
+    SacnPacketFields fields;
+    fields.universe = kUniverse;
+    fields.slots = slots;
+    fields.priority = 150;
+    fields.sequence = 201;
+    fields.cid = sacnCid(0xBEEF);
+    const Packet p = sacnDataPacket(fields);
     ASSERT_EQ(p.size(), 638u);
     const SacnParseResult r = parse(p);
     ASSERT_EQ(r.kind, SacnPacketKind::Data);
@@ -163,10 +163,10 @@ TEST(SacnPacketParser, EveryTruncationIsRefused)
 TEST(SacnPacketParser, UniverseBoundaries)
 {
     for (int universe : {1, 255, 256, 63999}) {
-        SacnPacketSpec spec;
-        spec.universe = universe;
-        EXPECT_EQ(parse(sacnDataPacket(spec), universe).kind, SacnPacketKind::Data) << universe;
-        EXPECT_EQ(parse(sacnDataPacket(spec), universe ^ 1).kind, SacnPacketKind::OtherUniverse) << universe;
+        SacnPacketFields fields;
+        fields.universe = universe;
+        EXPECT_EQ(parse(sacnDataPacket(fields), universe).kind, SacnPacketKind::Data) << universe;
+        EXPECT_EQ(parse(sacnDataPacket(fields), universe ^ 1).kind, SacnPacketKind::OtherUniverse) << universe;
     }
 }
 

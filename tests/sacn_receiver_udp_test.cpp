@@ -48,14 +48,14 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
 // Channel 1 (canvas 0's content) set to `value`, from source `source`.
 std::vector<uint8_t> contentFrom(uint16_t source, uint8_t sequence, uint8_t value, uint8_t priority = 100)
 {
-    SacnPacketSpec spec;
-    spec.universe = kSacnUniverse;
-    spec.cid = sacnCid(source);
-    spec.sequence = sequence;
-    spec.priority = priority;
-    spec.slots.assign(40, 0);
-    spec.slots[0] = value;
-    return sacnDataPacket(spec);
+    SacnPacketFields fields;
+    fields.universe = kSacnUniverse;
+    fields.cid = sacnCid(source);
+    fields.sequence = sequence;
+    fields.priority = priority;
+    fields.slots.assign(40, 0);
+    fields.slots[0] = value;
+    return sacnDataPacket(fields);
 }
 
 class SacnReceiverUdp : public ::testing::Test {
