@@ -49,14 +49,15 @@ struct Applied {
     int content;
 };
 
+// One node: a receiver in its own namespace driving its own canvas group.
+// The groups are all made before the first receiver starts: a listener
+// thread may read the group list at any time.
 class Node {
 public:
-    Node(int index, CanvasManager& manager, const NetNamespace& ns, std::mutex& log_mutex,
+    Node(int index, int group, CanvasManager& manager, const NetNamespace& ns, std::mutex& log_mutex,
          std::vector<Applied>& log)
-        : canvas(nullptr)
+        : canvas(manager.getCanvasGroup(group)[0])
     {
-        const int group = manager.generateCanvasGroup(1, "CONTENT_EXAMPLE");
-        canvas = manager.getCanvasGroup(group)[0];
         ArtnetReceiver::HostAccess host;
         host.canvases_updated = [this, index, &log_mutex, &log] {
             std::lock_guard<std::mutex> lock(log_mutex);
@@ -103,7 +104,9 @@ TEST(ArtSyncOnABridge, BothNodesChangeOnTheSameArtSyncAndFallBackAfterFourSecond
     CanvasManager manager(DisplayOptions::headless(64, 36));
     std::mutex log_mutex;
     std::vector<Applied> log;
-    Node one(1, manager, ns1, log_mutex, log), two(2, manager, ns2, log_mutex, log);
+    const int group_one = manager.generateCanvasGroup(1, "CONTENT_EXAMPLE");
+    const int group_two = manager.generateCanvasGroup(1, "CONTENT_EXAMPLE");
+    Node one(1, group_one, manager, ns1, log_mutex, log), two(2, group_two, manager, ns2, log_mutex, log);
     auto both = [&](int value) { return one.content() == value && two.content() == value; };
     // Each node answers an ArtPoll after everything the desk sent before it:
     // once both replies are in, both nodes have handled the earlier packets.
