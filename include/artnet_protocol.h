@@ -19,16 +19,20 @@ constexpr std::size_t kHeaderSize = 10;
 constexpr uint16_t kOpPoll = 0x2000;
 constexpr uint16_t kOpPollReply = 0x2100;
 constexpr uint16_t kOpDmx = 0x5000;
+constexpr uint16_t kOpSync = 0x5200;
 
 // ArtDmx
 constexpr std::size_t kDmxSubUniOffset = 14; // high nibble sub-net, low nibble universe
-constexpr std::size_t kDmxNetOffset = 15;    // not examined: every Net is taken
+constexpr std::size_t kDmxNetOffset = 15;    // examined only when a Net is configured
 constexpr std::size_t kDmxLengthOffset = 16; // channel count, high byte first
 constexpr std::size_t kDmxDataOffset = 18;
 constexpr int kDmxMinChannels = 2;
 constexpr int kDmxUniverseChannels = 512;
 
 using DmxUniverse = std::array<uint8_t, kDmxUniverseChannels>;
+
+// The Net is the top seven bits of the 15-bit Port-Address.
+constexpr int kMaxNet = 127;
 
 // ArtPollReply
 constexpr std::size_t kPollReplySize = 239;

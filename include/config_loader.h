@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "network_input_settings.h"
+
 namespace Spectrafox {
 
 // The start-up settings, read once from ./config.txt. Out-of-range values are
@@ -20,6 +22,10 @@ public:
     int getZoomType() const { return zooming_type; }
     float getScalingMultiplier() const { return scaling_multiplier; }
     int getLedGpioPin() const { return led_gpio_pin; }
+    // NET= (-1: every Net) and SACN_UNIVERSE= (0: no sACN).
+    int getArtnetNet() const { return input.artnet_net; }
+    int getSacnUniverse() const { return input.sacn_universe; }
+    const NetworkInputSettings& getNetworkInputSettings() const { return input; }
 
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
@@ -36,6 +42,7 @@ private:
     int zooming_type;
     float scaling_multiplier;
     int led_gpio_pin;
+    NetworkInputSettings input;
 };
 
 } // namespace Spectrafox

@@ -22,6 +22,22 @@ case "${1:-}" in
   *) echo "usage: $0 [--demo|--test]" >&2; exit 2 ;;
 esac
 
+# --- E1.31 test peer: the npm package "sacn", for --test only -------------
+# Debian's nodejs and npm give node; the package goes into tests/peers/
+# (node_modules is not committed), pinned by tests/peers/package-lock.json.
+if [ "${1:-}" = --test ]; then
+  peers="$(cd "$(dirname "$0")/../tests/peers" && pwd)"
+  if [ ! -f "$peers/node_modules/sacn/package.json" ]; then
+    if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+      sudo_=""; [ "$(id -u)" -ne 0 ] && sudo_="sudo"
+      $sudo_ apt-get update -qq
+      DEBIAN_FRONTEND=noninteractive $sudo_ apt-get install -y -qq --no-install-recommends nodejs npm
+    fi
+    (cd "$peers" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+fi
+# ----------------------------------------------------------------------------
+
 missing=()
 for p in "${want[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -7,7 +7,7 @@ namespace Spectrafox {
 
 using namespace Artnet;
 
-ArtPollReply::Bytes ArtPollReply::build(uint32_t my_ip_address, int subnet, int universe)
+ArtPollReply::Bytes ArtPollReply::build(uint32_t my_ip_address, int subnet, int universe, int net)
 {
     Bytes reply{}; // every field not set below is zero
     std::copy(kId.begin(), kId.end(), reply.begin());
@@ -17,6 +17,7 @@ ArtPollReply::Bytes ArtPollReply::build(uint32_t my_ip_address, int subnet, int 
         reply[kReplyIpOffset + i] = static_cast<uint8_t>(my_ip_address >> (24 - 8 * i));
     reply[kReplyPortOffset] = kPort & 0xFF;
     reply[kReplyPortOffset + 1] = kPort >> 8;
+    reply[kReplyNetSwitchOffset] = static_cast<uint8_t>(net);
     reply[kReplySubSwitchOffset] = static_cast<uint8_t>(subnet);
     reply[kReplyOemHiOffset] = kOemCode >> 8;
     reply[kReplyOemLoOffset] = kOemCode & 0xFF;

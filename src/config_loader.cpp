@@ -4,6 +4,10 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+
+#include "artnet_protocol.h"
+#include "sacn_protocol.h"
 
 namespace Spectrafox {
 
@@ -75,6 +79,7 @@ void ConfigLoader::setDefaults()
     zooming_type = 1;
     scaling_multiplier = 1.0f;
     led_gpio_pin = -1;
+    input = NetworkInputSettings{};
 }
 
 void ConfigLoader::loadConfigFile(const std::string& path)
@@ -106,9 +111,10 @@ void ConfigLoader::cleanLine(std::string& line)
 void ConfigLoader::parseCleanLine(std::string& line)
 {
     static const char* const kKeys[] = {"SUBNET=", "UNIVERSE=", "ANZAHL=", "DMX_START=",
-                                        "ZOOM=", "SCAL_MULT=", "LED_GPIO_PIN="};
+                                        "ZOOM=", "SCAL_MULT=", "LED_GPIO_PIN=", "NET=",
+                                        "SACN_UNIVERSE="};
     int matched = -1;
-    for (int i = 0; i < 7 && matched < 0; ++i) {
+    for (int i = 0; i < static_cast<int>(std::size(kKeys)) && matched < 0; ++i) {
         if (startsWith(line, kKeys[i])) {
             matched = i;
             line.erase(0, std::char_traits<char>::length(kKeys[i]));
@@ -132,6 +138,13 @@ void ConfigLoader::parseCleanLine(std::string& line)
         break;
     }
     case 6: readIntInRange(line, &led_gpio_pin, 0, 30, -1); break;
+    case 7:
+        readIntInRange(line, &input.artnet_net, 0, Artnet::kMaxNet, NetworkInputSettings::kAnyNet);
+        break;
+    case 8:
+        readIntInRange(line, &input.sacn_universe, Sacn::kMinUniverse, Sacn::kMaxUniverse,
+                       NetworkInputSettings::kSacnOff);
+        break;
     default: break;
     }
     applyCrossCheck();

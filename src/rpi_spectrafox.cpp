@@ -59,10 +59,17 @@ int main(int argc, char** argv)
     c_screen->showTitle();
 
     ConfigLoader* config = new ConfigLoader();
-    c_screen->print("Config: Subnet:%i Universe:%i Num:%i DMX:%i Zoom:%i\n",
+    c_screen->print("Config: Subnet:%i Universe:%i Num:%i DMX:%i Zoom:%i",
                     config->getArtnetSubnet(), config->getArtnetUniverse(),
                     config->getLasersimNum(), config->getLasersimDMXStart(),
                     config->getZoomType());
+    // The optional inputs are named only when configured, so the line is
+    // unchanged without them.
+    if (config->getArtnetNet() != NetworkInputSettings::kAnyNet)
+        c_screen->print(" Net:%i", config->getArtnetNet());
+    if (config->getSacnUniverse() != NetworkInputSettings::kSacnOff)
+        c_screen->print(" sACN:%i", config->getSacnUniverse());
+    c_screen->print("\n");
 
     CanvasManager* screen = new CanvasManager(args.display);
     screen->setZoom(config->getZoomType());
@@ -70,10 +77,15 @@ int main(int argc, char** argv)
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
 
     // The receiver starts its listener thread and announces the node; it ends
-    // the process with status 1 if the Art-Net port cannot be opened.
+    // the process with status 1 if the Art-Net port cannot be opened. An sACN
+    // port or group it cannot have is said on the console and left out.
+    ArtnetReceiver::HostAccess host;
+    if (!args.silent)
+        host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
     ArtnetReceiver* dmxr = new ArtnetReceiver(screen, lasers_id, config->getArtnetUniverse(),
                                               config->getArtnetSubnet(), config->getLasersimDMXStart(),
-                                              config->getScalingMultiplier(), config->getLedGpioPin());
+                                              config->getScalingMultiplier(), config->getLedGpioPin(),
+                                              config->getNetworkInputSettings(), host);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
 

@@ -50,6 +50,18 @@ std::vector<uint8_t> goldenReply()
     return g;
 }
 
+// NetSwitch carries a configured Net; without one it stays 0 and the reply
+// is the same as before, byte for byte.
+TEST(ArtPollReply, NetSwitchIsTheOnlyByteTheNetChanges)
+{
+    const std::vector<uint8_t> expected = goldenReply();
+    for (int net : {0, 1, 0x55, 127}) {
+        const ArtPollReply::Bytes reply = ArtPollReply::build(ip(192, 168, 1, 20), 2, 3, net);
+        for (std::size_t i = 0; i < reply.size(); ++i)
+            EXPECT_EQ(reply[i], i == 18 ? net : expected[i]) << "net " << net << " byte " << i;
+    }
+}
+
 TEST(ArtPollReply, AllBytesForAKnownConfiguration)
 {
     const ArtPollReply::Bytes reply = ArtPollReply::build(ip(192, 168, 1, 20), 2, 3);

@@ -137,3 +137,60 @@ TEST(ArtnetPacketParser, SuccessivePacketsOverwriteOnlyTheirChannels)
 }
 
 } // namespace
+
+namespace {
+
+// With a Net configured the whole 15-bit Port-Address must match.
+TEST(ArtnetPacketParser, ConfiguredNetMatchesTheWholePortAddress)
+{
+    const struct {
+        const char* name;
+        int configured_net;
+        uint8_t sub_uni, net_byte;
+        int carried;
+    } cases[] = {
+        {"net 0 configured, net 0 sent", 0, kOurs, 0x00, 512},
+        {"net 0 configured, net 1 sent", 0, kOurs, 0x01, 0},
+        {"net 5 configured, net 5 sent", 5, kOurs, 0x05, 512},
+        {"net 5 configured, net 4 sent", 5, kOurs, 0x04, 0},
+        {"net 5, other universe", 5, 0x24, 0x05, 0},
+        {"net 127 configured, 127 sent", 127, kOurs, 0x7F, 512},
+        {"top bit outside the Port-Address", 127, kOurs, 0xFF, 0},
+        {"net 0 configured, top bit set", 0, kOurs, 0x80, 0},
+        {"any net takes a top bit too", ArtnetPacketParser::kAnyNet, kOurs, 0xFF, 512},
+    };
+    for (const auto& c : cases) {
+        ArtnetPacketParser parser(2, 3, c.configured_net);
+        DmxUniverse dmx512{};
+        const Bytes packet = artDmx(c.sub_uni, c.net_byte, 512, 512);
+        const auto result = parser.parse(packet.data(), static_cast<long>(packet.size()), dmx512);
+        EXPECT_EQ(result.kind, ArtnetPacketKind::Dmx) << c.name;
+        EXPECT_EQ(result.channels_carried, c.carried) << c.name;
+        EXPECT_EQ(dmx512[0], c.carried ? 1 : 0) << c.name;
+    }
+}
+
+TEST(ArtnetPacketParser, ArtSyncIsRecognisedAndCarriesNoChannels)
+{
+    ArtnetPacketParser parser(2, 3);
+    DmxUniverse dmx512{};
+    const struct {
+        const char* name;
+        Bytes datagram;
+        ArtnetPacketKind kind;
+    } cases[] = {
+        {"ArtSync of 14 bytes", [] { Bytes b = header(0x00, 0x52); b.insert(b.end(), {0, 14, 0, 0}); return b; }(),
+         ArtnetPacketKind::Sync},
+        {"ArtSync header only", header(0x00, 0x52), ArtnetPacketKind::Sync},
+        {"OpCode reversed", header(0x52, 0x00), ArtnetPacketKind::Unrecognised},
+        {"cut to nine bytes", cut(header(0x00, 0x52), 9), ArtnetPacketKind::Unrecognised},
+    };
+    for (const auto& c : cases) {
+        const auto result = parser.parse(c.datagram.data(), static_cast<long>(c.datagram.size()), dmx512);
+        EXPECT_EQ(result.kind, c.kind) << c.name;
+        EXPECT_FALSE(result.channels_updated) << c.name;
+    }
+    EXPECT_EQ(dmx512, DmxUniverse{});
+}
+
+} // namespace

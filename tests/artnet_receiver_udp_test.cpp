@@ -201,6 +201,42 @@ TEST_F(ArtnetReceiverUdp, AnnouncesItselfAndDmxReachesTheCanvases)
     EXPECT_EQ(ntohl(reply.destination.s_addr), INADDR_LOOPBACK);
 }
 
+// NET= makes the whole Port-Address count and puts the Net into NetSwitch;
+// the rest of the reply stays as it was.
+TEST_F(ArtnetReceiverUdp, ConfiguredNetFiltersArtDmxAndIsReported)
+{
+    LoopbackSniffer sniffer;
+    ASSERT_TRUE(sniffer.ok());
+    auto manager = headlessManager();
+    const int group = manager->generateCanvasGroup(1, "CONTENT_EXAMPLE");
+    NetworkInputSettings settings;
+    settings.artnet_net = 9;
+    const Canvas* canvas = manager->getCanvasGroup(group)[0];
+    std::atomic<int> passes{0};
+    ArtnetReceiver::HostAccess host;
+    host.canvases_updated = [&] { passes.fetch_add(1); };
+    ArtnetReceiver receiver(manager.get(), group, kUniverse, kSubnet, kStart, 1.0f, -1, settings, host);
+    LoopbackSniffer::Seen reply;
+    ASSERT_TRUE(sniffer.next(0x2100, &reply, kPatience));
+    ASSERT_EQ(reply.payload.size(), 239u);
+    EXPECT_EQ(reply.payload[18], 9);
+    EXPECT_EQ(reply.payload[19], kSubnet);
+    EXPECT_EQ(reply.payload[190], kUniverse);
+
+    UdpPeer desk;
+    for (uint8_t net : {0, 8, 10, 0x89}) {
+        auto packet = contentPacket(0, 50);
+        packet[15] = net;
+        ASSERT_TRUE(desk.sendTo("127.0.0.1", 6454, packet));
+    }
+    auto ours = contentPacket(0, 51);
+    ours[15] = 9;
+    ASSERT_TRUE(desk.sendTo("127.0.0.1", 6454, ours));
+    EXPECT_TRUE(eventually([&] { return canvas->getContentData() == 51; }));
+    // Handled in order: none of the other Nets reached the channel map.
+    EXPECT_EQ(passes.load(), 1);
+}
+
 TEST_F(ArtnetReceiverUdp, TruncatedDatagramKeepsTheChannelsItDoesNotCarry)
 {
     auto manager = headlessManager();

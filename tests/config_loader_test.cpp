@@ -106,6 +106,46 @@ const ConfigCase kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, ConfigFileTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The optional inputs: absent or out of range they are off, as without the keys.
+TEST(ConfigLoaderInputs, NetAndSacnUniverse)
+{
+    const struct {
+        const char* file;
+        int net, sacn;
+    } cases[] = {
+        {"", -1, 0},
+        {"NET=0\n", 0, 0},
+        {"NET=127\n", 127, 0},
+        {"NET=128\n", -1, 0},
+        {"NET=-1\n", -1, 0},
+        {"NET=5\nNET=200\n", -1, 0},
+        {"NET=5\nNET=five\n", 5, 0},
+        {"SACN_UNIVERSE=1\n", -1, 1},
+        {"SACN_UNIVERSE=63999\n", -1, 63999},
+        {"SACN_UNIVERSE=64000\n", -1, 0},
+        {"SACN_UNIVERSE=0\n", -1, 0},
+        {" SACN_UNIVERSE = 7 # stage\r\n NET = 3\n", 3, 7},
+        {"sacn_universe=7\n", -1, 0},
+        // The new keys leave the old ones alone, and the other way round.
+        {"SUBNET=2\nUNIVERSE=3\nNET=4\nSACN_UNIVERSE=9\n", 4, 9},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        dir.write("config.txt", c.file);
+        ScopedChdir in(dir.path());
+        ConfigLoader config;
+        EXPECT_EQ(config.getArtnetNet(), c.net) << c.file;
+        EXPECT_EQ(config.getSacnUniverse(), c.sacn) << c.file;
+        EXPECT_EQ(config.getNetworkInputSettings().artnet_net, c.net) << c.file;
+    }
+    TempDir dir;
+    dir.write("config.txt", "SUBNET=2\nUNIVERSE=3\nNET=4\nSACN_UNIVERSE=9\n");
+    ScopedChdir in(dir.path());
+    ConfigLoader config;
+    EXPECT_EQ(config.getArtnetSubnet(), 2);
+    EXPECT_EQ(config.getArtnetUniverse(), 3);
+}
+
 TEST(ConfigLoaderCleanLine, DropsBlanksControlsAndHighBytesAndStopsAtHash)
 {
     std::string line = " A=\t1\x7F\x80\xFF # B=2";

@@ -14,6 +14,8 @@
 #include "support/artnet_peer.h"
 #include "support/child_process.h"
 #include "support/net_namespace.h"
+#include "support/picture_files.h"
+#include "support/sacn_packets.h"
 #include "support/temp_dir.h"
 
 using namespace Spectrafox::Test;
@@ -107,6 +109,63 @@ TEST(ProgramOnArtnet, AnnouncesAnswersIsDrivenAndStopsCleanly)
     ASSERT_TRUE(program->waitExit(kStopMs, &status)) << "no exit after SIGTERM";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "status " << status << "\n" << readFile(dir.file("stderr.txt"));
+}
+
+// With NET= and SACN_UNIVERSE= in config.txt the reply reports the Net, the
+// node joins the sACN group on eth0 without a word, and sACN data drive it.
+TEST(ProgramOnArtnet, NetAndSacnFromTheConfigFile)
+{
+    NetNamespace desk, node;
+    if (!desk.ok() || !node.ok())
+        GTEST_SKIP() << desk.error() << node.error();
+    std::string failed;
+    ASSERT_TRUE(connectWithVeth(node, "eth0", "10.82.0.2/24", desk, "desk0", "10.82.0.1/24", &failed))
+        << failed;
+    ASSERT_TRUE(desk.run("ip route add 239.255.0.0/16 dev desk0"));
+    std::unique_ptr<UdpPeer> console;
+    {
+        ScopedNetNamespace at(desk);
+        console = std::make_unique<UdpPeer>(6454);
+    }
+    TempDir dir;
+    dir.write("config.txt", "NET=3\nSACN_UNIVERSE=5\nDMX_START=1\nANZAHL=1\n");
+    // Slot 0 is what the canvas shows full-screen until data arrive.
+    dir.write("textures/.keep", "");
+    writeSolidPng(dir.file("textures/000.png"), 8, 8, 0xFF8000FF);
+    const std::string snapshot = dir.file("shot.png");
+    std::unique_ptr<ChildProcess> program;
+    {
+        ScopedNetNamespace at(node);
+        program = std::make_unique<ChildProcess>(
+            silentHeadless(dir, {"--snapshot-frame=120", "--snapshot=" + snapshot}));
+    }
+    Datagram reply;
+    ASSERT_TRUE(console->receiveOpCode(0x2100, &reply, std::chrono::milliseconds(kStartMs)))
+        << readFile(dir.file("stderr.txt"));
+    EXPECT_EQ(reply.bytes[18], 3);
+
+    // All channels 0 by multicast sACN hide the canvas: a black frame.
+    SacnPacketFields dark;
+    dark.universe = 5;
+    for (int i = 0; i < 5; ++i) {
+        dark.sequence = static_cast<uint8_t>(i);
+        ASSERT_TRUE(console->sendTo("239.255.0.5", 5568, sacnDataPacket(dark)));
+    }
+    ASSERT_TRUE(waitForFile(snapshot, kStartMs)) << readFile(dir.file("stderr.txt"));
+    int width = 0, height = 0, channels = 0;
+    unsigned char* pixels = stbi_load(snapshot.c_str(), &width, &height, &channels, 4);
+    ASSERT_NE(pixels, nullptr);
+    int lit = 0;
+    for (int i = 0; i < width * height; ++i)
+        lit += pixels[i * 4] != 0 || pixels[i * 4 + 1] != 0 || pixels[i * 4 + 2] != 0;
+    stbi_image_free(pixels);
+    EXPECT_EQ(lit, 0) << "pixels still lit after all-zero sACN";
+
+    program->signal(SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(program->waitExit(kStopMs, &status)) << "no exit after SIGTERM";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(readFile(dir.file("stdout.txt")), "");
 }
 
 } // namespace

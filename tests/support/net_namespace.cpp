@@ -111,4 +111,26 @@ bool connectWithVeth(const NetNamespace& a, const std::string& name_a, const std
     return true;
 }
 
+bool plugIntoBridge(const NetNamespace& lan, const std::string& bridge, const std::string& port,
+                    const NetNamespace& host, const std::string& host_if, const std::string& cidr,
+                    std::string* error)
+{
+    const std::string commands[][2] = {
+        {"lan", "ip link show " + bridge + " >/dev/null 2>&1 || ip link add " + bridge + " type bridge"},
+        {"lan", "ip link set " + bridge + " up"},
+        {"lan", "ip link add " + port + " type veth peer name " + host_if + " netns " + host.path()},
+        {"lan", "ip link set " + port + " master " + bridge + " up"},
+        {"host", "ip addr add " + cidr + " broadcast + dev " + host_if},
+        {"host", "ip link set " + host_if + " up"},
+    };
+    for (const auto& [where, command] : commands) {
+        const NetNamespace& ns = where == "lan" ? lan : host;
+        if (!ns.run(command)) {
+            *error = command;
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace Spectrafox::Test

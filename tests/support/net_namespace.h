@@ -49,4 +49,12 @@ bool connectWithVeth(const NetNamespace& a, const std::string& name_a, const std
                      const NetNamespace& b, const std::string& name_b, const std::string& cidr_b,
                      std::string* error);
 
+// A switch: an Ethernet bridge `bridge` inside `lan`, made on first use. Each
+// call plugs `host` into it by a veth pair whose end in `host` is `host_if`
+// with `cidr`, up with its broadcast address; `port` names the bridge's end.
+// False, with the failing command in *error, if it cannot be made.
+bool plugIntoBridge(const NetNamespace& lan, const std::string& bridge, const std::string& port,
+                    const NetNamespace& host, const std::string& host_if, const std::string& cidr,
+                    std::string* error);
+
 } // namespace Spectrafox::Test
