@@ -19,7 +19,7 @@
 #include "canvas/renderer.h"
 
 #include <EGL/egl.h>
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 #include <gtest/gtest.h>
 
 #include <cstdint>
