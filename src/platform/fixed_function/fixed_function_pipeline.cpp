@@ -33,12 +33,12 @@ precision highp float;
 precision mediump float;
 #endif
 uniform sampler2D u_texture;
-uniform bool u_texturing;
+uniform float u_texturing;
 varying vec4 v_color;
 varying vec2 v_texcoord;
 void main()
 {
-    gl_FragColor = u_texturing ? texture2D(u_texture, v_texcoord) * v_color : v_color;
+    gl_FragColor = v_color * mix(vec4(1.0), texture2D(u_texture, v_texcoord), u_texturing);
 }
 )";
 
@@ -175,7 +175,7 @@ void FixedFunctionPipeline::uploadUniforms()
         matrices_changed = false;
     }
     if (uploaded_texturing != static_cast<int>(texturing)) {
-        glUniform1i(texturing_location, texturing ? 1 : 0);
+        glUniform1f(texturing_location, texturing ? 1.0f : 0.0f);
         uploaded_texturing = texturing ? 1 : 0;
     }
 }
