@@ -15,6 +15,9 @@ namespace Spectrafox {
 // texturing is on, the texture modulated by that colour. Client arrays and
 // the current colour are native ES 2.0 vertex attributes at fixed locations.
 //
+// The program stays in use between draws: code that uses a program of its
+// own puts this one back (glGetIntegerv(GL_CURRENT_PROGRAM) before).
+//
 // There is one instance, for the one context that the graphics platform
 // makes current on the main thread; only that thread may use it. The owner of
 // a context attaches it after making the context current and detaches it

@@ -15,15 +15,21 @@ FixedFunctionPipeline& pipeline()
 bool attributeFor(GLenum array, GLuint* attribute)
 {
     switch (array) {
-    case GL_VERTEX_ARRAY:
-    case GL_VERTEX_ARRAY_POINTER: *attribute = FixedFunctionPipeline::kPositionAttribute; return true;
-    case GL_COLOR_ARRAY:
-    case GL_COLOR_ARRAY_POINTER: *attribute = FixedFunctionPipeline::kColorAttribute; return true;
-    case GL_TEXTURE_COORD_ARRAY:
-    case GL_TEXTURE_COORD_ARRAY_POINTER:
-        *attribute = FixedFunctionPipeline::kTexCoordAttribute;
-        return true;
+    case GL_VERTEX_ARRAY: *attribute = FixedFunctionPipeline::kPositionAttribute; return true;
+    case GL_COLOR_ARRAY: *attribute = FixedFunctionPipeline::kColorAttribute; return true;
+    case GL_TEXTURE_COORD_ARRAY: *attribute = FixedFunctionPipeline::kTexCoordAttribute; return true;
     default: return false;
+    }
+}
+
+// The client array whose pointer `pname` asks for.
+GLenum arrayOfPointer(GLenum pname)
+{
+    switch (pname) {
+    case GL_VERTEX_ARRAY_POINTER: return GL_VERTEX_ARRAY;
+    case GL_COLOR_ARRAY_POINTER: return GL_COLOR_ARRAY;
+    case GL_TEXTURE_COORD_ARRAY_POINTER: return GL_TEXTURE_COORD_ARRAY;
+    default: return GL_NONE;
     }
 }
 
@@ -101,7 +107,7 @@ void glTexCoordPointer(GLint size, GLenum type, GLsizei stride, const void* poin
 void glGetPointerv(GLenum pname, void** params)
 {
     GLuint attribute = 0;
-    if (attributeFor(pname, &attribute))
+    if (attributeFor(arrayOfPointer(pname), &attribute))
         ::glGetVertexAttribPointerv(attribute, GL_VERTEX_ATTRIB_ARRAY_POINTER, params);
 }
 
