@@ -11,7 +11,9 @@
 #include <EGL/egl.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -380,6 +382,30 @@ private:
     float color[16] = {0};
 };
 
+std::vector<unsigned char> readCurrentFrame()
+{
+    std::vector<unsigned char> pixels(static_cast<size_t>(kWidth) * kHeight * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+}
+
+// How far our layer's frame is from the driver's own fixed-function one.
+void compareFrames(const std::vector<unsigned char>& ours, const std::vector<unsigned char>& es1)
+{
+    int largest = 0;
+    long differing = 0;
+    for (size_t i = 0; i < ours.size(); i += 4) {
+        int pixel = 0;
+        for (size_t k = 0; k < 4; ++k)
+            pixel = std::max(pixel, std::abs(int(ours[i + k]) - int(es1[i + k])));
+        largest = std::max(largest, pixel);
+        differing += pixel > 0 ? 1 : 0;
+    }
+    std::printf("renderer frame vs GLES 1.1 frame: %ld of %d pixels differ, by %d levels at most\n",
+                differing, kWidth * kHeight, largest);
+}
+
 // Seconds one frame takes, its queued work finished.
 template <typename F, typename G> double timeFrame(F frame, G finish)
 {
@@ -413,8 +439,17 @@ int main()
     bare.withOwnState([&] { bare.frame(); });
     glFinish();
     BareEs1Loop es1(draws, manager.getScreenRatio());
-    if (es1.available())
-        es1.with([&] { es1.frame(); es1.finish(); });
+    if (es1.available()) {
+        manager.renderFrame();
+        const std::vector<unsigned char> ours = readCurrentFrame();
+        std::vector<unsigned char> theirs;
+        es1.with([&] {
+            es1.frame();
+            es1.finish();
+            theirs = readCurrentFrame();
+        });
+        compareFrames(ours, theirs);
+    }
 
     // Frames alternate one by one, so the load of other processes on the
     // machine falls on all sides alike.
