@@ -2,7 +2,7 @@
 
 // The fixed-function subset of OpenGL ES 1.1 that our drawing code uses,
 // served on OpenGL ES 2.0 by FixedFunctionPipeline. Code inside namespace
-// Spectrafox includes this header instead of <GLES/gl.h>: the functions
+// Spectrafox includes this header instead of the ES 1.1 one: the functions
 // below carry the ES 1.1 names and signatures and hide the global ones of
 // the same name, and every other GL call is native ES 2.0 (<GLES2/gl2.h>).
 //
