@@ -1,15 +1,22 @@
 // Frames per second at the heaviest load the configuration allows (25
-// canvases with 63 copies each: 1575 draws) at 1920x1080 offscreen, against
-// a bare GLES 1.1 loop in the same context issuing the same draws with all
-// geometry precomputed.
+// canvases with 63 copies each: 1575 draws) at 1920x1080 offscreen: the
+// renderer through our fixed-function layer against a bare OpenGL ES 2.0
+// loop in the same context issuing the same draws, with all geometry
+// precomputed and one matrix uniform per draw. For comparison, the same
+// draws through the driver's own OpenGL ES 1.1, loaded at run time in a
+// context of its own ("n/a" where the driver no longer offers ES 1.x).
 #include "canvas/canvas_manager.h"
+#include "platform/fixed_function/gl_fixed_function.h"
 
 #include <EGL/egl.h>
-#include <GLES/gl.h>
+#include <dlfcn.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 using namespace Spectrafox;
@@ -75,65 +82,342 @@ std::vector<CanvasDraws> precompute(CanvasManager& manager)
     return draws;
 }
 
-class BareLoop {
+void fillArrays(const CanvasDraws& d, float* vertices, float* color)
+{
+    for (int v = 0; v < 4; ++v)
+        for (int k = 0; k < 4; ++k)
+            color[v * 4 + k] = d.rgba[k];
+    const float quad[12] = {-d.sx, -d.sy, 0, d.sx, -d.sy, 0, -d.sx, d.sy, 0, d.sx, d.sy, 0};
+    for (int i = 0; i < 12; ++i)
+        vertices[i] = quad[i];
+}
+
+void swapCurrent()
+{
+    eglSwapBuffers(eglGetCurrentDisplay(), eglGetCurrentSurface(EGL_DRAW));
+}
+
+GLuint compileShader(GLenum kind, const char* source)
+{
+    const GLuint shader = glCreateShader(kind);
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    return shader;
+}
+
+// The draws in ES 2.0 as one would write them by hand: one program, the
+// matrix projection x translation x rotation built on the CPU per draw.
+class BareEs2Loop {
 public:
-    BareLoop(std::vector<CanvasDraws> all, GLuint texture_name, const void* coords)
-        : draws(std::move(all)), texture(texture_name), tex_coords(coords)
+    BareEs2Loop(std::vector<CanvasDraws> all, float screen_ratio, GLuint texture_name,
+                const void* coords)
+        : draws(std::move(all)), ratio(screen_ratio), texture(texture_name), tex_coords(coords)
     {
+        program = glCreateProgram();
+        glAttachShader(program, compileShader(GL_VERTEX_SHADER, R"(
+            attribute vec4 a_position; attribute vec4 a_color; attribute vec2 a_texcoord;
+            uniform mat4 u_mvp; varying vec4 v_color; varying vec2 v_texcoord;
+            void main() { gl_Position = u_mvp * a_position; v_color = a_color;
+                          v_texcoord = a_texcoord; })"));
+        glAttachShader(program, compileShader(GL_FRAGMENT_SHADER, R"(
+            precision mediump float; uniform sampler2D u_texture;
+            varying vec4 v_color; varying vec2 v_texcoord;
+            void main() { gl_FragColor = texture2D(u_texture, v_texcoord) * v_color; })"));
+        glBindAttribLocation(program, 0, "a_position");
+        glBindAttribLocation(program, 1, "a_color");
+        glBindAttribLocation(program, 2, "a_texcoord");
+        glLinkProgram(program);
+        mvp_location = glGetUniformLocation(program, "u_mvp");
     }
 
     void frame()
     {
         glClear(GL_COLOR_BUFFER_BIT);
+        float mvp[16] = {0};
+        mvp[10] = -1.0f;
+        mvp[15] = 1.0f;
         for (const CanvasDraws& d : draws) {
-            for (int v = 0; v < 4; ++v)
-                for (int k = 0; k < 4; ++k)
-                    color[v * 4 + k] = d.rgba[k];
-            const float quad[12] = {-d.sx, -d.sy, 0, d.sx, -d.sy, 0, -d.sx, d.sy, 0, d.sx, d.sy, 0};
-            for (int i = 0; i < 12; ++i)
-                vertices[i] = quad[i];
-            glTexCoordPointer(2, GL_FLOAT, 0, tex_coords);
+            fillArrays(d, vertices, color);
+            glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, 0, tex_coords);
             glBindTexture(GL_TEXTURE_2D, texture);
-            for (const Copy& c : d.copies) {
-                glPushMatrix();
-                glTranslatef(c.x, c.y, 0.0f);
-                glRotatef(d.rotation, 0.0f, 0.0f, 1.0f);
-                glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-                glPopMatrix();
+            const double radians = d.rotation * M_PI / 180.0;
+            const float c = static_cast<float>(std::cos(radians));
+            const float s = static_cast<float>(std::sin(radians));
+            // The projection scales y by the screen ratio; x is unchanged.
+            mvp[0] = c;
+            mvp[1] = s * ratio;
+            mvp[4] = -s;
+            mvp[5] = c * ratio;
+            for (const Copy& copy : d.copies) {
+                mvp[12] = copy.x;
+                mvp[13] = copy.y * ratio;
+                glUniformMatrix4fv(mvp_location, 1, GL_FALSE, mvp);
+                ::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
             }
         }
-        eglSwapBuffers(eglGetCurrentDisplay(), eglGetCurrentSurface(EGL_DRAW));
+        swapCurrent();
     }
 
-    // Uses its own client arrays for a round, then gives the renderer's back.
-    template <typename F> void withOwnArrays(F run)
+    // Uses its own program and arrays for a round, then gives the renderer's back.
+    template <typename F> void withOwnState(F run)
     {
+        GLint renderer_program = 0;
         void* renderer_vertices = nullptr;
         void* renderer_colours = nullptr;
+        glGetIntegerv(GL_CURRENT_PROGRAM, &renderer_program);
         glGetPointerv(GL_VERTEX_ARRAY_POINTER, &renderer_vertices);
         glGetPointerv(GL_COLOR_ARRAY_POINTER, &renderer_colours);
-        glVertexPointer(3, GL_FLOAT, 0, vertices);
-        glColorPointer(4, GL_FLOAT, 0, color);
+        glUseProgram(program);
+        glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 0, vertices);
+        glVertexAttribPointer(1, 4, GL_FLOAT, GL_FALSE, 0, color);
         run();
+        glUseProgram(static_cast<GLuint>(renderer_program));
         glVertexPointer(3, GL_FLOAT, 0, renderer_vertices);
         glColorPointer(4, GL_FLOAT, 0, renderer_colours);
     }
 
 private:
     std::vector<CanvasDraws> draws;
+    float ratio;
     GLuint texture;
     const void* tex_coords;
+    GLuint program = 0;
+    GLint mvp_location = -1;
     float vertices[12] = {0};
     float color[16] = {0};
 };
 
+// The driver's own OpenGL ES 1.1, never linked: the entry points come from
+// libGLESv1_CM at run time, in a pbuffer context of the same display.
+class BareEs1Loop {
+public:
+    BareEs1Loop(std::vector<CanvasDraws> all, float screen_ratio)
+        : draws(std::move(all)), ratio(screen_ratio)
+    {
+        library = dlopen("libGLESv1_CM.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            why = "libGLESv1_CM.so.1 not found";
+            return;
+        }
+        if (!loadEntryPoints()) {
+            why = "libGLESv1_CM.so.1 lacks an entry point";
+            return;
+        }
+        if (!createContext())
+            return;
+        with([&] { setUpState(); });
+    }
+
+    ~BareEs1Loop()
+    {
+        if (context != EGL_NO_CONTEXT) {
+            with([&] { gl.DeleteTextures(1, &texture); });
+            eglDestroyContext(display, context);
+        }
+        if (surface != EGL_NO_SURFACE)
+            eglDestroySurface(display, surface);
+        if (library)
+            dlclose(library);
+    }
+
+    bool available() const { return context != EGL_NO_CONTEXT; }
+    const std::string& reason() const { return why; }
+
+    // Runs `work` with the ES 1.1 context current, then makes the caller's
+    // context current again.
+    template <typename F> void with(F work)
+    {
+        const EGLDisplay own_display = eglGetCurrentDisplay();
+        const EGLSurface own_draw = eglGetCurrentSurface(EGL_DRAW);
+        const EGLSurface own_read = eglGetCurrentSurface(EGL_READ);
+        const EGLContext own_context = eglGetCurrentContext();
+        eglMakeCurrent(display, surface, surface, context);
+        work();
+        eglMakeCurrent(own_display, own_draw, own_read, own_context);
+    }
+
+    void frame()
+    {
+        gl.Clear(GL_COLOR_BUFFER_BIT);
+        for (const CanvasDraws& d : draws) {
+            fillArrays(d, vertices, color);
+            gl.TexCoordPointer(2, GL_FLOAT, 0, kUpright);
+            gl.BindTexture(GL_TEXTURE_2D, texture);
+            for (const Copy& c : d.copies) {
+                gl.PushMatrix();
+                gl.Translatef(c.x, c.y, 0.0f);
+                gl.Rotatef(d.rotation, 0.0f, 0.0f, 1.0f);
+                gl.DrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+                gl.PopMatrix();
+            }
+        }
+        eglSwapBuffers(display, surface);
+    }
+
+    void finish() { gl.Finish(); }
+
+private:
+    static constexpr float kUpright[8] = {0, 1, 1, 1, 0, 0, 1, 0};
+
+    struct EntryPoints {
+        void (*Clear)(GLbitfield);
+        void (*ClearColor)(GLfloat, GLfloat, GLfloat, GLfloat);
+        void (*Enable)(GLenum);
+        void (*BlendFunc)(GLenum, GLenum);
+        void (*Viewport)(GLint, GLint, GLsizei, GLsizei);
+        void (*MatrixMode)(GLenum);
+        void (*LoadIdentity)();
+        void (*MultMatrixf)(const GLfloat*);
+        void (*PushMatrix)();
+        void (*PopMatrix)();
+        void (*Translatef)(GLfloat, GLfloat, GLfloat);
+        void (*Rotatef)(GLfloat, GLfloat, GLfloat, GLfloat);
+        void (*EnableClientState)(GLenum);
+        void (*VertexPointer)(GLint, GLenum, GLsizei, const void*);
+        void (*ColorPointer)(GLint, GLenum, GLsizei, const void*);
+        void (*TexCoordPointer)(GLint, GLenum, GLsizei, const void*);
+        void (*GenTextures)(GLsizei, GLuint*);
+        void (*DeleteTextures)(GLsizei, const GLuint*);
+        void (*BindTexture)(GLenum, GLuint);
+        void (*TexParameterf)(GLenum, GLenum, GLfloat);
+        void (*TexImage2D)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum,
+                           const void*);
+        void (*DrawArrays)(GLenum, GLint, GLsizei);
+        void (*Finish)();
+    };
+
+    template <typename T> bool load(T* entry, const char* name)
+    {
+        *entry = reinterpret_cast<T>(dlsym(library, name));
+        return *entry != nullptr;
+    }
+
+    bool loadEntryPoints()
+    {
+        return load(&gl.Clear, "glClear") && load(&gl.ClearColor, "glClearColor") &&
+               load(&gl.Enable, "glEnable") && load(&gl.BlendFunc, "glBlendFunc") &&
+               load(&gl.Viewport, "glViewport") && load(&gl.MatrixMode, "glMatrixMode") &&
+               load(&gl.LoadIdentity, "glLoadIdentity") && load(&gl.MultMatrixf, "glMultMatrixf") &&
+               load(&gl.PushMatrix, "glPushMatrix") && load(&gl.PopMatrix, "glPopMatrix") &&
+               load(&gl.Translatef, "glTranslatef") && load(&gl.Rotatef, "glRotatef") &&
+               load(&gl.EnableClientState, "glEnableClientState") &&
+               load(&gl.VertexPointer, "glVertexPointer") &&
+               load(&gl.ColorPointer, "glColorPointer") &&
+               load(&gl.TexCoordPointer, "glTexCoordPointer") &&
+               load(&gl.GenTextures, "glGenTextures") &&
+               load(&gl.DeleteTextures, "glDeleteTextures") &&
+               load(&gl.BindTexture, "glBindTexture") &&
+               load(&gl.TexParameterf, "glTexParameterf") && load(&gl.TexImage2D, "glTexImage2D") &&
+               load(&gl.DrawArrays, "glDrawArrays") && load(&gl.Finish, "glFinish");
+    }
+
+    bool createContext()
+    {
+        display = eglGetCurrentDisplay();
+        const EGLint config_attributes[] = {EGL_RED_SIZE,        8,
+                                            EGL_GREEN_SIZE,      8,
+                                            EGL_BLUE_SIZE,       8,
+                                            EGL_ALPHA_SIZE,      8,
+                                            EGL_SURFACE_TYPE,    EGL_PBUFFER_BIT,
+                                            EGL_RENDERABLE_TYPE, EGL_OPENGL_ES_BIT,
+                                            EGL_NONE};
+        EGLConfig config;
+        EGLint count = 0;
+        if (!eglChooseConfig(display, config_attributes, &config, 1, &count) || count < 1) {
+            why = "no EGL config for OpenGL ES 1.x pbuffers";
+            return false;
+        }
+        const EGLint surface_attributes[] = {EGL_WIDTH, kWidth, EGL_HEIGHT, kHeight, EGL_NONE};
+        surface = eglCreatePbufferSurface(display, config, surface_attributes);
+        const EGLint context_attributes[] = {EGL_CONTEXT_CLIENT_VERSION, 1, EGL_NONE};
+        if (surface != EGL_NO_SURFACE)
+            context = eglCreateContext(display, config, EGL_NO_CONTEXT, context_attributes);
+        if (context == EGL_NO_CONTEXT) {
+            char text[64];
+            std::snprintf(text, sizeof text, "the driver refuses an ES 1.1 context (EGL 0x%x)",
+                          static_cast<unsigned>(eglGetError()));
+            why = text;
+            return false;
+        }
+        return true;
+    }
+
+    // The renderer's fixed state, the example plug-in's yellow texel.
+    void setUpState()
+    {
+        gl.ClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        gl.Enable(GL_BLEND);
+        gl.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        gl.Enable(GL_TEXTURE_2D);
+        gl.Viewport(0, 0, kWidth, kHeight);
+        gl.MatrixMode(GL_PROJECTION);
+        gl.LoadIdentity();
+        const float ortho[16] = {1, 0, 0, 0, 0, ratio, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1};
+        gl.MultMatrixf(ortho);
+        gl.MatrixMode(GL_MODELVIEW);
+        gl.LoadIdentity();
+        gl.EnableClientState(GL_VERTEX_ARRAY);
+        gl.VertexPointer(3, GL_FLOAT, 0, vertices);
+        gl.EnableClientState(GL_COLOR_ARRAY);
+        gl.ColorPointer(4, GL_FLOAT, 0, color);
+        gl.EnableClientState(GL_TEXTURE_COORD_ARRAY);
+        const unsigned char yellow[4] = {255, 255, 0, 255};
+        gl.GenTextures(1, &texture);
+        gl.BindTexture(GL_TEXTURE_2D, texture);
+        gl.TexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        gl.TexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, yellow);
+    }
+
+    std::vector<CanvasDraws> draws;
+    float ratio;
+    void* library = nullptr;
+    EntryPoints gl{};
+    std::string why;
+    EGLDisplay display = EGL_NO_DISPLAY;
+    EGLSurface surface = EGL_NO_SURFACE;
+    EGLContext context = EGL_NO_CONTEXT;
+    GLuint texture = 0;
+    float vertices[12] = {0};
+    float color[16] = {0};
+};
+
+std::vector<unsigned char> readCurrentFrame()
+{
+    std::vector<unsigned char> pixels(static_cast<size_t>(kWidth) * kHeight * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+}
+
+// How far our layer's frame is from the driver's own fixed-function one.
+void compareFrames(const std::vector<unsigned char>& ours, const std::vector<unsigned char>& es1)
+{
+    int largest = 0;
+    long differing = 0;
+    for (size_t i = 0; i < ours.size(); i += 4) {
+        int pixel = 0;
+        for (size_t k = 0; k < 4; ++k)
+            pixel = std::max(pixel, std::abs(int(ours[i + k]) - int(es1[i + k])));
+        largest = std::max(largest, pixel);
+        differing += pixel > 0 ? 1 : 0;
+    }
+    std::printf("renderer frame vs GLES 1.1 frame: %ld of %d pixels differ, by %d levels at most\n",
+                differing, kWidth * kHeight, largest);
+}
+
 // Seconds one frame takes, its queued work finished.
-template <typename F> double timeFrame(F frame)
+template <typename F, typename G> double timeFrame(F frame, G finish)
 {
     const Clock::time_point start = Clock::now();
     frame();
-    glFinish();
+    finish();
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void finishCurrent()
+{
+    glFinish();
 }
 
 } // namespace
@@ -150,27 +434,53 @@ int main()
     void* coords = nullptr;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
     glGetPointerv(GL_TEXTURE_COORD_ARRAY_POINTER, &coords);
-    BareLoop bare(precompute(manager), static_cast<GLuint>(texture), coords);
-    bare.withOwnArrays([&] { bare.frame(); });
+    const std::vector<CanvasDraws> draws = precompute(manager);
+    BareEs2Loop bare(draws, manager.getScreenRatio(), static_cast<GLuint>(texture), coords);
+    bare.withOwnState([&] { bare.frame(); });
     glFinish();
+    BareEs1Loop es1(draws, manager.getScreenRatio());
+    if (es1.available()) {
+        manager.renderFrame();
+        const std::vector<unsigned char> ours = readCurrentFrame();
+        std::vector<unsigned char> theirs;
+        es1.with([&] {
+            es1.frame();
+            es1.finish();
+            theirs = readCurrentFrame();
+        });
+        compareFrames(ours, theirs);
+    }
 
     // Frames alternate one by one, so the load of other processes on the
-    // machine falls on both sides alike.
+    // machine falls on all sides alike.
     double renderer_seconds = 0.0;
     double bare_seconds = 0.0;
+    double es1_seconds = 0.0;
     int frames = 0;
     const Clock::time_point start = Clock::now();
     while (std::chrono::duration<double>(Clock::now() - start).count() < kSeconds) {
-        renderer_seconds += timeFrame([&] { manager.renderFrame(); });
-        bare.withOwnArrays([&] { bare_seconds += timeFrame([&] { bare.frame(); }); });
+        renderer_seconds += timeFrame([&] { manager.renderFrame(); }, finishCurrent);
+        bare.withOwnState(
+            [&] { bare_seconds += timeFrame([&] { bare.frame(); }, finishCurrent); });
+        if (es1.available())
+            es1.with([&] {
+                es1_seconds += timeFrame([&] { es1.frame(); }, [&] { es1.finish(); });
+            });
         ++frames;
     }
     const double renderer_fps = frames / renderer_seconds;
     const double bare_fps = frames / bare_seconds;
-    std::printf("%d draws per frame at %dx%d offscreen, %d frames each (%s)\n",
-                kCanvases * kCopies, kWidth, kHeight, frames, reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    std::printf("%d draws per frame at %dx%d offscreen, %d frames each (%s, %s)\n",
+                kCanvases * kCopies, kWidth, kHeight, frames,
+                reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
+                reinterpret_cast<const char*>(glGetString(GL_VERSION)));
     std::printf("renderer (CanvasManager::renderFrame): %.2f fps\n", renderer_fps);
-    std::printf("bare GLES 1.1 loop, same draws:       %.2f fps\n", bare_fps);
-    std::printf("ratio renderer / bare: %.3f (target >= 0.90)\n", renderer_fps / bare_fps);
+    std::printf("bare GLES 2.0 loop, same draws:       %.2f fps\n", bare_fps);
+    if (es1.available())
+        std::printf("bare GLES 1.1 loop, same draws:       %.2f fps (driver's own, comparison)\n",
+                    frames / es1_seconds);
+    else
+        std::printf("bare GLES 1.1 loop, same draws:       n/a (%s)\n", es1.reason().c_str());
+    std::printf("ratio renderer / bare GLES 2.0: %.3f (target >= 0.90)\n", renderer_fps / bare_fps);
     return 0;
 }

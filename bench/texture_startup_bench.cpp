@@ -8,7 +8,7 @@
 #include "canvas/canvas_manager.h"
 #include "platform/graphics/display_options.h"
 
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 #include <stb_image.h>
 #include <stb_image_write.h>
 #include <unistd.h>

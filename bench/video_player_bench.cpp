@@ -8,7 +8,7 @@
 #include "canvas/renderer.h"
 
 #include <EGL/egl.h>
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 
 #include <chrono>
 #include <cstdio>
@@ -61,7 +61,7 @@ public:
         glLoadIdentity();
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();
-        glEnable(GL_TEXTURE_2D);
+        Spectrafox::glEnable(GL_TEXTURE_2D);
         glDisableClientState(GL_COLOR_ARRAY);
         glColor4f(1, 1, 1, 1);
         glEnableClientState(GL_VERTEX_ARRAY);
@@ -78,7 +78,7 @@ public:
             const float quad[8] = {left, -1, right, -1, left, 1, right, 1};
             glVertexPointer(2, GL_FLOAT, 0, quad);
             glBindTexture(GL_TEXTURE_2D, textures[i]);
-            glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+            Spectrafox::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         }
         eglSwapBuffers(eglGetCurrentDisplay(), eglGetCurrentSurface(EGL_DRAW));
         glFinish();

@@ -2,7 +2,7 @@
 
 #include "console_screen.h"
 
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 
 #include <cmath>
 #include <cstdio>

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 
 #include <cmath>
 

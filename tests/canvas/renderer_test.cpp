@@ -1,7 +1,7 @@
 #include "canvas/renderer.h"
 #include "support/gl_fixture.h"
 
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "support/gl_fixture.h"
 
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 
 #include <cstdlib>
 

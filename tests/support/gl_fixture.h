@@ -3,7 +3,7 @@
 // Headless rendering for tests.
 //
 //   HeadlessRenderer gl(320, 180);      // a real Renderer on SDL's offscreen
-//                                       // driver: EGL pbuffer, GLES 1.1 context
+//                                       // driver: EGL pbuffer, GLES 2.0 context
 //                                       // current on this thread, no fps cap
 //   gl.renderer().drawCanvases({&c});   // draw (and "swap") one frame
 //   Rgba p = gl.pixelAt(x, y);          // x from the left, y from the top
@@ -19,7 +19,7 @@
 #include "canvas/renderer.h"
 
 #include <EGL/egl.h>
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -31,7 +31,7 @@ struct DisplaySetupFailure {
 };
 
 // The display behind the renderer: SDL2's video subsystem with EGL and
-// OpenGL ES 1.1. It picks the output (display server, KMS/DRM or offscreen),
+// OpenGL ES 2.0. It picks the output (display server, KMS/DRM or offscreen),
 // owns the window, and hands out the real EGL display, surface and context.
 // Everything here runs on the main thread.
 class GraphicsPlatform {
@@ -46,7 +46,7 @@ public:
     bool startHost(DisplaySetupFailure* failure);
     // 0 on success with the output size in pixels, negative when unknown.
     int getDisplaySize(uint32_t* width, uint32_t* height);
-    // Creates the one full-screen surface and a current OpenGL ES 1.1 context
+    // Creates the one full-screen surface and a current OpenGL ES 2.0 context
     // matching attribute_list (EGL_NONE-terminated pairs; colour and depth
     // sizes are honoured, the surface type follows the output).
     bool createEglObjects(const EGLint* attribute_list, EGLDisplay* display, EGLSurface* surface,

@@ -3,7 +3,7 @@
 #include "platform/omx/omx_component.h"
 
 #include <EGL/egl.h>
-#include <GLES/gl.h>
+#include <GLES2/gl2.h>
 
 #include <atomic>
 #include <vector>
@@ -16,7 +16,7 @@ namespace Spectrafox {
 // of a buffer that the client handed over with OMX_FillThisBuffer on port 221
 // (buffers come from OMX_UseEGLImage), then hands the buffer back. The
 // picture is converted to RGBA with libswscale, bottom row first as GL
-// expects, and uploaded from this component's own thread and own GLES 1.1
+// expects, and uploaded from this component's own thread and own GLES 2.0
 // context on the client's display (set with OMX_IndexParamSpectrafoxEGLDisplay).
 // glFinish comes before the buffer goes back, so the picture is complete in
 // the texture when the client hears of it.

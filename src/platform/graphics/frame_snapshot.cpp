@@ -1,6 +1,6 @@
 #include "platform/graphics/frame_snapshot.h"
 
-#include <GLES/gl.h>
+#include <GLES2/gl2.h>
 #include <stb_image_write.h>
 
 #include <cstdio>

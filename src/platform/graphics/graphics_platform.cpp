@@ -1,6 +1,7 @@
 #include "platform/graphics/graphics_platform.h"
 
 #include "console_screen.h"
+#include "platform/fixed_function/fixed_function_pipeline.h"
 #include "platform/graphics/frame_snapshot.h"
 
 #include <SDL2/SDL.h>
@@ -18,6 +19,24 @@ namespace {
 
 constexpr const char* kDisplayDrivers[] = {"x11", "wayland", "kmsdrm", "offscreen"};
 constexpr const char* kHeadlessDrivers[] = {"offscreen"};
+
+// What a failed EGL step means, in the user's words.
+std::string causeOf(DisplaySetupStep step)
+{
+    switch (step) {
+    case DisplaySetupStep::GetDisplay:
+    case DisplaySetupStep::Initialize: return "EGL could not open the display";
+    case DisplaySetupStep::ChooseConfig:
+        return "the GL driver offers no OpenGL ES 2.0 configuration with the colour and depth "
+               "sizes asked for";
+    case DisplaySetupStep::CreateContext:
+    case DisplaySetupStep::MakeCurrent:
+        return "the GL driver refused an OpenGL ES 2.0 context, or could not build the drawing "
+               "shaders in it";
+    case DisplaySetupStep::CreateSurface: return "the GL driver could not create the surface";
+    default: return "the display could not be set up";
+    }
+}
 
 bool mentions(const std::string& text, const char* word)
 {
@@ -172,8 +191,8 @@ bool GraphicsPlatform::createEglObjects(const EGLint* attribute_list, EGLDisplay
 void GraphicsPlatform::applyConfigAttributes(const EGLint* attribute_list)
 {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 1);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     for (const EGLint* a = attribute_list; *a != EGL_NONE; a += 2) {
         bool known = false;
@@ -215,6 +234,11 @@ bool GraphicsPlatform::createContext(DisplaySetupFailure* failure)
         return false;
     }
     keepGraphicsLibrariesForSanitizers();
+    std::string error;
+    if (!FixedFunctionPipeline::instance().attachToCurrentContext(&error)) {
+        fail(failure, DisplaySetupStep::CreateContext, error);
+        return false;
+    }
     // A display paces the loop by its refresh; offscreen the cap does.
     SDL_GL_SetSwapInterval(isOffscreen() ? 0 : 1);
     return true;
@@ -256,9 +280,8 @@ DisplaySetupFailure GraphicsPlatform::failureAt(DisplaySetupStep step,
         return failure;
     }
     failure.hint = "video driver '" + driver + "' at " + std::to_string(width) + "x" +
-                   std::to_string(height) +
-                   "; OpenGL ES 1.1 over EGL comes from Mesa: install libegl-mesa0, libgles1 "
-                   "and libgl1-mesa-dri";
+                   std::to_string(height) + ": " + causeOf(step) +
+                   "; the Mesa packages to check: libegl-mesa0, libgles2 and libgl1-mesa-dri";
     if (step == DisplaySetupStep::CreateSurface)
         failure.hint += " (a smaller --headless or --window size may help)";
     return failure;
@@ -321,8 +344,10 @@ void GraphicsPlatform::pumpEvents()
 
 void GraphicsPlatform::releaseEgl()
 {
-    if (gl_context)
+    if (gl_context) {
+        FixedFunctionPipeline::instance().detachFromCurrentContext();
         SDL_GL_MakeCurrent(window, nullptr);
+    }
     if (window)
         SDL_DestroyWindow(window); // destroys the EGL surface
     if (gl_context)

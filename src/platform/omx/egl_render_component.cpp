@@ -1,6 +1,6 @@
 #include "platform/omx/egl_render_component.h"
 
-#include <GLES/glext.h>
+#include <GLES2/gl2ext.h>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -62,14 +62,14 @@ bool EglRenderComponent::acquireResources()
     if (target == EGL_NO_DISPLAY || imageTargetTexture() == nullptr)
         return false;
     // Any surface type (a mask of 0): the context never draws to a surface.
-    const EGLint config_attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES_BIT, EGL_SURFACE_TYPE, 0,
+    const EGLint config_attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES2_BIT, EGL_SURFACE_TYPE, 0,
                                         EGL_NONE};
     EGLConfig config;
     EGLint count = 0;
     if (!eglChooseConfig(target, config_attributes, &config, 1, &count) || count < 1)
         return false;
     eglBindAPI(EGL_OPENGL_ES_API);
-    const EGLint context_attributes[] = {EGL_CONTEXT_CLIENT_VERSION, 1, EGL_NONE};
+    const EGLint context_attributes[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
     context = eglCreateContext(target, config, EGL_NO_CONTEXT, context_attributes);
     if (context == EGL_NO_CONTEXT)
         return false;

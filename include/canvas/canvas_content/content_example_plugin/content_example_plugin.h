@@ -3,7 +3,7 @@
 #include "canvas/canvas_content/content_interface.h"
 
 #include <EGL/egl.h>
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 
 namespace Spectrafox {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <EGL/egl.h>
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 #include <string>
 
 #include "canvas/canvas_content/content_interface.h"

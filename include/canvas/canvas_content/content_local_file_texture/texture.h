@@ -1,6 +1,6 @@
 #pragma once
 
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 #include <string>
 
 #include "canvas/canvas_content/content_local_file_texture/GIFLoader.h"

@@ -4,7 +4,7 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 
 #include <atomic>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <GLES/gl.h>
+#include "platform/fixed_function/gl_fixed_function.h"
 #include <memory>
 
 #include "canvas/canvas.h"
@@ -72,7 +72,7 @@ protected:
         glColorPointer(4, GL_FLOAT, 0, white);
         glClear(GL_COLOR_BUFFER_BIT);
         slot.setTexture();
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        Spectrafox::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         return gl.pixelAt(x, y);
     }
 

@@ -93,8 +93,8 @@ protected:
         glLoadIdentity();
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();
-        glDisable(GL_BLEND);
-        glEnable(GL_TEXTURE_2D);
+        Spectrafox::glDisable(GL_BLEND);
+        Spectrafox::glEnable(GL_TEXTURE_2D);
         glBindTexture(GL_TEXTURE_2D, texture);
         glDisableClientState(GL_COLOR_ARRAY);
         glColor4f(1, 1, 1, 1);
@@ -103,7 +103,7 @@ protected:
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
         glTexCoordPointer(2, GL_FLOAT, 0, kTexCoordsVid);
         glClear(GL_COLOR_BUFFER_BIT);
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        Spectrafox::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         glFinish();
     }
 

@@ -1,0 +1,90 @@
+#pragma once
+
+// The fixed-function subset of OpenGL ES 1.1 that our drawing code uses,
+// served on OpenGL ES 2.0 by FixedFunctionPipeline. Code inside namespace
+// Spectrafox includes this header instead of the ES 1.1 one: the functions
+// below carry the ES 1.1 names and signatures and hide the global ones of
+// the same name, and every other GL call is native ES 2.0 (<GLES2/gl2.h>).
+//
+// The subset, for the renderer's context on the main thread only:
+// - glMatrixMode (GL_PROJECTION, GL_MODELVIEW), glLoadIdentity,
+//   glMultMatrixf, glPushMatrix, glPopMatrix, glTranslatef, glRotatef. Each
+//   stack holds MatrixStack::kMaxDepth matrices; a push on a full stack and a
+//   pop of the last matrix are ignored.
+// - Client arrays: glEnableClientState/glDisableClientState and
+//   glVertexPointer (GL_VERTEX_ARRAY), glColorPointer (GL_COLOR_ARRAY),
+//   glTexCoordPointer (GL_TEXTURE_COORD_ARRAY), read at draw time from the
+//   pointer set last; glGetPointerv for their pointers; glColor4f for the
+//   colour used while the colour array is off.
+// - glEnable/glDisable(GL_TEXTURE_2D): texturing with texture unit 0 in the
+//   default environment, modulate (texel times colour). Other capabilities
+//   (blending, scissor) pass through to ES 2.0.
+// - glDrawArrays with the state above.
+// - glShadeModel and glHint(GL_PERSPECTIVE_CORRECTION_HINT) are accepted and
+//   do nothing: colours are always interpolated (every draw of ours gives
+//   its vertices one colour) and ES 2.0 is always perspective-correct.
+// Not served: lighting, fog, alpha test, other texture environments, texture
+// matrices, normal arrays. A texture that is incomplete samples as opaque
+// black, as ES 2.0 defines, where ES 1.1 would draw as if texturing were off.
+
+#include <GLES2/gl2.h>
+
+#ifndef GL_MODELVIEW
+#define GL_MODELVIEW 0x1700
+#endif
+#ifndef GL_PROJECTION
+#define GL_PROJECTION 0x1701
+#endif
+#ifndef GL_VERTEX_ARRAY
+#define GL_VERTEX_ARRAY 0x8074
+#endif
+#ifndef GL_COLOR_ARRAY
+#define GL_COLOR_ARRAY 0x8076
+#endif
+#ifndef GL_TEXTURE_COORD_ARRAY
+#define GL_TEXTURE_COORD_ARRAY 0x8078
+#endif
+#ifndef GL_VERTEX_ARRAY_POINTER
+#define GL_VERTEX_ARRAY_POINTER 0x808E
+#endif
+#ifndef GL_COLOR_ARRAY_POINTER
+#define GL_COLOR_ARRAY_POINTER 0x8090
+#endif
+#ifndef GL_TEXTURE_COORD_ARRAY_POINTER
+#define GL_TEXTURE_COORD_ARRAY_POINTER 0x8092
+#endif
+#ifndef GL_FLAT
+#define GL_FLAT 0x1D00
+#endif
+#ifndef GL_SMOOTH
+#define GL_SMOOTH 0x1D01
+#endif
+#ifndef GL_PERSPECTIVE_CORRECTION_HINT
+#define GL_PERSPECTIVE_CORRECTION_HINT 0x0C50
+#endif
+
+namespace Spectrafox {
+
+void glMatrixMode(GLenum mode);
+void glLoadIdentity();
+void glMultMatrixf(const GLfloat* m);
+void glPushMatrix();
+void glPopMatrix();
+void glTranslatef(GLfloat x, GLfloat y, GLfloat z);
+void glRotatef(GLfloat angle, GLfloat x, GLfloat y, GLfloat z);
+
+void glEnableClientState(GLenum array);
+void glDisableClientState(GLenum array);
+void glVertexPointer(GLint size, GLenum type, GLsizei stride, const void* pointer);
+void glColorPointer(GLint size, GLenum type, GLsizei stride, const void* pointer);
+void glTexCoordPointer(GLint size, GLenum type, GLsizei stride, const void* pointer);
+void glGetPointerv(GLenum pname, void** params);
+void glColor4f(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha);
+
+void glEnable(GLenum cap);
+void glDisable(GLenum cap);
+void glDrawArrays(GLenum mode, GLint first, GLsizei count);
+void glShadeModel(GLenum mode);
+void glHint(GLenum target, GLenum mode);
+
+} // namespace Spectrafox
