@@ -19,7 +19,9 @@ namespace Spectrafox {
 // expects, and uploaded from this component's own thread and own GLES 1.1
 // context on the client's display (set with OMX_IndexParamSpectrafoxEGLDisplay).
 // glFinish comes before the buffer goes back, so the picture is complete in
-// the texture when the client hears of it.
+// the texture when the client hears of it. When the client sets a frame size
+// on port 221 (OMX_IndexParamPortDefinition), that is its textures' size and
+// every picture is scaled to fit it whole, whatever size the stream changes to.
 class EglRenderComponent : public OmxComponent {
 public:
     static constexpr OMX_U32 kInputPort = 220;
@@ -37,6 +39,10 @@ protected:
     bool process() override;
 
 private:
+    struct TextureSize {
+        int width = 0;
+        int height = 0;
+    };
     struct BoundImage {
         OMX_BUFFERHEADERTYPE* header;
         void* image;
@@ -44,10 +50,14 @@ private:
     };
 
     GLuint textureFor(OMX_BUFFERHEADERTYPE* header);
-    bool convert(const AVFrame& picture);
+    OMX_ERRORTYPE setTextureSize(OMX_PTR data);
+    bool convert(const AVFrame& picture, TextureSize size);
+
+    static constexpr OMX_U32 kLargestSide = 16384;
     void render(OMX_BUFFERHEADERTYPE* target, const AVFrame& picture);
 
     std::atomic<EGLDisplay> display{EGL_NO_DISPLAY};
+    std::atomic<TextureSize> texture_size{TextureSize{}};
 
     // Touched by the component's thread only.
     EGLContext context = EGL_NO_CONTEXT;

@@ -6,12 +6,34 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace Spectrafox {
 
 namespace {
 // Parsed packets that may wait for the decoder before input is held back.
 constexpr size_t kMostQueuedPackets = 8;
+// Bytes the parser may gather without finding the end of a picture; beyond
+// that the input is no H.264 byte stream (a container, another codec) and
+// what was gathered is dropped, so memory stays bounded.
+constexpr long kLargestAccessUnit = 8L << 20;
+// Software decoding threads: a decoder takes what the cores leave over, at
+// most this many, at least one.
+constexpr int kMostThreadsPerDecoder = 4;
+std::atomic<int> decoding_threads_taken{0};
+
+int takeDecodingThreads()
+{
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    int taken = decoding_threads_taken.load();
+    int granted = 1;
+    do
+        granted = std::clamp(cores - taken, 1, kMostThreadsPerDecoder);
+    while (!decoding_threads_taken.compare_exchange_weak(taken, taken + granted));
+    return granted;
+}
+
 constexpr int64_t kDefaultFrameDurationUs = 40000;
 constexpr const char* kHardwareDecoder = "h264_v4l2m2m";
 constexpr const char* kSoftwareDecoder = "h264";
@@ -67,12 +89,26 @@ bool VideoDecodeComponent::openDecoder(const char* name)
     codec = avcodec_alloc_context3(decoder);
     if (codec == nullptr)
         return false;
+    if ((decoder->capabilities & (AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_SLICE_THREADS)) != 0) {
+        threads_granted = takeDecodingThreads();
+        codec->thread_count = threads_granted;
+        codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    }
     if (avcodec_open2(codec, decoder, nullptr) < 0) {
         avcodec_free_context(&codec);
+        giveBackThreads();
         return false;
     }
     return true;
 }
+
+void VideoDecodeComponent::giveBackThreads()
+{
+    decoding_threads_taken.fetch_sub(threads_granted);
+    threads_granted = 0;
+}
+
+int VideoDecodeComponent::decodingThreadsInUse() { return decoding_threads_taken.load(); }
 
 bool VideoDecodeComponent::openParser()
 {
@@ -93,6 +129,7 @@ void VideoDecodeComponent::releaseResources()
     closeParser();
     av_frame_free(&frame);
     avcodec_free_context(&codec);
+    giveBackThreads();
 }
 
 void VideoDecodeComponent::dropQueuedWork()
@@ -160,7 +197,13 @@ void VideoDecodeComponent::parseBuffer(const OMX_BUFFERHEADERTYPE* header)
             break;
         data += used;
         left -= used;
+        bytes_since_packet = out_size > 0 ? 0 : bytes_since_packet + used;
         queuePacket(out, out_size);
+        if (bytes_since_packet > kLargestAccessUnit) {
+            closeParser();
+            openParser();
+            bytes_since_packet = 0;
+        }
     }
     if ((header->nFlags & OMX_BUFFERFLAG_EOS) == 0)
         return;

@@ -12,8 +12,9 @@
 
 namespace Spectrafox {
 
-// Plays up to three raw H.264 files into GL textures, each repeating without
-// end. A started slot owns a decode thread that feeds its file to an
+// Plays up to three H.264 videos (raw streams, or the H.264 video of an MP4,
+// MOV or MKV file) into GL textures, each repeating without end. A started
+// slot owns a decode thread that feeds its file to an
 // OpenMAX IL pipeline (video_decode -> video_scheduler paced by clock ->
 // egl_render), which writes every picture into an EGL image of the slot's
 // texture. Slots are numbered 1 to 3 and are taken for good; 0 means no slot.
@@ -29,8 +30,11 @@ public:
 
     // Plays `filename` into the texture named by *video_tex_ptr on the lowest
     // free slot and returns its number, or 0 when all three were taken. The
-    // texture must hold RGBA storage of the video's size at level 0.
-    int startFreePlayer(std::string filename, GLuint* video_tex_ptr);
+    // texture must hold RGBA storage at level 0: of the given size, into
+    // which every picture is scaled whole, or (width and height 0) of the
+    // video's own size.
+    int startFreePlayer(std::string filename, GLuint* video_tex_ptr, int width = 0,
+                        int height = 0);
     // For 1 to 3: tells that slot to stop and waits for its thread. Other
     // numbers, and slots never started, are ignored.
     void stopPlayer(int player_id);
@@ -38,6 +42,18 @@ public:
     void sendStopSignal();
     // Pictures written into the slot's texture so far (0 for other numbers).
     long getPictureCount(int player_id) const;
+    // True once the slot gave up on a stream that yields no picture (not
+    // H.264, or no video at all); its decode thread has ended then and
+    // released its decoder.
+    bool playbackFailed(int player_id) const;
+    // The texture to draw for the slot; the one given at the start for other
+    // numbers.
+    GLuint currentTexture(int player_id, GLuint started_with);
+
+    // A stream is given up when the decoder has shown no picture after this
+    // many bytes or this long, whichever comes first.
+    static constexpr long kMostBytesWithoutPicture = 16L << 20;
+    static constexpr int kLongestWaitForPictureMs = 4000;
 
 private:
     static constexpr int kSlots = 3;
@@ -47,6 +63,8 @@ private:
     struct Slot {
         int number = 0;
         std::string filename;
+        int texture_width = 0;
+        int texture_height = 0;
         std::thread player_thread;
         // Written before the thread starts, released after it ended.
         EGLImageKHR eglImage = EGL_NO_IMAGE_KHR;
@@ -56,6 +74,7 @@ private:
         std::atomic<COMPONENT_T*> egl_render{nullptr};
         std::atomic<OMX_BUFFERHEADERTYPE*> eglBuffer{nullptr};
         std::atomic<long> pictures{0};
+        std::atomic<bool> failed{false};
     };
 
     static void my_fill_buffer_done(void* userdata, COMPONENT_T* comp);

@@ -1,6 +1,10 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 #include "fatal_error.h"
+#include "platform/media/container_reader.h"
+#include "regular_file.h"
+
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -32,9 +36,12 @@ std::string numbered(const char* before, int number, const char* after)
     return before + std::to_string(number) + after;
 }
 
+using SteadyClock = std::chrono::steady_clock;
+
 // Working state of one decode thread.
 struct DecodeState {
-    FILE* in = nullptr;
+    FILE* in = nullptr;                    // a raw stream, or
+    ContainerReader* container = nullptr;  // the video of a container file
     ILCLIENT_T* client = nullptr;
     COMPONENT_T* video_decode = nullptr;
     COMPONENT_T* video_scheduler = nullptr;
@@ -48,7 +55,50 @@ struct DecodeState {
     OMX_BUFFERHEADERTYPE* buf = nullptr;
     int port_settings_changed = 0;
     int first_packet = 1;
+    // Until the first picture: how much was fed since when.
+    long bytes_without_picture = 0;
+    SteadyClock::time_point streaming_since{};
 };
+
+// A container is read through libavformat, anything else as a raw stream;
+// either way only a regular file, opened without blocking.
+bool openSource(DecodeState& st, const std::string& filename, ContainerReader& container)
+{
+    if (ContainerReader::isContainerName(filename)) {
+        if (!container.open(filename))
+            return false;
+        st.container = &container;
+        return true;
+    }
+    const int fd = RegularFile::openForReading(filename);
+    if (fd < 0)
+        return false;
+    st.in = fdopen(fd, "rb");
+    if (st.in == nullptr)
+        close(fd);
+    return st.in != nullptr;
+}
+
+void closeSource(DecodeState& st)
+{
+    if (st.in != nullptr)
+        std::fclose(st.in);
+    st.in = nullptr;
+    if (st.container != nullptr)
+        st.container->close();
+    st.container = nullptr;
+}
+
+// Feeding a stream that gives no picture (another codec, a container under
+// a raw stream's name, noise) would go on for ever.
+bool noPictureInSight(DecodeState& st)
+{
+    if (st.port_settings_changed != 0)
+        return false;
+    return st.bytes_without_picture > VideoPlayer::kMostBytesWithoutPicture ||
+           SteadyClock::now() - st.streaming_since >
+               std::chrono::milliseconds(VideoPlayer::kLongestWaitForPictureMs);
+}
 
 void createComponents(DecodeState& st, EGLDisplay display)
 {
@@ -131,6 +181,12 @@ bool startInput(DecodeState& st)
 // unreadable) file gives 0 bytes.
 void readChunk(DecodeState& st)
 {
+    if (st.container != nullptr) {
+        const size_t room = std::min<size_t>(static_cast<size_t>(st.packet_size) - st.data_len,
+                                             st.buf->nAllocLen - st.data_len);
+        st.data_len += static_cast<unsigned int>(st.container->read(st.buf->pBuffer + st.data_len, room));
+        return;
+    }
     if (std::feof(st.in))
         std::rewind(st.in);
     const size_t room = std::min<size_t>(static_cast<size_t>(st.packet_size) - st.data_len,
@@ -153,8 +209,31 @@ bool sizeIsKnown(DecodeState& st)
                                    kSettingsWaitMs) == 0;
 }
 
+// The renderer scales every picture into the texture's size; without one
+// it writes pictures at their own size.
+void setTextureSize(OMX_HANDLETYPE renderer, int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return;
+    OMX_PARAM_PORTDEFINITIONTYPE definition{};
+    definition.nSize = sizeof(definition);
+    definition.nVersion = omxVersion();
+    definition.nPortIndex = 221;
+    if (OMX_GetParameter(renderer, OMX_IndexParamPortDefinition, &definition) != OMX_ErrorNone)
+        return;
+    definition.format.video.nFrameWidth = static_cast<OMX_U32>(width);
+    definition.format.video.nFrameHeight = static_cast<OMX_U32>(height);
+    OMX_SetParameter(renderer, OMX_IndexParamPortDefinition, &definition);
+}
+
+struct TextureTarget {
+    EGLImageKHR image;
+    int width;
+    int height;
+};
+
 // The rest of the pipeline, once the decoder knows the picture size.
-bool completePipeline(DecodeState& st, EGLImageKHR image,
+bool completePipeline(DecodeState& st, const TextureTarget& target,
                       std::atomic<OMX_BUFFERHEADERTYPE*>& egl_buffer)
 {
     if (ilclient_setup_tunnel(st.tunnel, 0, 0) != 0)
@@ -164,10 +243,11 @@ bool completePipeline(DecodeState& st, EGLImageKHR image,
         return false;
     ilclient_change_component_state(st.egl_render, OMX_StateIdle);
     OMX_HANDLETYPE renderer = ilclient_get_handle(st.egl_render);
+    setTextureSize(renderer, target.width, target.height);
     if (OMX_SendCommand(renderer, OMX_CommandPortEnable, 221, nullptr) != OMX_ErrorNone)
         failAndExit("OMX_CommandPortEnable failed.");
     OMX_BUFFERHEADERTYPE* header = nullptr;
-    if (OMX_UseEGLImage(renderer, &header, 221, nullptr, image) != OMX_ErrorNone)
+    if (OMX_UseEGLImage(renderer, &header, 221, nullptr, target.image) != OMX_ErrorNone)
         failAndExit("OMX_UseEGLImage failed.");
     egl_buffer.store(header);
     ilclient_change_component_state(st.egl_render, OMX_StateExecuting);
@@ -192,25 +272,28 @@ bool submitChunk(DecodeState& st)
     return false;
 }
 
-// Feeds the file until told to stop, a read gives nothing, or the pipeline
-// fails. Leaves in st.buf the buffer obtained last, if any.
-void streamFile(DecodeState& st, const std::atomic<bool>& keep_playing, EGLImageKHR image,
+// Feeds the file until told to stop, a read gives nothing, the stream shows
+// no picture in time, or the pipeline fails. Leaves in st.buf the buffer
+// obtained last, if any.
+void streamFile(DecodeState& st, const std::atomic<bool>& keep_playing, const TextureTarget& target,
                 std::atomic<OMX_BUFFERHEADERTYPE*>& egl_buffer)
 {
     st.port_settings_changed = 0;
     st.first_packet = 1;
+    st.streaming_since = SteadyClock::now();
     ilclient_change_component_state(st.video_decode, OMX_StateExecuting);
     while ((st.buf = ilclient_get_input_buffer(st.video_decode, 130, 1)) != nullptr &&
            keep_playing.load()) {
         readChunk(st);
         if (st.port_settings_changed == 0 && sizeIsKnown(st)) {
             st.port_settings_changed = 1;
-            if (!completePipeline(st, image, egl_buffer)) {
+            if (!completePipeline(st, target, egl_buffer)) {
                 st.status = -7;
                 return;
             }
         }
-        if (st.data_len == 0 || !submitChunk(st))
+        st.bytes_without_picture += st.data_len;
+        if (st.data_len == 0 || !submitChunk(st) || noPictureInSight(st))
             return;
     }
 }
@@ -289,7 +372,8 @@ VideoPlayer::~VideoPlayer()
     }
 }
 
-int VideoPlayer::startFreePlayer(std::string filename, GLuint* video_tex_ptr)
+int VideoPlayer::startFreePlayer(std::string filename, GLuint* video_tex_ptr, int width,
+                                 int height)
 {
     int index = 0;
     while (index < kSlots && !player_is_free[index])
@@ -306,6 +390,8 @@ int VideoPlayer::startFreePlayer(std::string filename, GLuint* video_tex_ptr)
     if (slot.eglImage == EGL_NO_IMAGE_KHR)
         failAndExit(numbered("eglCreateImageKHR", slot.number, " failed."));
     slot.filename = filename;
+    slot.texture_width = width;
+    slot.texture_height = height;
     slot.player_thread = std::thread(&VideoPlayer::video_decode_test, this, &slot);
     return slot.number;
 }
@@ -331,6 +417,13 @@ void VideoPlayer::sendStopSignal()
     for (Slot& slot : slots)
         slot.video_dec_loop.store(false);
 }
+
+bool VideoPlayer::playbackFailed(int player_id) const
+{
+    return player_id >= 1 && player_id <= kSlots && slots[player_id - 1].failed.load();
+}
+
+GLuint VideoPlayer::currentTexture(int, GLuint started_with) { return started_with; }
 
 long VideoPlayer::getPictureCount(int player_id) const
 {
@@ -362,36 +455,36 @@ void VideoPlayer::video_decode_test(Slot* slot)
     if (slot->eglImage == EGL_NO_IMAGE_KHR)
         failAndExit(numbered("eglImage", slot->number, " is null."));
     DecodeState st;
-    st.in = std::fopen(slot->filename.c_str(), "rb");
-    if (st.in == nullptr)
-        return;
-    st.client = ilclient_init();
-    if (st.client == nullptr) {
-        std::fclose(st.in);
-        return;
-    }
-    if (OMX_Init() != OMX_ErrorNone) {
+    ContainerReader container;
+    if (openSource(st, slot->filename, container))
+        st.client = ilclient_init();
+    if (st.client != nullptr && OMX_Init() != OMX_ErrorNone) {
         ilclient_destroy(st.client);
-        std::fclose(st.in);
-        return;
+        st.client = nullptr;
     }
-    ilclient_set_fill_buffer_done_callback(st.client, my_fill_buffer_done, slot);
-    ilclient_set_keep_waiting_flag(st.client, &slot->video_dec_loop);
-
-    createComponents(st, display);
-    slot->egl_render.store(st.egl_render);
-    setClockWaiting(st);
-    createScheduler(st);
-    startClock(st);
-    if (startInput(st)) {
-        streamFile(st, slot->video_dec_loop, slot->eglImage, slot->eglBuffer);
-        endStream(st);
+    if (st.client != nullptr) {
+        ilclient_set_fill_buffer_done_callback(st.client, my_fill_buffer_done, slot);
+        ilclient_set_keep_waiting_flag(st.client, &slot->video_dec_loop);
+        createComponents(st, display);
+        slot->egl_render.store(st.egl_render);
+        setClockWaiting(st);
+        createScheduler(st);
+        startClock(st);
+        if (startInput(st)) {
+            const TextureTarget target{slot->eglImage, slot->texture_width, slot->texture_height};
+            streamFile(st, slot->video_dec_loop, target, slot->eglBuffer);
+            endStream(st);
+        }
+        closeSource(st);
+        tearDown(st);
+        // The components are gone and no callback can come any more.
+        slot->egl_render.store(nullptr);
+        slot->eglBuffer.store(nullptr);
     }
-    std::fclose(st.in);
-    tearDown(st);
-    // The components are gone and no callback can come any more.
-    slot->egl_render.store(nullptr);
-    slot->eglBuffer.store(nullptr);
+    closeSource(st);
+    // Nothing was ever shown and nobody asked to stop: the stream is no use.
+    // Set last, so that whoever reacts finds the thread done.
+    slot->failed.store(st.port_settings_changed == 0 && slot->video_dec_loop.load());
 }
 
 } // namespace Spectrafox
