@@ -10,6 +10,17 @@ namespace Spectrafox::Test {
 bool makeH264Clip(const std::string& path, int width, int height, int fps,
                   const std::vector<ClipSegment>& segments)
 {
+    return makeClip(path, width, height, fps, segments, "-c:v libx264 -pix_fmt yuv420p -f h264");
+}
+
+bool runFfmpeg(const std::string& arguments)
+{
+    return std::system(("ffmpeg -nostdin -v error -y " + arguments).c_str()) == 0;
+}
+
+bool makeClip(const std::string& path, int width, int height, int fps,
+              const std::vector<ClipSegment>& segments, const std::string& output_options)
+{
     std::ostringstream command;
     command << "ffmpeg -nostdin -v error -y";
     for (const ClipSegment& s : segments) {
@@ -23,7 +34,7 @@ bool makeH264Clip(const std::string& path, int width, int height, int fps,
         command << "[" << i << ":v]";
     command << "concat=n=" << segments.size()
             << ":v=1:a=0,drawbox=x=0:y=0:w=iw:h=ih/4:color=white:t=fill[v]\""
-            << " -map \"[v]\" -c:v libx264 -pix_fmt yuv420p -f h264 '" << path << "'";
+            << " -map \"[v]\" " << output_options << " '" << path << "'";
     return std::system(command.str().c_str()) == 0;
 }
 

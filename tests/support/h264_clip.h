@@ -22,6 +22,12 @@ struct Rgb {
 // upside-down picture shows). False when ffmpeg failed.
 bool makeH264Clip(const std::string& path, int width, int height, int fps,
                   const std::vector<ClipSegment>& segments);
+// The same pictures, encoded and stored as `output_options` say (for example
+// "-c:v libx264 -pix_fmt yuv420p -f mp4").
+bool makeClip(const std::string& path, int width, int height, int fps,
+              const std::vector<ClipSegment>& segments, const std::string& output_options);
+// Runs an ffmpeg command line (without the leading "ffmpeg"), quietly.
+bool runFfmpeg(const std::string& arguments);
 
 // Appends zero bytes (valid trailing bytes of an H.264 byte stream) until the
 // file's length is a whole multiple of `multiple`; returns the new length.

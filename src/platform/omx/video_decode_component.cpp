@@ -6,7 +6,7 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <atomic>
+#include <mutex>
 #include <thread>
 
 namespace Spectrafox {
@@ -18,20 +18,43 @@ constexpr size_t kMostQueuedPackets = 8;
 // that the input is no H.264 byte stream (a container, another codec) and
 // what was gathered is dropped, so memory stays bounded.
 constexpr long kLargestAccessUnit = 8L << 20;
-// Software decoding threads: a decoder takes what the cores leave over, at
-// most this many, at least one.
+// Software decoding threads: all decoders together use no more threads than
+// there are cores (but at least one each), keeping one core for each of the
+// three video slots that has no decoder yet; one decoder takes at most four.
+constexpr int kVideoSlots = 3;
 constexpr int kMostThreadsPerDecoder = 4;
-std::atomic<int> decoding_threads_taken{0};
+
+struct ThreadBudget {
+    std::mutex mutex;
+    int threads_taken = 0;
+    int decoders = 0;
+};
+
+ThreadBudget& threadBudget()
+{
+    static ThreadBudget budget;
+    return budget;
+}
 
 int takeDecodingThreads()
 {
+    ThreadBudget& budget = threadBudget();
+    std::lock_guard<std::mutex> lock(budget.mutex);
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    int taken = decoding_threads_taken.load();
-    int granted = 1;
-    do
-        granted = std::clamp(cores - taken, 1, kMostThreadsPerDecoder);
-    while (!decoding_threads_taken.compare_exchange_weak(taken, taken + granted));
+    const int kept_for_others = std::max(0, kVideoSlots - 1 - budget.decoders);
+    const int granted =
+        std::clamp(cores - budget.threads_taken - kept_for_others, 1, kMostThreadsPerDecoder);
+    budget.threads_taken += granted;
+    ++budget.decoders;
     return granted;
+}
+
+void giveBackDecodingThreads(int count)
+{
+    ThreadBudget& budget = threadBudget();
+    std::lock_guard<std::mutex> lock(budget.mutex);
+    budget.threads_taken -= count;
+    --budget.decoders;
 }
 
 constexpr int64_t kDefaultFrameDurationUs = 40000;
@@ -104,11 +127,18 @@ bool VideoDecodeComponent::openDecoder(const char* name)
 
 void VideoDecodeComponent::giveBackThreads()
 {
-    decoding_threads_taken.fetch_sub(threads_granted);
+    if (threads_granted == 0)
+        return;
+    giveBackDecodingThreads(threads_granted);
     threads_granted = 0;
 }
 
-int VideoDecodeComponent::decodingThreadsInUse() { return decoding_threads_taken.load(); }
+int VideoDecodeComponent::decodingThreadsInUse()
+{
+    ThreadBudget& budget = threadBudget();
+    std::lock_guard<std::mutex> lock(budget.mutex);
+    return budget.threads_taken;
+}
 
 bool VideoDecodeComponent::openParser()
 {
