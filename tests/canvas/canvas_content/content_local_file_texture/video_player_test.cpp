@@ -1,6 +1,7 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 #include "platform/omx/omx_component.h"
 #include "platform/omx/omx_core.h"
+#include "platform/omx/video_decode_component.h"
 #include "support/gl_fixture.h"
 #include "support/h264_clip.h"
 #include "support/temp_dir.h"
@@ -152,19 +153,29 @@ TEST_F(VideoPlayerTest, PlaysUprightKeepsChangingAndRepeatsWhateverTheFileLength
     struct Case {
         const char* what;
         long multiple; // pad the clip with zero bytes to a multiple of this; 1: as made
+        const char* container = nullptr; // made as this file instead: name, then ffmpeg options
+        const char* options = nullptr;
     };
     const Case cases[] = {
         {"clip as made", 1},
         {"exactly one input buffer long", 81920},
         {"exactly two input buffers long", 2 * 81920},
+        {"MP4 file", 1, "clip.mp4", "-c:v libx264 -pix_fmt yuv420p -f mp4"},
+        {"MKV file with B pictures", 1, "clip.mkv", "-c:v libx264 -pix_fmt yuv420p -bf 3 -f matroska"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string file = dir.file(std::string("case") + std::to_string(c.multiple) + ".h264");
-        std::ofstream(file, std::ios::binary) << readFile(clip);
-        const long length = padFileToMultiple(file, c.multiple);
-        if (c.multiple > 1) {
-            ASSERT_EQ(length, c.multiple);
+        std::string file = dir.file(std::string("case") + std::to_string(c.multiple) + ".h264");
+        if (c.container != nullptr) {
+            file = dir.file(c.container);
+            ASSERT_TRUE(makeClip(file, kVideoWidth, kVideoHeight, 25,
+                                 {{255, 0, 0, 10}, {0, 255, 0, 10}, {0, 0, 255, 10}}, c.options));
+        } else {
+            std::ofstream(file, std::ios::binary) << readFile(clip);
+            const long length = padFileToMultiple(file, c.multiple);
+            if (c.multiple > 1) {
+                ASSERT_EQ(length, c.multiple);
+            }
         }
 
         VideoPlayer& p = makePlayer();
@@ -174,6 +185,73 @@ TEST_F(VideoPlayerTest, PlaysUprightKeepsChangingAndRepeatsWhateverTheFileLength
         const std::string seen = watchFor(texture, "RGBRGB", 60s);
         EXPECT_NE(seen.find("RGBRGB"), std::string::npos) << "colours seen: " << seen;
         EXPECT_GT(p.getPictureCount(1), 30);
+        EXPECT_FALSE(p.playbackFailed(1));
+        p.stopPlayer(1);
+        EXPECT_FALSE(p.playbackFailed(1)) << "a stop is no failure";
+        player.reset();
+    }
+}
+
+// The texture has one size; the stream goes 640x480 (red) then 320x240
+// (green). Every picture must be shown whole, scaled into the texture.
+TEST_F(VideoPlayerTest, EveryPictureIsScaledWholeIntoTheTextureWhateverSizeTheStreamHas)
+{
+    const std::string large = dir.file("large.h264");
+    const std::string small = dir.file("small.h264");
+    ASSERT_TRUE(makeH264Clip(large, 640, 480, 25, {{255, 0, 0, 10}}));
+    ASSERT_TRUE(makeH264Clip(small, 320, 240, 25, {{0, 255, 0, 10}}));
+    const std::string file = dir.write("changing.h264", readFile(large) + readFile(small));
+
+    VideoPlayer& p = makePlayer();
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    textures.push_back(texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 160, 120, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    ASSERT_EQ(p.startFreePlayer(file, &texture, 160, 120), 1);
+    // watchFor checks the white band at the top of every picture: a picture
+    // cut or placed in a corner would miss it.
+    const std::string seen = watchFor(texture, "RGRG", 60s);
+    EXPECT_NE(seen.find("RGRG"), std::string::npos) << "colours seen: " << seen;
+    p.stopPlayer(1);
+}
+
+// Streams that never give a picture end by themselves within the bounds,
+// release their decoder and say so; the texture is never written.
+TEST_F(VideoPlayerTest, AStreamWithoutPicturesEndsOnItsOwnAndReleasesItsDecoder)
+{
+    std::mt19937 random(5);
+    std::string noise(300000, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    const std::string mp4 = dir.file("clip.mp4");
+    const std::string hevc = dir.file("clip.hevc");
+    ASSERT_TRUE(makeClip(mp4, 320, 240, 25, {{255, 0, 0, 25}}, "-c:v libx264 -pix_fmt yuv420p -f mp4"));
+    ASSERT_TRUE(makeClip(hevc, 320, 240, 25, {{255, 0, 0, 25}},
+                         "-c:v libx265 -x265-params log-level=error -f hevc"));
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"random bytes", noise},
+        {"an MP4 file named .h264", readFile(mp4)},
+        {"an HEVC stream named .h264", readFile(hevc)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = dir.write("bad.h264", c.bytes);
+        VideoPlayer& p = makePlayer();
+        GLuint texture = makeVideoTexture();
+        ASSERT_EQ(p.startFreePlayer(file, &texture), 1);
+        const Clock::time_point end = Clock::now() + 60s;
+        while (!p.playbackFailed(1) && Clock::now() < end)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_TRUE(p.playbackFailed(1));
+        EXPECT_EQ(VideoDecodeComponent::decodingThreadsInUse(), 0) << "the decoder is released";
+        EXPECT_EQ(p.getPictureCount(1), 0);
+        EXPECT_EQ(look(texture).first, '?');
         p.stopPlayer(1);
         player.reset();
     }
