@@ -29,6 +29,11 @@ bool makeClip(const std::string& path, int width, int height, int fps,
 // Runs an ffmpeg command line (without the leading "ffmpeg"), quietly.
 bool runFfmpeg(const std::string& arguments);
 
+// A raw H.264 stream of nothing but parameter sets (SPS and PPS, repeated)
+// for pictures of width x height (multiples of 16): a probe learns the size,
+// a decoder never gets a picture.
+bool writeParameterSetsOnly(const std::string& path, int width, int height);
+
 // Appends zero bytes (valid trailing bytes of an H.264 byte stream) until the
 // file's length is a whole multiple of `multiple`; returns the new length.
 long padFileToMultiple(const std::string& path, long multiple);

@@ -52,6 +52,7 @@ private:
     void closeParser();
     void parseBuffer(const OMX_BUFFERHEADERTYPE* header);
     void queuePacket(const uint8_t* data, int size);
+    static bool plausibleAccessUnit(const uint8_t* data, int size);
     bool decodeQueued();
     void keepDecodedPicture();
     void dropQueuedWork();
@@ -67,6 +68,7 @@ private:
     int announced_width = 0;
     int announced_height = 0;
     long bytes_since_packet = 0;
+    int packets_without_picture = 0;
     int threads_granted = 0;
 };
 

@@ -18,6 +18,10 @@ constexpr size_t kMostQueuedPackets = 8;
 // that the input is no H.264 byte stream (a container, another codec) and
 // what was gathered is dropped, so memory stays bounded.
 constexpr long kLargestAccessUnit = 8L << 20;
+// Packets after which a decoder that gave no picture is flushed: far more than
+// any real stream sends ahead of its first picture (frame threads included).
+constexpr int kMostPacketsWithoutPicture = 256;
+constexpr int kMostUnitsPerPacket = 2048;
 // Software decoding threads: all decoders together use no more threads than
 // there are cores (but at least one each), keeping one core for each of the
 // three video slots that has no decoder yet; one decoder takes at most four.
@@ -247,9 +251,22 @@ void VideoDecodeComponent::parseBuffer(const OMX_BUFFERHEADERTYPE* header)
     openParser();
 }
 
+// A picture is made of a few hundred units at most; a packet of thousands
+// is noise or parameter sets without end, and libavcodec would keep memory
+// for every one of them until the packet is done.
+bool VideoDecodeComponent::plausibleAccessUnit(const uint8_t* data, int size)
+{
+    int units = 0;
+    for (int i = 0; i + 2 < size; ++i) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && ++units > kMostUnitsPerPacket)
+            return false;
+    }
+    return true;
+}
+
 void VideoDecodeComponent::queuePacket(const uint8_t* data, int size)
 {
-    if (size <= 0)
+    if (size <= 0 || !plausibleAccessUnit(data, size))
         return;
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr)
@@ -290,12 +307,19 @@ bool VideoDecodeComponent::decodeQueued()
         packets.pop_front();
         av_packet_free(&packet);
         progressed = true;
+        // The decoder keeps state for packets that never complete a picture
+        // (parameter sets over and over, noise): start it afresh now and then.
+        if (++packets_without_picture > kMostPacketsWithoutPicture) {
+            avcodec_flush_buffers(codec);
+            packets_without_picture = 0;
+        }
     }
     return progressed;
 }
 
 void VideoDecodeComponent::keepDecodedPicture()
 {
+    packets_without_picture = 0;
     std::shared_ptr<AVFrame> picture(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
     if (!picture) {
         av_frame_unref(frame);

@@ -299,12 +299,17 @@ void streamFile(DecodeState& st, const std::atomic<bool>& keep_playing, const Te
 }
 
 // A stop that came while every input buffer was with the decoder leaves none
-// in hand. The decoder hands one back promptly, and the end of the stream
-// still has to travel in it; only a decoder that keeps them all is given up on.
+// in hand, and the end of the stream still has to travel in one. A decoder
+// held up by a full pipeline keeps them all: flushing its input port (the
+// stream is being dropped anyway) hands them back at once. Only a decoder
+// that keeps them even then is given up on.
 OMX_BUFFERHEADERTYPE* bufferForEndOfStream(COMPONENT_T* decoder)
 {
+    OMX_BUFFERHEADERTYPE* buf = ilclient_get_input_buffer(decoder, 130, 0);
+    if (buf != nullptr)
+        return buf;
+    OMX_SendCommand(ilclient_get_handle(decoder), OMX_CommandFlush, 130, nullptr);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    OMX_BUFFERHEADERTYPE* buf = nullptr;
     while ((buf = ilclient_get_input_buffer(decoder, 130, 0)) == nullptr &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
