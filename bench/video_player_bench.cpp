@@ -2,8 +2,11 @@
 // textures while a render loop draws those textures at 1280x720 offscreen.
 // Figures: pictures per second reaching each texture (the streams carry 25),
 // with the loop paced at 60 frames per second as on a display and with the
-// loop unpaced; and the unpaced loop's frame rate against the same scene
-// with no video playing, measured in the same run.
+// loop unpaced; the unpaced loop's frame rate against the same scene with no
+// video playing; and the same three clips as .mp4 files. For raw and
+// container input: the process's CPU time per decoded picture (decoding,
+// conversion, upload; the paced loop without video subtracted), and the
+// ratio of the two, all measured in the same run.
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 #include "canvas/renderer.h"
 
@@ -12,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -29,13 +33,13 @@ constexpr int kClipSeconds = 8;
 constexpr double kMeasureSeconds = 10.0;
 constexpr int kSlots = 3;
 
-bool makeClip(const std::string& path)
+bool makeClip(const std::string& path, const char* format)
 {
     const std::string command =
         "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=" + std::to_string(kWidth) + "x" +
         std::to_string(kHeight) + ":r=" + std::to_string(kFps) + ":d=" +
         std::to_string(kClipSeconds) +
-        " -c:v libx264 -preset veryfast -b:v 4M -pix_fmt yuv420p -f h264 '" + path + "'";
+        " -c:v libx264 -preset veryfast -b:v 4M -pix_fmt yuv420p -f " + format + " '" + path + "'";
     return std::system(command.c_str()) == 0;
 }
 
@@ -92,7 +96,16 @@ private:
 struct Round {
     double frames_per_second;
     double pictures_per_second[kSlots];
+    double cpu_seconds;
+    long pictures;
 };
+
+double processCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
 
 // Runs the scene for kMeasureSeconds, paced to `pace_fps` (0: as fast as it goes).
 Round measure(Scene& scene, const VideoPlayer* player, int pace_fps)
@@ -100,6 +113,7 @@ Round measure(Scene& scene, const VideoPlayer* player, int pace_fps)
     long before[kSlots] = {};
     for (int i = 0; i < kSlots && player != nullptr; ++i)
         before[i] = player->getPictureCount(i + 1);
+    const double cpu_before = processCpuSeconds();
     const Clock::time_point start = Clock::now();
     Clock::time_point next = start;
     long frames = 0;
@@ -112,17 +126,53 @@ Round measure(Scene& scene, const VideoPlayer* player, int pace_fps)
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    Round round{frames / seconds, {}};
-    for (int i = 0; i < kSlots && player != nullptr; ++i)
-        round.pictures_per_second[i] = (player->getPictureCount(i + 1) - before[i]) / seconds;
+    Round round{frames / seconds, {}, processCpuSeconds() - cpu_before, 0};
+    for (int i = 0; i < kSlots && player != nullptr; ++i) {
+        const long pictures = player->getPictureCount(i + 1) - before[i];
+        round.pictures_per_second[i] = pictures / seconds;
+        round.pictures += pictures;
+    }
     return round;
 }
 
 void printPictures(const char* what, const Round& r)
 {
-    std::printf("%-34s loop %6.1f fps | pictures/s per texture: %5.2f %5.2f %5.2f (stream: %d)\n",
+    std::printf("%-40s loop %6.1f fps | pictures/s per texture: %5.2f %5.2f %5.2f (stream: %d)\n",
                 what, r.frames_per_second, r.pictures_per_second[0], r.pictures_per_second[1],
                 r.pictures_per_second[2], kFps);
+}
+
+// CPU milliseconds per decoded picture beyond what the paced loop costs alone.
+double cpuMsPerPicture(const Round& with_video, const Round& idle_paced)
+{
+    if (with_video.pictures <= 0)
+        return 0.0;
+    return 1000.0 * (with_video.cpu_seconds - idle_paced.cpu_seconds) / with_video.pictures;
+}
+
+// Plays the clip on three slots: returns the paced round, prints both rounds.
+Round playThree(Scene& scene, GLuint* textures, const std::string& clip, const char* kind,
+                const Round& idle, bool unpaced_too)
+{
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
+    EGLContext context = eglGetCurrentContext();
+    VideoPlayer player(&display, &surface, &context);
+    for (int i = 0; i < kSlots; ++i)
+        player.startFreePlayer(clip, &textures[i]);
+    measure(scene, &player, 60); // warm-up: pipelines complete, caches fill
+    const Round paced = measure(scene, &player, 60);
+    printPictures((std::string("three ") + kind + ", loop paced at 60:").c_str(), paced);
+    if (unpaced_too) {
+        const Round unpaced = measure(scene, &player, 0);
+        printPictures((std::string("three ") + kind + ", loop unpaced:").c_str(), unpaced);
+        std::printf("unpaced loop with video / without: %.2f\n",
+                    unpaced.frames_per_second / idle.frames_per_second);
+    }
+    player.sendStopSignal();
+    for (int id = 1; id <= kSlots; ++id)
+        player.stopPlayer(id);
+    return paced;
 }
 
 } // namespace
@@ -133,8 +183,9 @@ int main()
     if (mkdtemp(dir_pattern) == nullptr)
         return 1;
     const std::string clip = std::string(dir_pattern) + "/clip.h264";
-    if (!makeClip(clip)) {
-        std::fprintf(stderr, "ffmpeg could not make the test clip\n");
+    const std::string mp4 = std::string(dir_pattern) + "/clip.mp4";
+    if (!makeClip(clip, "h264") || !makeClip(mp4, "mp4")) {
+        std::fprintf(stderr, "ffmpeg could not make the test clips\n");
         return 1;
     }
 
@@ -148,27 +199,19 @@ int main()
 
     const Round idle = measure(scene, nullptr, 0);
     std::printf("%-34s loop %6.1f fps\n", "no video, unpaced:", idle.frames_per_second);
+    const Round idle_paced = measure(scene, nullptr, 60);
 
-    EGLDisplay display = eglGetCurrentDisplay();
-    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
-    EGLContext context = eglGetCurrentContext();
-    {
-        VideoPlayer player(&display, &surface, &context);
-        for (GLuint& t : textures)
-            player.startFreePlayer(clip, &t);
-        measure(scene, &player, 60); // warm-up: pipelines complete, caches fill
-        const Round paced = measure(scene, &player, 60);
-        printPictures("three videos, loop paced at 60:", paced);
-        const Round unpaced = measure(scene, &player, 0);
-        printPictures("three videos, loop unpaced:", unpaced);
-        std::printf("unpaced loop with video / without: %.2f\n",
-                    unpaced.frames_per_second / idle.frames_per_second);
-        player.sendStopSignal();
-        for (int id = 1; id <= kSlots; ++id)
-            player.stopPlayer(id);
-    }
+    const Round raw = playThree(scene, textures, clip, "raw .h264", idle, true);
+    const Round container = playThree(scene, textures, mp4, ".mp4 clips", idle, false);
+    const double raw_ms = cpuMsPerPicture(raw, idle_paced);
+    const double container_ms = cpuMsPerPicture(container, idle_paced);
+    std::printf("CPU per decoded picture (decode, conversion, upload): raw %.2f ms, .mp4 %.2f ms\n",
+                raw_ms, container_ms);
+    if (raw_ms > 0.0)
+        std::printf("CPU per picture .mp4 / raw: %.2f\n", container_ms / raw_ms);
     glDeleteTextures(kSlots, textures);
     std::remove(clip.c_str());
+    std::remove(mp4.c_str());
     rmdir(dir_pattern);
     return 0;
 }
