@@ -32,6 +32,12 @@ public:
     OMX_ERRORTYPE useEGLImage(OMX_BUFFERHEADERTYPE** out, OMX_U32 port, OMX_PTR app_private,
                               void* egl_image) override;
 
+    // For tests of the hand-over: with a hook set, every picture is written
+    // in two halves and the hook runs (on the component's thread) between
+    // them. Null: pictures are written whole, as always in the program.
+    using PauseHook = void (*)();
+    static void setPauseInsidePicture(PauseHook hook);
+
 protected:
     OMX_ERRORTYPE setComponentParameter(OMX_INDEXTYPE index, OMX_PTR data) override;
     bool acquireResources() override;
@@ -56,6 +62,7 @@ private:
     static constexpr OMX_U32 kLargestSide = 16384;
     void render(OMX_BUFFERHEADERTYPE* target, const AVFrame& picture);
 
+    static std::atomic<PauseHook> pause_hook;
     std::atomic<EGLDisplay> display{EGL_NO_DISPLAY};
     std::atomic<TextureSize> texture_size{TextureSize{}};
 

@@ -20,6 +20,10 @@ PFNGLEGLIMAGETARGETTEXTURE2DOESPROC imageTargetTexture()
 
 } // namespace
 
+std::atomic<EglRenderComponent::PauseHook> EglRenderComponent::pause_hook{nullptr};
+
+void EglRenderComponent::setPauseInsidePicture(PauseHook hook) { pause_hook.store(hook); }
+
 EglRenderComponent::EglRenderComponent() : OmxComponent(std::string("OMX.spectrafox.egl_render"))
 {
     addPort({kInputPort, OMX_DirInput, OMX_PortDomainVideo, 0, 0, 1});
@@ -152,8 +156,19 @@ void EglRenderComponent::render(OMX_BUFFERHEADERTYPE* target, const AVFrame& pic
         return;
     glBindTexture(GL_TEXTURE_2D, texture);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, size.width, size.height, GL_RGBA, GL_UNSIGNED_BYTE,
+    const PauseHook pause = pause_hook.load();
+    // Half a picture in the texture and a pause there: the moment when a
+    // reader of the same texture would see parts of two pictures.
+    const int first_rows = pause != nullptr ? size.height / 2 : size.height;
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, size.width, first_rows, GL_RGBA, GL_UNSIGNED_BYTE,
                     rgba.data());
+    if (pause != nullptr) {
+        glFlush();
+        pause();
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, first_rows, size.width, size.height - first_rows,
+                        GL_RGBA, GL_UNSIGNED_BYTE,
+                        rgba.data() + static_cast<size_t>(first_rows) * size.width * 4);
+    }
     // A texture smaller than the picture refuses the upload and keeps its
     // last picture; the error must not linger for the next call.
     glGetError();

@@ -57,6 +57,9 @@ public:
 
 private:
     static constexpr int kSlots = 3;
+    // Pictures are handed over between three textures: the one being drawn,
+    // the newest complete one, and the one being written.
+    static constexpr int kImages = 3;
 
     // One slot, shared by the main thread, its decode thread and the IL
     // thread that runs its fill-buffer-done callback.
@@ -66,26 +69,45 @@ private:
         int texture_width = 0;
         int texture_height = 0;
         std::thread player_thread;
-        // Written before the thread starts, released after it ended.
-        EGLImageKHR eglImage = EGL_NO_IMAGE_KHR;
+        // Written before the thread starts, released after it ended. Entry 0
+        // is the texture the slot was started with; the others are made by
+        // the player (only when the size is given: without one, pictures go
+        // straight into the one texture, with no hand-over).
+        EGLDisplay egl_display = EGL_NO_DISPLAY;
+        int image_count = 0;
+        EGLImageKHR images[kImages] = {EGL_NO_IMAGE_KHR, EGL_NO_IMAGE_KHR, EGL_NO_IMAGE_KHR};
+        GLuint textures[kImages] = {};
         std::atomic<bool> video_dec_loop{true};
         // Written by the decode thread when the pipeline completes, read by
         // the callback.
         std::atomic<COMPONENT_T*> egl_render{nullptr};
-        std::atomic<OMX_BUFFERHEADERTYPE*> eglBuffer{nullptr};
+        std::atomic<OMX_BUFFERHEADERTYPE*> buffers[kImages] = {};
+        // The image the renderer writes now (it holds one at a time).
+        std::atomic<int> in_renderer{0};
+        // The hand-over: the newest complete picture not yet drawn, and the
+        // image the main thread stopped drawing, with the fence after which
+        // no drawing command reads it any more.
+        std::atomic<unsigned> hand_over{0};
+        std::atomic<EGLSyncKHR> fences[kImages] = {};
+        int front = 0; // the image drawn; main thread only
         std::atomic<long> pictures{0};
         std::atomic<bool> failed{false};
     };
 
+    static int handOver(Slot* slot);
+    static void waitUntilUnused(Slot* slot, int image);
+    bool makeImages(Slot& slot, GLuint given_texture);
     static void my_fill_buffer_done(void* userdata, COMPONENT_T* comp);
     void video_decode_test(Slot* slot);
     void releaseImage(Slot* slot);
+    EGLImageKHR imageOf(GLuint texture) const;
     Slot* slotFor(int player_id);
 
     bool player_is_free[kSlots];
     EGLDisplay display;
     EGLSurface surface;
     EGLContext context;
+    bool fence_sync;
     Slot slots[kSlots];
 };
 

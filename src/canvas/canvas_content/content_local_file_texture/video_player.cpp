@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace Spectrafox {
 
@@ -227,14 +228,15 @@ void setTextureSize(OMX_HANDLETYPE renderer, int width, int height)
 }
 
 struct TextureTarget {
-    EGLImageKHR image;
+    const EGLImageKHR* images;
+    int count;
     int width;
     int height;
 };
 
 // The rest of the pipeline, once the decoder knows the picture size.
 bool completePipeline(DecodeState& st, const TextureTarget& target,
-                      std::atomic<OMX_BUFFERHEADERTYPE*>& egl_buffer)
+                      std::atomic<OMX_BUFFERHEADERTYPE*>* buffers, std::atomic<int>& in_renderer)
 {
     if (ilclient_setup_tunnel(st.tunnel, 0, 0) != 0)
         return false;
@@ -246,12 +248,17 @@ bool completePipeline(DecodeState& st, const TextureTarget& target,
     setTextureSize(renderer, target.width, target.height);
     if (OMX_SendCommand(renderer, OMX_CommandPortEnable, 221, nullptr) != OMX_ErrorNone)
         failAndExit("OMX_CommandPortEnable failed.");
-    OMX_BUFFERHEADERTYPE* header = nullptr;
-    if (OMX_UseEGLImage(renderer, &header, 221, nullptr, target.image) != OMX_ErrorNone)
-        failAndExit("OMX_UseEGLImage failed.");
-    egl_buffer.store(header);
+    for (int i = 0; i < target.count; ++i) {
+        OMX_BUFFERHEADERTYPE* header = nullptr;
+        if (OMX_UseEGLImage(renderer, &header, 221, nullptr, target.images[i]) != OMX_ErrorNone)
+            failAndExit("OMX_UseEGLImage failed.");
+        buffers[i].store(header);
+    }
     ilclient_change_component_state(st.egl_render, OMX_StateExecuting);
-    if (OMX_FillThisBuffer(renderer, header) != OMX_ErrorNone)
+    // With a hand-over the renderer starts on image 1: image 0 is drawn.
+    const int first = target.count > 1 ? 1 : 0;
+    in_renderer.store(first);
+    if (OMX_FillThisBuffer(renderer, buffers[first].load()) != OMX_ErrorNone)
         failAndExit("OMX_FillThisBuffer failed.");
     return true;
 }
@@ -276,7 +283,7 @@ bool submitChunk(DecodeState& st)
 // no picture in time, or the pipeline fails. Leaves in st.buf the buffer
 // obtained last, if any.
 void streamFile(DecodeState& st, const std::atomic<bool>& keep_playing, const TextureTarget& target,
-                std::atomic<OMX_BUFFERHEADERTYPE*>& egl_buffer)
+                std::atomic<OMX_BUFFERHEADERTYPE*>* buffers, std::atomic<int>& in_renderer)
 {
     st.port_settings_changed = 0;
     st.first_packet = 1;
@@ -287,7 +294,7 @@ void streamFile(DecodeState& st, const std::atomic<bool>& keep_playing, const Te
         readChunk(st);
         if (st.port_settings_changed == 0 && sizeIsKnown(st)) {
             st.port_settings_changed = 1;
-            if (!completePipeline(st, target, egl_buffer)) {
+            if (!completePipeline(st, target, buffers, in_renderer)) {
                 st.status = -7;
                 return;
             }
@@ -355,10 +362,47 @@ PFNEGLDESTROYIMAGEKHRPROC destroyImageFunction()
     return function;
 }
 
+PFNEGLCREATESYNCKHRPROC createSyncFunction()
+{
+    static const auto function =
+        reinterpret_cast<PFNEGLCREATESYNCKHRPROC>(eglGetProcAddress("eglCreateSyncKHR"));
+    return function;
+}
+
+PFNEGLCLIENTWAITSYNCKHRPROC clientWaitSyncFunction()
+{
+    static const auto function =
+        reinterpret_cast<PFNEGLCLIENTWAITSYNCKHRPROC>(eglGetProcAddress("eglClientWaitSyncKHR"));
+    return function;
+}
+
+PFNEGLDESTROYSYNCKHRPROC destroySyncFunction()
+{
+    static const auto function =
+        reinterpret_cast<PFNEGLDESTROYSYNCKHRPROC>(eglGetProcAddress("eglDestroySyncKHR"));
+    return function;
+}
+
+bool hasFenceSync(EGLDisplay display)
+{
+    const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
+    return extensions != nullptr && std::strstr(extensions, "EGL_KHR_fence_sync") != nullptr &&
+           createSyncFunction() != nullptr && clientWaitSyncFunction() != nullptr &&
+           destroySyncFunction() != nullptr;
+}
+
+// The hand-over state in one word, so that both sides change it at once:
+// the newest undrawn picture and the image the main thread gave up.
+constexpr unsigned kNoImage = 3;
+constexpr unsigned packHandOver(unsigned ready, unsigned retired) { return ready | retired << 2; }
+constexpr unsigned readyOf(unsigned state) { return state & 3; }
+constexpr unsigned retiredOf(unsigned state) { return (state >> 2) & 3; }
+constexpr auto kLongestFenceWaitNs = 1000000000ull;
+
 } // namespace
 
 VideoPlayer::VideoPlayer(EGLDisplay* d, EGLSurface* s, EGLContext* c)
-    : display(*d), surface(*s), context(*c)
+    : display(*d), surface(*s), context(*c), fence_sync(hasFenceSync(display))
 {
     for (int i = 0; i < kSlots; ++i) {
         player_is_free[i] = true;
@@ -387,20 +431,55 @@ int VideoPlayer::startFreePlayer(std::string filename, GLuint* video_tex_ptr, in
         return 0;
     player_is_free[index] = false;
     Slot& slot = slots[index];
-    const PFNEGLCREATEIMAGEKHRPROC create_image = createImageFunction();
-    if (create_image != nullptr)
-        slot.eglImage = create_image(
-            display, context, EGL_GL_TEXTURE_2D_KHR,
-            reinterpret_cast<EGLClientBuffer>(static_cast<uintptr_t>(*video_tex_ptr)), nullptr);
-    if (slot.eglImage == EGL_NO_IMAGE_KHR)
-        failAndExit(numbered("eglCreateImageKHR", slot.number, " failed."));
-    slot.filename = filename;
+    slot.egl_display = display;
     slot.texture_width = width;
     slot.texture_height = height;
+    if (!makeImages(slot, *video_tex_ptr))
+        failAndExit(numbered("eglCreateImageKHR", slot.number, " failed."));
+    slot.filename = filename;
     slot.player_thread = std::thread(&VideoPlayer::video_decode_test, this, &slot);
     return slot.number;
 }
 
+EGLImageKHR VideoPlayer::imageOf(GLuint texture) const
+{
+    const PFNEGLCREATEIMAGEKHRPROC create_image = createImageFunction();
+    if (create_image == nullptr)
+        return EGL_NO_IMAGE_KHR;
+    return create_image(display, context, EGL_GL_TEXTURE_2D_KHR,
+                        reinterpret_cast<EGLClientBuffer>(static_cast<uintptr_t>(texture)),
+                        nullptr);
+}
+
+// The given texture, and with a known size two more like it for the
+// hand-over; false when the given texture has no image.
+bool VideoPlayer::makeImages(Slot& slot, GLuint given_texture)
+{
+    slot.textures[0] = given_texture;
+    slot.images[0] = imageOf(given_texture);
+    slot.image_count = slot.images[0] == EGL_NO_IMAGE_KHR ? 0 : 1;
+    if (slot.image_count == 0 || slot.texture_width <= 0 || slot.texture_height <= 0)
+        return slot.image_count == 1;
+    glGenTextures(kImages - 1, slot.textures + 1);
+    for (int i = 1; i < kImages; ++i) {
+        glBindTexture(GL_TEXTURE_2D, slot.textures[i]);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, slot.texture_width, slot.texture_height, 0,
+                     GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        slot.images[i] = imageOf(slot.textures[i]);
+    }
+    glBindTexture(GL_TEXTURE_2D, given_texture);
+    if (slot.images[1] != EGL_NO_IMAGE_KHR && slot.images[2] != EGL_NO_IMAGE_KHR) {
+        slot.image_count = kImages;
+        // Image 0 is drawn first, 1 is written first, 2 waits.
+        slot.front = 0;
+        slot.hand_over.store(packHandOver(kNoImage, 2));
+    }
+    return true;
+}
 VideoPlayer::Slot* VideoPlayer::slotFor(int player_id)
 {
     return player_id >= 1 && player_id <= kSlots ? &slots[player_id - 1] : nullptr;
@@ -428,8 +507,6 @@ bool VideoPlayer::playbackFailed(int player_id) const
     return player_id >= 1 && player_id <= kSlots && slots[player_id - 1].failed.load();
 }
 
-GLuint VideoPlayer::currentTexture(int, GLuint started_with) { return started_with; }
-
 long VideoPlayer::getPictureCount(int player_id) const
 {
     if (player_id < 1 || player_id > kSlots)
@@ -440,24 +517,86 @@ long VideoPlayer::getPictureCount(int player_id) const
 // Only after the slot's thread has ended: nothing writes into the image then.
 void VideoPlayer::releaseImage(Slot* slot)
 {
-    if (slot->eglImage == EGL_NO_IMAGE_KHR || destroyImageFunction() == nullptr)
-        return;
-    destroyImageFunction()(display, slot->eglImage);
-    slot->eglImage = EGL_NO_IMAGE_KHR;
+    for (int i = 0; i < kImages; ++i) {
+        const EGLSyncKHR fence = slot->fences[i].exchange(EGL_NO_SYNC_KHR);
+        if (fence != EGL_NO_SYNC_KHR)
+            destroySyncFunction()(display, fence);
+        if (slot->images[i] != EGL_NO_IMAGE_KHR && destroyImageFunction() != nullptr)
+            destroyImageFunction()(display, slot->images[i]);
+        slot->images[i] = EGL_NO_IMAGE_KHR;
+        // The first texture belongs to whoever started the slot.
+        if (i > 0 && slot->textures[i] != 0)
+            glDeleteTextures(1, &slot->textures[i]);
+        slot->textures[i] = 0;
+    }
+    slot->image_count = 0;
 }
-
 void VideoPlayer::my_fill_buffer_done(void* userdata, COMPONENT_T*)
 {
     Slot* slot = static_cast<Slot*>(userdata);
     slot->pictures.fetch_add(1, std::memory_order_relaxed);
-    if (OMX_FillThisBuffer(ilclient_get_handle(slot->egl_render.load()), slot->eglBuffer.load()) !=
-        OMX_ErrorNone)
+    const int next = slot->image_count == kImages ? handOver(slot) : 0;
+    slot->in_renderer.store(next);
+    if (OMX_FillThisBuffer(ilclient_get_handle(slot->egl_render.load()),
+                           slot->buffers[next].load()) != OMX_ErrorNone)
         failAndExit("OMX_FillThisBuffer failed in callback");
 }
 
+// The picture just written becomes the newest; the renderer goes on with the
+// picture it replaces, if the main thread never took that one, or else with
+// the image the main thread gave up, once no drawing reads it any more.
+int VideoPlayer::handOver(Slot* slot)
+{
+    const unsigned written = static_cast<unsigned>(slot->in_renderer.load());
+    unsigned state = slot->hand_over.load();
+    while (!slot->hand_over.compare_exchange_weak(state, packHandOver(written, kNoImage))) {
+    }
+    if (readyOf(state) != kNoImage)
+        return static_cast<int>(readyOf(state));
+    const unsigned retired = retiredOf(state);
+    if (retired == kNoImage)
+        return static_cast<int>(written); // cannot happen: one of the two is always free
+    waitUntilUnused(slot, static_cast<int>(retired));
+    return static_cast<int>(retired);
+}
+
+void VideoPlayer::waitUntilUnused(Slot* slot, int image)
+{
+    const EGLSyncKHR fence = slot->fences[image].exchange(EGL_NO_SYNC_KHR);
+    if (fence == EGL_NO_SYNC_KHR)
+        return;
+    clientWaitSyncFunction()(slot->egl_display, fence, 0, kLongestFenceWaitNs);
+    destroySyncFunction()(slot->egl_display, fence);
+}
+
+// Called where the slot is drawn: takes the newest complete picture, if
+// there is one, and gives up the image drawn so far behind a fence.
+GLuint VideoPlayer::currentTexture(int player_id, GLuint started_with)
+{
+    Slot* slot = slotFor(player_id);
+    if (slot == nullptr || slot->image_count != kImages)
+        return started_with;
+    unsigned state = slot->hand_over.load();
+    if (readyOf(state) == kNoImage)
+        return slot->textures[slot->front];
+    EGLSyncKHR fence = EGL_NO_SYNC_KHR;
+    if (fence_sync)
+        fence = createSyncFunction()(display, EGL_SYNC_FENCE_KHR, nullptr);
+    if (fence != EGL_NO_SYNC_KHR)
+        glFlush(); // a fence in an unflushed context might never signal
+    else
+        glFinish();
+    slot->fences[slot->front].store(fence);
+    // Only this thread takes the newest picture, so there is one until then.
+    while (!slot->hand_over.compare_exchange_weak(
+        state, packHandOver(kNoImage, static_cast<unsigned>(slot->front)))) {
+    }
+    slot->front = static_cast<int>(readyOf(state));
+    return slot->textures[slot->front];
+}
 void VideoPlayer::video_decode_test(Slot* slot)
 {
-    if (slot->eglImage == EGL_NO_IMAGE_KHR)
+    if (slot->image_count == 0)
         failAndExit(numbered("eglImage", slot->number, " is null."));
     DecodeState st;
     ContainerReader container;
@@ -476,15 +615,17 @@ void VideoPlayer::video_decode_test(Slot* slot)
         createScheduler(st);
         startClock(st);
         if (startInput(st)) {
-            const TextureTarget target{slot->eglImage, slot->texture_width, slot->texture_height};
-            streamFile(st, slot->video_dec_loop, target, slot->eglBuffer);
+            const TextureTarget target{slot->images, slot->image_count, slot->texture_width,
+                                       slot->texture_height};
+            streamFile(st, slot->video_dec_loop, target, slot->buffers, slot->in_renderer);
             endStream(st);
         }
         closeSource(st);
         tearDown(st);
         // The components are gone and no callback can come any more.
         slot->egl_render.store(nullptr);
-        slot->eglBuffer.store(nullptr);
+        for (std::atomic<OMX_BUFFERHEADERTYPE*>& buffer : slot->buffers)
+            buffer.store(nullptr);
     }
     closeSource(st);
     // Nothing was ever shown and nobody asked to stop: the stream is no use.

@@ -1,6 +1,7 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 #include "platform/omx/omx_component.h"
 #include "platform/omx/omx_core.h"
+#include "platform/omx/egl_render_component.h"
 #include "platform/omx/video_decode_component.h"
 #include "support/gl_fixture.h"
 #include "support/h264_clip.h"
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -216,6 +218,79 @@ TEST_F(VideoPlayerTest, EveryPictureIsScaledWholeIntoTheTextureWhateverSizeTheSt
     const std::string seen = watchFor(texture, "RGRG", 60s);
     EXPECT_NE(seen.find("RGRG"), std::string::npos) << "colours seen: " << seen;
     p.stopPlayer(1);
+}
+
+// Where the renderer pauses halfway through writing a picture, the test
+// draws and reads back: the moment a frame would show parts of two pictures.
+struct HalfWritten {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int pauses = 0;   // pauses begun by the renderer
+    int releases = 0; // pauses ended by the test
+    bool done = false;
+};
+HalfWritten* half_written = nullptr;
+
+void pauseHalfWritten()
+{
+    std::unique_lock<std::mutex> lock(half_written->mutex);
+    const int pause = ++half_written->pauses;
+    half_written->changed.notify_all();
+    half_written->changed.wait_for(
+        lock, 10s, [&] { return half_written->done || half_written->releases >= pause; });
+}
+
+TEST_F(VideoPlayerTest, NoDrawnFrameShowsPartsOfTwoPicturesEvenWhileOneIsHalfWritten)
+{
+    // Every picture a colour other than the one before.
+    std::vector<ClipSegment> segments;
+    for (int i = 0; i < 10; ++i)
+        for (const ClipSegment& s : {ClipSegment{255, 0, 0, 1}, ClipSegment{0, 255, 0, 1},
+                                     ClipSegment{0, 0, 255, 1}})
+            segments.push_back(s);
+    const std::string file = dir.file("changing.h264");
+    ASSERT_TRUE(makeH264Clip(file, kVideoWidth, kVideoHeight, 25, segments));
+
+    HalfWritten rendezvous;
+    half_written = &rendezvous;
+    EglRenderComponent::setPauseInsidePicture(&pauseHalfWritten);
+    VideoPlayer& p = makePlayer();
+    GLuint texture = makeVideoTexture();
+    ASSERT_EQ(p.startFreePlayer(file, &texture, kVideoWidth, kVideoHeight), 1);
+    std::string shown;
+    for (int pause = 0; pause < 15; ++pause) {
+        {
+            std::unique_lock<std::mutex> lock(rendezvous.mutex);
+            ASSERT_TRUE(rendezvous.changed.wait_for(lock, 30s, [&] { return rendezvous.pauses > pause; }));
+        }
+        drawTexture(p.currentTexture(1, texture));
+        // Below the white band, from top to bottom: one colour only.
+        std::string column;
+        for (int y = gl.height() * 3 / 8; y < gl.height(); ++y) {
+            const char c = classify(gl.pixelAt(gl.width() / 2, y));
+            if (column.empty() || column.back() != c)
+                column += c;
+        }
+        EXPECT_EQ(column.size(), 1u) << "pause " << pause << " shows " << column;
+        shown += column;
+        {
+            std::lock_guard<std::mutex> lock(rendezvous.mutex);
+            rendezvous.releases = pause + 1;
+        }
+        rendezvous.changed.notify_all();
+    }
+    EglRenderComponent::setPauseInsidePicture(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(rendezvous.mutex);
+        rendezvous.done = true;
+    }
+    rendezvous.changed.notify_all();
+    p.stopPlayer(1);
+    player.reset();
+    half_written = nullptr;
+    // The pictures drawn did change: at most one frame behind the renderer.
+    EXPECT_NE(shown.find_first_of("RGB"), std::string::npos) << shown;
+    EXPECT_GE(std::set<char>(shown.begin(), shown.end()).size(), 3u) << "shown: " << shown;
 }
 
 // Streams that never give a picture end by themselves within the bounds,
