@@ -19,6 +19,12 @@ namespace Spectrafox {
 // egl_render), which writes every picture into an EGL image of the slot's
 // texture. Slots are numbered 1 to 3 and are taken for good; 0 means no slot.
 // Every call comes from the thread that holds the renderer's EGL context.
+//
+// When the texture size is given, pictures are handed over without tearing:
+// the renderer writes into one of three textures while the render thread
+// draws another (currentTexture), and an image the render thread gave up is
+// written again only after an EGL fence says no drawing reads it any more. A
+// picture is drawn from the first frame after it was complete.
 class VideoPlayer {
 public:
     // Copies the renderer's EGL handles; starts nothing.
