@@ -52,7 +52,7 @@ private:
     void closeParser();
     void parseBuffer(const OMX_BUFFERHEADERTYPE* header);
     void queuePacket(const uint8_t* data, int size);
-    static bool plausibleAccessUnit(const uint8_t* data, int size);
+    static int plausibleStart(const uint8_t* data, int size);
     bool decodeQueued();
     void keepDecodedPicture();
     void dropQueuedWork();

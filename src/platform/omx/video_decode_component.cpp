@@ -8,6 +8,7 @@ extern "C" {
 #include <algorithm>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace Spectrafox {
 
@@ -21,7 +22,7 @@ constexpr long kLargestAccessUnit = 8L << 20;
 // Packets after which a decoder that gave no picture is flushed: far more than
 // any real stream sends ahead of its first picture (frame threads included).
 constexpr int kMostPacketsWithoutPicture = 256;
-constexpr int kMostUnitsPerPacket = 2048;
+constexpr int kMostUnitsPerPacket = 256;
 // Software decoding threads: all decoders together use no more threads than
 // there are cores (but at least one each), keeping one core for each of the
 // three video slots that has no decoder yet; one decoder takes at most four.
@@ -252,21 +253,32 @@ void VideoDecodeComponent::parseBuffer(const OMX_BUFFERHEADERTYPE* header)
 }
 
 // A picture is made of a few hundred units at most; a packet of thousands
-// is noise or parameter sets without end, and libavcodec would keep memory
-// for every one of them until the packet is done.
-bool VideoDecodeComponent::plausibleAccessUnit(const uint8_t* data, int size)
+// holds noise or parameter sets without end ahead of the real picture, and
+// libavcodec would keep memory for every one of those units. Only the last
+// units are kept: the picture, with the parameter sets right before it.
+// Returns where the kept part starts (size: nothing to keep).
+int VideoDecodeComponent::plausibleStart(const uint8_t* data, int size)
 {
-    int units = 0;
-    for (int i = 0; i + 2 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && ++units > kMostUnitsPerPacket)
-            return false;
-    }
-    return true;
+    std::vector<int> starts;
+    for (int i = 0; i + 2 < size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1)
+            starts.push_back(i);
+    // Bytes ahead of the first start code belong to no unit at all.
+    if (starts.empty())
+        return size;
+    if (starts.size() <= static_cast<size_t>(kMostUnitsPerPacket))
+        return starts.front();
+    return starts[starts.size() - kMostUnitsPerPacket];
 }
 
 void VideoDecodeComponent::queuePacket(const uint8_t* data, int size)
 {
-    if (size <= 0 || !plausibleAccessUnit(data, size))
+    if (size <= 0)
+        return;
+    const int start = plausibleStart(data, size);
+    data += start;
+    size -= start;
+    if (size <= 0)
         return;
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr)

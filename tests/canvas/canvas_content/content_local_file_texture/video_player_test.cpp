@@ -110,10 +110,11 @@ protected:
         glFinish();
     }
 
-    // The picture below the band and the band at the top of the screen.
+    // The picture below the band and the band at the top of the screen, as
+    // slot 1 shows it (the player may hand over to textures of its own).
     std::pair<char, char> look(GLuint texture)
     {
-        drawTexture(texture);
+        drawTexture(player ? player->currentTexture(1, texture) : texture);
         return {classify(gl.pixelAt(gl.width() / 2, gl.height() * 5 / 8)),
                 classify(gl.pixelAt(gl.width() / 2, gl.height() / 16))};
     }
