@@ -182,16 +182,16 @@ bool startInput(DecodeState& st)
 // unreadable) file gives 0 bytes.
 void readChunk(DecodeState& st)
 {
+    const size_t room = std::min<size_t>(static_cast<size_t>(st.packet_size) - st.data_len,
+                                         st.buf->nAllocLen - st.data_len);
     if (st.container != nullptr) {
-        const size_t room = std::min<size_t>(static_cast<size_t>(st.packet_size) - st.data_len,
-                                             st.buf->nAllocLen - st.data_len);
-        st.data_len += static_cast<unsigned int>(st.container->read(st.buf->pBuffer + st.data_len, room));
+        // The container repeats itself; 0 only when it has no video left.
+        const size_t got = st.container->read(st.buf->pBuffer + st.data_len, room);
+        st.data_len += static_cast<unsigned int>(got);
         return;
     }
     if (std::feof(st.in))
         std::rewind(st.in);
-    const size_t room = std::min<size_t>(static_cast<size_t>(st.packet_size) - st.data_len,
-                                         st.buf->nAllocLen - st.data_len);
     size_t got = std::fread(st.buf->pBuffer + st.data_len, 1, room, st.in);
     if (got == 0 && std::feof(st.in)) {
         std::rewind(st.in);
@@ -620,7 +620,6 @@ void VideoPlayer::video_decode_test(Slot* slot)
             streamFile(st, slot->video_dec_loop, target, slot->buffers, slot->in_renderer);
             endStream(st);
         }
-        closeSource(st);
         tearDown(st);
         // The components are gone and no callback can come any more.
         slot->egl_render.store(nullptr);
