@@ -53,6 +53,7 @@ private:
     void parseBuffer(const OMX_BUFFERHEADERTYPE* header);
     void queuePacket(const uint8_t* data, int size);
     static int plausibleStart(const uint8_t* data, int size);
+    static int unitsIn(const uint8_t* data, int size);
     bool decodeQueued();
     void keepDecodedPicture();
     void dropQueuedWork();
@@ -68,6 +69,7 @@ private:
     int announced_width = 0;
     int announced_height = 0;
     long bytes_since_packet = 0;
+    long units_since_packet = 0;
     int packets_without_picture = 0;
     int threads_granted = 0;
 };

@@ -22,7 +22,7 @@ constexpr long kLargestAccessUnit = 8L << 20;
 // Packets after which a decoder that gave no picture is flushed: far more than
 // any real stream sends ahead of its first picture (frame threads included).
 constexpr int kMostPacketsWithoutPicture = 256;
-constexpr int kMostUnitsPerPacket = 256;
+constexpr int kMostUnitsPerPacket = 1024;
 // Software decoding threads: all decoders together use no more threads than
 // there are cores (but at least one each), keeping one core for each of the
 // three video slots that has no decoder yet; one decoder takes at most four.
@@ -230,14 +230,23 @@ void VideoDecodeComponent::parseBuffer(const OMX_BUFFERHEADERTYPE* header)
                                           AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         if (used < 0 || (used == 0 && out_size == 0))
             break;
+        if (out_size > 0) {
+            bytes_since_packet = 0;
+            units_since_packet = 0;
+        } else {
+            bytes_since_packet += used;
+            units_since_packet += unitsIn(data, used);
+        }
         data += used;
         left -= used;
-        bytes_since_packet = out_size > 0 ? 0 : bytes_since_packet + used;
         queuePacket(out, out_size);
-        if (bytes_since_packet > kLargestAccessUnit) {
+        // Gathering more than any picture holds: not H.264, or units without
+        // a picture (the parser would also parse every one at the end).
+        if (bytes_since_packet > kLargestAccessUnit || units_since_packet > kMostUnitsPerPacket) {
             closeParser();
             openParser();
             bytes_since_packet = 0;
+            units_since_packet = 0;
         }
     }
     if ((header->nFlags & OMX_BUFFERFLAG_EOS) == 0)
@@ -269,6 +278,14 @@ int VideoDecodeComponent::plausibleStart(const uint8_t* data, int size)
     if (starts.size() <= static_cast<size_t>(kMostUnitsPerPacket))
         return starts.front();
     return starts[starts.size() - kMostUnitsPerPacket];
+}
+
+int VideoDecodeComponent::unitsIn(const uint8_t* data, int size)
+{
+    int units = 0;
+    for (int i = 0; i + 2 < size; ++i)
+        units += data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1;
+    return units;
 }
 
 void VideoDecodeComponent::queuePacket(const uint8_t* data, int size)
