@@ -5,7 +5,7 @@ set -euo pipefail
 
 BUILD_PKGS=(build-essential cmake pkg-config
             libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgles1 libgl1-mesa-dri
-            libncurses-dev libavcodec-dev libavutil-dev libswscale-dev
+            libncurses-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
             libstb-dev libomxil-bellagio-dev)
 RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes the demo pictures: PNG stills, an animated GIF and an H.264 clip,
+# Makes the demo pictures: PNG stills, an animated GIF and H.264 clips (a raw
+# stream and an MP4 file),
 # named by content number as the server expects them.
 # Usage: scripts/make-demo-content.sh [DIR]   (default: demo/textures)
 set -euo pipefail
@@ -29,4 +30,7 @@ $IM -delay 10 "${frames[@]}" -loop 0 010.gif
 # 020: a five-second H.264 clip at 25 frames per second.
 ffmpeg -loglevel error -y -f lavfi -i "testsrc=size=640x360:rate=25:duration=5" \
        -c:v libx264 -pix_fmt yuv420p -f h264 020.h264
+# 030: the same kind of clip as it usually arrives, in an MP4 file.
+ffmpeg -loglevel error -y -f lavfi -i "testsrc2=size=640x360:rate=25:duration=5" \
+       -c:v libx264 -pix_fmt yuv420p -movflags +faststart 030.mp4
 echo "demo textures written to $(pwd)"

@@ -22,6 +22,17 @@ struct Rgb {
 // upside-down picture shows). False when ffmpeg failed.
 bool makeH264Clip(const std::string& path, int width, int height, int fps,
                   const std::vector<ClipSegment>& segments);
+// The same pictures, encoded and stored as `output_options` say (for example
+// "-c:v libx264 -pix_fmt yuv420p -f mp4").
+bool makeClip(const std::string& path, int width, int height, int fps,
+              const std::vector<ClipSegment>& segments, const std::string& output_options);
+// Runs an ffmpeg command line (without the leading "ffmpeg"), quietly.
+bool runFfmpeg(const std::string& arguments);
+
+// A raw H.264 stream of nothing but parameter sets (SPS and PPS, repeated)
+// for pictures of width x height (multiples of 16): a probe learns the size,
+// a decoder never gets a picture.
+bool writeParameterSetsOnly(const std::string& path, int width, int height);
 
 // Appends zero bytes (valid trailing bytes of an H.264 byte stream) until the
 // file's length is a whole multiple of `multiple`; returns the new length.

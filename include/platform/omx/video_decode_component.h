@@ -20,7 +20,10 @@ namespace Spectrafox {
 // of the return of the input buffer that completed the first picture.
 //
 // An input buffer is parsed whole and handed back at once; new buffers are
-// taken only while few parsed packets wait, which paces the client.
+// taken only while few parsed packets wait, which paces the client. Input
+// that never forms a picture is dropped as it comes, so memory stays bounded
+// whatever is fed. The software decoder uses frame and slice threads from a
+// budget of the machine's cores shared by all decoders.
 class VideoDecodeComponent : public OmxComponent {
 public:
     static constexpr OMX_U32 kInputPort = 130;
@@ -33,6 +36,8 @@ public:
     // How long a picture shows at the stream's frame rate: 25 per second
     // when the stream gives no usable rate.
     static int64_t frameDurationUs(AVRational frame_rate);
+    // Software decoding threads held by all decoders of the process.
+    static int decodingThreadsInUse();
 
 protected:
     OMX_ERRORTYPE setComponentParameter(OMX_INDEXTYPE index, OMX_PTR data) override;
@@ -47,9 +52,12 @@ private:
     void closeParser();
     void parseBuffer(const OMX_BUFFERHEADERTYPE* header);
     void queuePacket(const uint8_t* data, int size);
+    static int plausibleStart(const uint8_t* data, int size);
+    static int unitsIn(const uint8_t* data, int size);
     bool decodeQueued();
     void keepDecodedPicture();
     void dropQueuedWork();
+    void giveBackThreads();
 
     // Touched by the component's thread only.
     AVCodecContext* codec = nullptr;
@@ -60,6 +68,10 @@ private:
     bool has_pending = false;
     int announced_width = 0;
     int announced_height = 0;
+    long bytes_since_packet = 0;
+    long units_since_packet = 0;
+    int packets_without_picture = 0;
+    int threads_granted = 0;
 };
 
 } // namespace Spectrafox

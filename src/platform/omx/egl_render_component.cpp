@@ -20,6 +20,10 @@ PFNGLEGLIMAGETARGETTEXTURE2DOESPROC imageTargetTexture()
 
 } // namespace
 
+std::atomic<EglRenderComponent::PauseHook> EglRenderComponent::pause_hook{nullptr};
+
+void EglRenderComponent::setPauseInsidePicture(PauseHook hook) { pause_hook.store(hook); }
+
 EglRenderComponent::EglRenderComponent() : OmxComponent(std::string("OMX.spectrafox.egl_render"))
 {
     addPort({kInputPort, OMX_DirInput, OMX_PortDomainVideo, 0, 0, 1});
@@ -28,6 +32,8 @@ EglRenderComponent::EglRenderComponent() : OmxComponent(std::string("OMX.spectra
 
 OMX_ERRORTYPE EglRenderComponent::setComponentParameter(OMX_INDEXTYPE index, OMX_PTR data)
 {
+    if (index == OMX_IndexParamPortDefinition)
+        return setTextureSize(data);
     if (index != OMX_IndexParamSpectrafoxEGLDisplay)
         return OMX_ErrorUnsupportedIndex;
     if (!recordFits(data, sizeof(OMX_PARAM_SPECTRAFOX_EGLDISPLAYTYPE)))
@@ -35,6 +41,24 @@ OMX_ERRORTYPE EglRenderComponent::setComponentParameter(OMX_INDEXTYPE index, OMX
     if (currentState() != OMX_StateLoaded)
         return OMX_ErrorIncorrectStateOperation;
     display.store(static_cast<const OMX_PARAM_SPECTRAFOX_EGLDISPLAYTYPE*>(data)->pDisplay);
+    return OMX_ErrorNone;
+}
+
+// The frame size of the output port is the size of the client's textures:
+// every picture is scaled to it. 0 x 0 writes pictures at their own size.
+OMX_ERRORTYPE EglRenderComponent::setTextureSize(OMX_PTR data)
+{
+    if (!recordFits(data, sizeof(OMX_PARAM_PORTDEFINITIONTYPE)))
+        return OMX_ErrorBadParameter;
+    const auto* definition = static_cast<const OMX_PARAM_PORTDEFINITIONTYPE*>(data);
+    if (definition->nPortIndex != kOutputPort)
+        return OMX_ErrorBadPortIndex;
+    const OMX_U32 width = definition->format.video.nFrameWidth;
+    const OMX_U32 height = definition->format.video.nFrameHeight;
+    if ((width == 0) != (height == 0) || width > kLargestSide || height > kLargestSide)
+        return OMX_ErrorBadParameter;
+    setFrameSize(kOutputPort, width, height);
+    texture_size.store(TextureSize{static_cast<int>(width), static_cast<int>(height)});
     return OMX_ErrorNone;
 }
 
@@ -125,12 +149,26 @@ void EglRenderComponent::render(OMX_BUFFERHEADERTYPE* target, const AVFrame& pic
     target->nFilledLen = 0;
     target->nOffset = 0;
     const GLuint texture = textureFor(target);
-    if (texture == 0 || !convert(picture))
+    TextureSize size = texture_size.load();
+    if (size.width == 0)
+        size = TextureSize{picture.width, picture.height};
+    if (texture == 0 || !convert(picture, size))
         return;
     glBindTexture(GL_TEXTURE_2D, texture);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, picture.width, picture.height, GL_RGBA,
-                    GL_UNSIGNED_BYTE, rgba.data());
+    const PauseHook pause = pause_hook.load();
+    // Half a picture in the texture and a pause there: the moment when a
+    // reader of the same texture would see parts of two pictures.
+    const int first_rows = pause != nullptr ? size.height / 2 : size.height;
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, size.width, first_rows, GL_RGBA, GL_UNSIGNED_BYTE,
+                    rgba.data());
+    if (pause != nullptr) {
+        glFlush();
+        pause();
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, first_rows, size.width, size.height - first_rows,
+                        GL_RGBA, GL_UNSIGNED_BYTE,
+                        rgba.data() + static_cast<size_t>(first_rows) * size.width * 4);
+    }
     // A texture smaller than the picture refuses the upload and keeps its
     // last picture; the error must not linger for the next call.
     glGetError();
@@ -155,22 +193,23 @@ GLuint EglRenderComponent::textureFor(OMX_BUFFERHEADERTYPE* header)
     return texture;
 }
 
-bool EglRenderComponent::convert(const AVFrame& picture)
+bool EglRenderComponent::convert(const AVFrame& picture, TextureSize size)
 {
-    const int width = picture.width;
-    const int height = picture.height;
-    converter = sws_getCachedContext(converter, width, height,
-                                     static_cast<AVPixelFormat>(picture.format), width, height,
-                                     AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (picture.width <= 0 || picture.height <= 0 || size.width <= 0 || size.height <= 0)
+        return false;
+    converter = sws_getCachedContext(converter, picture.width, picture.height,
+                                     static_cast<AVPixelFormat>(picture.format), size.width,
+                                     size.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr,
+                                     nullptr);
     if (converter == nullptr)
         return false;
-    const int stride = width * 4;
-    rgba.resize(static_cast<size_t>(stride) * height);
+    const int stride = size.width * 4;
+    rgba.resize(static_cast<size_t>(stride) * size.height);
     // GL's first row is the bottom one: write the rows upwards.
-    uint8_t* rows[4] = {rgba.data() + static_cast<size_t>(stride) * (height - 1), nullptr,
+    uint8_t* rows[4] = {rgba.data() + static_cast<size_t>(stride) * (size.height - 1), nullptr,
                         nullptr, nullptr};
     const int strides[4] = {-stride, 0, 0, 0};
-    sws_scale(converter, picture.data, picture.linesize, 0, height, rows, strides);
+    sws_scale(converter, picture.data, picture.linesize, 0, picture.height, rows, strides);
     return true;
 }
 

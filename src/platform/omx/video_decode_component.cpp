@@ -6,12 +6,62 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace Spectrafox {
 
 namespace {
 // Parsed packets that may wait for the decoder before input is held back.
 constexpr size_t kMostQueuedPackets = 8;
+// Bytes the parser may gather without finding the end of a picture; beyond
+// that the input is no H.264 byte stream (a container, another codec) and
+// what was gathered is dropped, so memory stays bounded.
+constexpr long kLargestAccessUnit = 8L << 20;
+// Packets after which a decoder that gave no picture is flushed: far more than
+// any real stream sends ahead of its first picture (frame threads included).
+constexpr int kMostPacketsWithoutPicture = 256;
+constexpr int kMostUnitsPerPacket = 1024;
+// Software decoding threads: all decoders together use no more threads than
+// there are cores (but at least one each), keeping one core for each of the
+// three video slots that has no decoder yet; one decoder takes at most four.
+constexpr int kVideoSlots = 3;
+constexpr int kMostThreadsPerDecoder = 4;
+
+struct ThreadBudget {
+    std::mutex mutex;
+    int threads_taken = 0;
+    int decoders = 0;
+};
+
+ThreadBudget& threadBudget()
+{
+    static ThreadBudget budget;
+    return budget;
+}
+
+int takeDecodingThreads()
+{
+    ThreadBudget& budget = threadBudget();
+    std::lock_guard<std::mutex> lock(budget.mutex);
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int kept_for_others = std::max(0, kVideoSlots - 1 - budget.decoders);
+    const int granted =
+        std::clamp(cores - budget.threads_taken - kept_for_others, 1, kMostThreadsPerDecoder);
+    budget.threads_taken += granted;
+    ++budget.decoders;
+    return granted;
+}
+
+void giveBackDecodingThreads(int count)
+{
+    ThreadBudget& budget = threadBudget();
+    std::lock_guard<std::mutex> lock(budget.mutex);
+    budget.threads_taken -= count;
+    --budget.decoders;
+}
+
 constexpr int64_t kDefaultFrameDurationUs = 40000;
 constexpr const char* kHardwareDecoder = "h264_v4l2m2m";
 constexpr const char* kSoftwareDecoder = "h264";
@@ -67,11 +117,32 @@ bool VideoDecodeComponent::openDecoder(const char* name)
     codec = avcodec_alloc_context3(decoder);
     if (codec == nullptr)
         return false;
+    if ((decoder->capabilities & (AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_SLICE_THREADS)) != 0) {
+        threads_granted = takeDecodingThreads();
+        codec->thread_count = threads_granted;
+        codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    }
     if (avcodec_open2(codec, decoder, nullptr) < 0) {
         avcodec_free_context(&codec);
+        giveBackThreads();
         return false;
     }
     return true;
+}
+
+void VideoDecodeComponent::giveBackThreads()
+{
+    if (threads_granted == 0)
+        return;
+    giveBackDecodingThreads(threads_granted);
+    threads_granted = 0;
+}
+
+int VideoDecodeComponent::decodingThreadsInUse()
+{
+    ThreadBudget& budget = threadBudget();
+    std::lock_guard<std::mutex> lock(budget.mutex);
+    return budget.threads_taken;
 }
 
 bool VideoDecodeComponent::openParser()
@@ -93,6 +164,7 @@ void VideoDecodeComponent::releaseResources()
     closeParser();
     av_frame_free(&frame);
     avcodec_free_context(&codec);
+    giveBackThreads();
 }
 
 void VideoDecodeComponent::dropQueuedWork()
@@ -158,9 +230,24 @@ void VideoDecodeComponent::parseBuffer(const OMX_BUFFERHEADERTYPE* header)
                                           AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         if (used < 0 || (used == 0 && out_size == 0))
             break;
+        if (out_size > 0) {
+            bytes_since_packet = 0;
+            units_since_packet = 0;
+        } else {
+            bytes_since_packet += used;
+            units_since_packet += unitsIn(data, used);
+        }
         data += used;
         left -= used;
         queuePacket(out, out_size);
+        // Gathering more than any picture holds: not H.264, or units without
+        // a picture (the parser would also parse every one at the end).
+        if (bytes_since_packet > kLargestAccessUnit || units_since_packet > kMostUnitsPerPacket) {
+            closeParser();
+            openParser();
+            bytes_since_packet = 0;
+            units_since_packet = 0;
+        }
     }
     if ((header->nFlags & OMX_BUFFERFLAG_EOS) == 0)
         return;
@@ -174,8 +261,40 @@ void VideoDecodeComponent::parseBuffer(const OMX_BUFFERHEADERTYPE* header)
     openParser();
 }
 
+// A picture is made of a few hundred units at most; a packet of thousands
+// holds noise or parameter sets without end ahead of the real picture, and
+// libavcodec would keep memory for every one of those units. Only the last
+// units are kept: the picture, with the parameter sets right before it.
+// Returns where the kept part starts (size: nothing to keep).
+int VideoDecodeComponent::plausibleStart(const uint8_t* data, int size)
+{
+    std::vector<int> starts;
+    for (int i = 0; i + 2 < size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1)
+            starts.push_back(i);
+    // Bytes ahead of the first start code belong to no unit at all.
+    if (starts.empty())
+        return size;
+    if (starts.size() <= static_cast<size_t>(kMostUnitsPerPacket))
+        return starts.front();
+    return starts[starts.size() - kMostUnitsPerPacket];
+}
+
+int VideoDecodeComponent::unitsIn(const uint8_t* data, int size)
+{
+    int units = 0;
+    for (int i = 0; i + 2 < size; ++i)
+        units += data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1;
+    return units;
+}
+
 void VideoDecodeComponent::queuePacket(const uint8_t* data, int size)
 {
+    if (size <= 0)
+        return;
+    const int start = plausibleStart(data, size);
+    data += start;
+    size -= start;
     if (size <= 0)
         return;
     AVPacket* packet = av_packet_alloc();
@@ -217,12 +336,19 @@ bool VideoDecodeComponent::decodeQueued()
         packets.pop_front();
         av_packet_free(&packet);
         progressed = true;
+        // The decoder keeps state for packets that never complete a picture
+        // (parameter sets over and over, noise): start it afresh now and then.
+        if (++packets_without_picture > kMostPacketsWithoutPicture) {
+            avcodec_flush_buffers(codec);
+            packets_without_picture = 0;
+        }
     }
     return progressed;
 }
 
 void VideoDecodeComponent::keepDecodedPicture()
 {
+    packets_without_picture = 0;
     std::shared_ptr<AVFrame> picture(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
     if (!picture) {
         av_frame_unref(frame);

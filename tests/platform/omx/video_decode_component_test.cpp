@@ -343,3 +343,91 @@ TEST_F(DecodePipelineTest, SchedulerReleasesPicturesNoFasterThanTheStreamRate)
 }
 
 } // namespace
+
+namespace {
+
+long residentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kMeasuresMemory = false; // the sanitizers keep freed memory for themselves
+#else
+constexpr bool kMeasuresMemory = true;
+#endif
+
+// Input that never forms a picture: memory must stay bounded however much
+// comes (the parser used to gather a byte stream without start codes for
+// ever), and a good stream after it still decodes.
+TEST_F(DecodePipelineTest, InputWithoutPicturesKeepsMemoryBoundedAndAGoodStreamFollows)
+{
+    const std::string mp4 = dir.file("clip.mp4");
+    const std::string hevc = dir.file("clip.hevc");
+    const std::string wide = dir.file("wide.h264");
+    ASSERT_TRUE(makeClip(mp4, 320, 240, 25, {{255, 0, 0, 25}}, "-c:v libx264 -pix_fmt yuv420p -f mp4"));
+    ASSERT_TRUE(makeClip(hevc, 320, 240, 25, {{255, 0, 0, 25}},
+                         "-c:v libx265 -x265-params log-level=error -f hevc"));
+    ASSERT_TRUE(writeParameterSetsOnly(wide, 17600, 16));
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"bytes without a start code", std::string(1 << 20, '\xff')},
+        {"an MP4 file", readFile(mp4)},
+        {"an HEVC stream", readFile(hevc)},
+        {"parameter sets of a huge picture, without slices", readFile(wide)},
+    };
+    // Without bounds memory grows by at least what is fed; with them by a
+    // few times the largest access unit the parser gathers (8 MiB).
+    constexpr size_t kFed = (kMeasuresMemory ? 64u : 8u) << 20;
+    constexpr long kMostGrowthKiB = 32 << 10;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_FALSE(c.bytes.empty());
+        buildDecoderToSink();
+        const long before = residentKiB();
+        for (size_t fed = 0; fed < kFed; fed += c.bytes.size())
+            feed(c.bytes, 81920, false);
+        if (kMeasuresMemory) {
+            EXPECT_LT(residentKiB() - before, kMostGrowthKiB);
+        }
+        // What was held back meets the start of a good stream here.
+        feed(readFile(clip), 81920, true);
+        const std::vector<Arrival> arrivals = sink->waitFor(31);
+        if (kMeasuresMemory) {
+            EXPECT_LT(residentKiB() - before, kMostGrowthKiB) << "once the good stream came";
+        }
+        ASSERT_FALSE(arrivals.empty());
+        EXPECT_TRUE(arrivals.back().end_of_stream);
+        const std::vector<Rgb> seen = colours(arrivals);
+        ASSERT_GE(seen.size(), 10u);
+        EXPECT_TRUE(closeColour(seen.back(), kBlue));
+        teardownPipeline();
+    }
+}
+
+TEST_F(DecodePipelineTest, DecodingThreadsComeFromOneBudgetAndGoBack)
+{
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    EXPECT_EQ(VideoDecodeComponent::decodingThreadsInUse(), 0);
+    COMPONENT_T* decoders[3] = {};
+    for (COMPONENT_T*& d : decoders) {
+        d = create("video_decode", ILCLIENT_DISABLE_ALL_PORTS | ILCLIENT_ENABLE_INPUT_BUFFERS);
+        ASSERT_EQ(ilclient_change_component_state(d, OMX_StateIdle), 0);
+    }
+    // Each decoder has at least one; together no more than the cores, or
+    // one each where there are fewer cores than decoders.
+    const int in_use = VideoDecodeComponent::decodingThreadsInUse();
+    EXPECT_GE(in_use, 3);
+    EXPECT_LE(in_use, std::max(cores, 3));
+    teardownPipeline();
+    EXPECT_EQ(VideoDecodeComponent::decodingThreadsInUse(), 0);
+}
+
+} // namespace

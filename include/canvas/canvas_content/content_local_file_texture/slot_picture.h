@@ -13,7 +13,7 @@ class SlotPicture {
 public:
     enum class Kind {
         NotLoaded, // nothing looked at yet: the slot decodes for itself
-        Missing,   // no .png, .gif or .h264 file
+        Missing,   // no regular .png, .gif, .h264, .mp4, .mov or .mkv file
         Png,
         Gif,
         Video,
@@ -26,8 +26,10 @@ public:
     SlotPicture(const SlotPicture&) = delete;
     SlotPicture& operator=(const SlotPicture&) = delete;
 
-    // Looks for <directory>NNN.png, then .gif, then .h264 and decodes the first
-    // that exists (a video is only probed for its size).
+    // Looks for <directory>NNN.png, then .gif, .h264, .mp4, .mov and .mkv, and
+    // decodes the first that is a regular file (a video is only probed for its
+    // size). Anything else under those names (a directory, a FIFO, a broken
+    // link) counts as no file; nothing here blocks.
     static SlotPicture load(int slot, const std::string& directory = "./textures/");
     static std::string baseName(int slot, const std::string& directory);
 
@@ -40,8 +42,10 @@ public:
     // GIF: frame list and timing, null frames when the file could not be decoded.
     unsigned char** gif_frames = nullptr;
     GifAnimationInfo gif_info{};
-    // Video: whether the size probe answered.
+    // Video: whether the size probe answered, and whether the video is H.264
+    // (a container may hold another codec).
     bool size_known = false;
+    bool decodable = true;
 
     // Frees the PNG pixels / the GIF frames, list and delays now.
     void release();
@@ -49,10 +53,10 @@ public:
     void releaseGifFrames();
 
 private:
-    static bool fileExist(const std::string& filename);
     void decodePng();
     void decodeGif();
     void probeVideo();
+    void probeContainer();
 };
 
 } // namespace Spectrafox

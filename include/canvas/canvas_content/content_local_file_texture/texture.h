@@ -46,6 +46,13 @@ public:
     static constexpr unsigned char kNoVideoDecoder[4] = {255, 0, 0, 63};
     static constexpr unsigned char kBrokenPng[4] = {255, 0, 255, 63};
     static constexpr unsigned char kBrokenGif[4] = {0, 255, 255, 63};
+    // A video that gives no picture: not H.264, or not a video at all.
+    static constexpr unsigned char kUndecodableVideo[4] = {0, 0, 255, 63};
+
+    // The largest size within max_size on both sides with the same
+    // proportions (at least 1 x 1); sizes that fit are kept.
+    static void fitIntoTextureLimit(int width, int height, int max_size, int* fitted_width,
+                                    int* fitted_height);
 
 private:
     void load(SlotPicture picture);
@@ -53,6 +60,8 @@ private:
     void loadGif(SlotPicture& picture);
     void loadVideo(SlotPicture& picture);
     void makeErrorTexture(const unsigned char rgba[4]);
+    void endFailedVideo();
+    static int maxTextureSize();
     double getSecondsSinceLastCall();
     static void uploadFittingPicture(const unsigned char* rgba, int width, int height);
     static void setNearestFilters();

@@ -90,7 +90,9 @@ bool GIFLoader::parseFile(LoadState& state)
     if (state.fileSize <= kHeaderAndScreenBytes || !isGifHeader(state.fileBuffer))
         return false;
     state.screen = loadScreenDescriptorFromFileBuffer(state.fileBuffer);
-    const int colorsInGlobalMap = 1 << (state.screen.globalColorTableSize + 1);
+    // The size field means nothing without the flag: some encoders leave it set.
+    const int colorsInGlobalMap =
+        state.screen.globalColorTableFlag ? 1 << (state.screen.globalColorTableSize + 1) : 0;
     if (state.fileSize <= kHeaderAndScreenBytes + 3 * colorsInGlobalMap)
         return false;
     state.bufferPosition = kHeaderAndScreenBytes;

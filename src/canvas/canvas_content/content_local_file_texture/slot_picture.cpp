@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 #include <stb_image.h>
 
 #include "canvas/canvas_content/content_local_file_texture/video_size_probe.h"
+#include "platform/media/container_reader.h"
+#include "regular_file.h"
 
 namespace Spectrafox {
 
@@ -27,6 +30,7 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     gif_frames = std::exchange(other.gif_frames, nullptr);
     gif_info = std::exchange(other.gif_info, GifAnimationInfo{});
     size_known = other.size_known;
+    decodable = other.decodable;
     return *this;
 }
 
@@ -37,41 +41,49 @@ std::string SlotPicture::baseName(int slot, const std::string& directory)
     return directory + number;
 }
 
-bool SlotPicture::fileExist(const std::string& filename)
-{
-    FILE* file = std::fopen(filename.c_str(), "r");
-    if (!file)
-        return false;
-    std::fclose(file);
-    return true;
-}
+namespace {
+// Larger PNG files are not read: they would not fit in memory once decoded.
+constexpr size_t kLargestPngFile = size_t{1} << 30;
+} // namespace
 
 SlotPicture SlotPicture::load(int slot, const std::string& directory)
 {
     SlotPicture picture;
     const std::string base = baseName(slot, directory);
-    if (fileExist(base + ".png")) {
+    picture.kind = Kind::Missing;
+    for (const char* suffix : {".png", ".gif", ".h264", ".mp4", ".mov", ".mkv"}) {
+        if (RegularFile::exists(base + suffix)) {
+            picture.file_name = base + suffix;
+            break;
+        }
+    }
+    if (picture.file_name.empty())
+        return picture;
+    const std::string suffix = picture.file_name.substr(base.size());
+    if (suffix == ".png") {
         picture.kind = Kind::Png;
-        picture.file_name = base + ".png";
         picture.decodePng();
-    } else if (fileExist(base + ".gif")) {
+    } else if (suffix == ".gif") {
         picture.kind = Kind::Gif;
-        picture.file_name = base + ".gif";
         picture.decodeGif();
-    } else if (fileExist(base + ".h264")) {
+    } else if (suffix == ".h264") {
         picture.kind = Kind::Video;
-        picture.file_name = base + ".h264";
         picture.probeVideo();
     } else {
-        picture.kind = Kind::Missing;
+        picture.kind = Kind::Video;
+        picture.probeContainer();
     }
     return picture;
 }
 
+// From memory, read through a descriptor that never blocks.
 void SlotPicture::decodePng()
 {
+    std::vector<unsigned char> bytes;
     int channels = 0;
-    pixels = stbi_load(file_name.c_str(), &width, &height, &channels, 4);
+    if (RegularFile::readAll(file_name, kLargestPngFile, &bytes))
+        pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width,
+                                       &height, &channels, 4);
     if (!pixels)
         width = height = 0;
 }
@@ -89,6 +101,18 @@ void SlotPicture::decodeGif()
 void SlotPicture::probeVideo()
 {
     size_known = VideoSizeProbe::probe(file_name, &width, &height);
+}
+
+// The container tells the size itself.
+void SlotPicture::probeContainer()
+{
+    ContainerReader::Info info;
+    size_known = ContainerReader::probe(file_name, &info) && info.width > 0 && info.height > 0;
+    if (!size_known)
+        return;
+    width = info.width;
+    height = info.height;
+    decodable = info.h264;
 }
 
 void SlotPicture::release()

@@ -131,21 +131,63 @@ void Texture::loadVideo(SlotPicture& picture)
         makeErrorTexture(kVideoProbeFailed);
         return;
     }
+    if (!picture.decodable) {
+        makeErrorTexture(kUndecodableVideo);
+        return;
+    }
     size_x = picture.width;
     size_y = picture.height;
+    // A video larger than the GPU takes plays scaled down, like a picture.
+    int texture_width = 0;
+    int texture_height = 0;
+    fitIntoTextureLimit(size_x, size_y, maxTextureSize(), &texture_width, &texture_height);
     glGenTextures(1, &video_tex);
     glBindTexture(GL_TEXTURE_2D, video_tex);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, size_x, size_y, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, texture_width, texture_height, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    player_id = player ? player->startFreePlayer(picture.file_name, &video_tex) : 0;
+    player_id = player ? player->startFreePlayer(picture.file_name, &video_tex, texture_width,
+                                                 texture_height)
+                       : 0;
     if (player_id < 1) {
         glDeleteTextures(1, &video_tex);
         video_tex = 0;
         makeErrorTexture(kNoVideoDecoder);
     }
+}
+
+// The decode thread gave up on a stream that yields no picture and has
+// ended; the slot shows that instead of a texture that never changes.
+void Texture::endFailedVideo()
+{
+    player->stopPlayer(player_id);
+    glDeleteTextures(1, &video_tex);
+    video_tex = 0;
+    makeErrorTexture(kUndecodableVideo);
+}
+
+int Texture::maxTextureSize()
+{
+    GLint max_size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    return max_size;
+}
+
+void Texture::fitIntoTextureLimit(int width, int height, int max_size, int* fitted_width,
+                                  int* fitted_height)
+{
+    if (max_size <= 0 || (width <= max_size && height <= max_size)) {
+        *fitted_width = width;
+        *fitted_height = height;
+        return;
+    }
+    const double scale = std::min(static_cast<double>(max_size) / width,
+                                  static_cast<double>(max_size) / height);
+    *fitted_width = std::clamp(static_cast<int>(width * scale), 1, max_size);
+    *fitted_height = std::clamp(static_cast<int>(height * scale), 1, max_size);
 }
 
 void Texture::makeErrorTexture(const unsigned char rgba[4])
@@ -167,16 +209,13 @@ void Texture::setNearestFilters()
 // A picture larger than the GPU takes is scaled down to fit rather than lost.
 void Texture::uploadFittingPicture(const unsigned char* rgba, int width, int height)
 {
-    GLint max_size = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-    if (max_size <= 0 || (width <= max_size && height <= max_size)) {
+    int fitted_width = 0;
+    int fitted_height = 0;
+    fitIntoTextureLimit(width, height, maxTextureSize(), &fitted_width, &fitted_height);
+    if (fitted_width == width && fitted_height == height) {
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
         return;
     }
-    const double scale = std::min(static_cast<double>(max_size) / width,
-                                  static_cast<double>(max_size) / height);
-    const int fitted_width = std::clamp(static_cast<int>(width * scale), 1, static_cast<int>(max_size));
-    const int fitted_height = std::clamp(static_cast<int>(height * scale), 1, static_cast<int>(max_size));
     std::vector<unsigned char> fitted(static_cast<size_t>(fitted_width) * fitted_height * 4);
     stbir_resize_uint8(rgba, width, height, 0, fitted.data(), fitted_width, fitted_height, 0, 4);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, fitted_width, fitted_height, 0, GL_RGBA,
@@ -228,8 +267,13 @@ void Texture::setTexture()
         break;
     }
     case TEX_VIDEO:
+        if (player->playbackFailed(player_id)) {
+            endFailedVideo();
+            glBindTexture(GL_TEXTURE_2D, none_tex);
+            break;
+        }
         glTexCoordPointer(2, GL_FLOAT, 0, texCoordsVid_ptr);
-        glBindTexture(GL_TEXTURE_2D, video_tex);
+        glBindTexture(GL_TEXTURE_2D, player->currentTexture(player_id, video_tex));
         break;
     }
 }

@@ -480,6 +480,25 @@ TEST(GifLoaderTest, MissingColoursAreBlack)
     EXPECT_EQ(noTable.pixel(0, 0, 0), kBlack);
 }
 
+// Encoders that write no global table may still leave its size field set;
+// the size must not count then, or small files are refused as too short.
+TEST(GifLoaderTest, FileWithoutGlobalTableLoadsWhateverItsSizeField)
+{
+    GifImage local = solid(0, 0, 2, 1, 1);
+    local.localTable = {{9, 9, 9}, {8, 7, 6}};
+    const std::string plain = GifBuilder(2, 1).image(local).trailer().bytes();
+    for (int sizeField = 0; sizeField < 8; ++sizeField) {
+        SCOPED_TRACE(sizeField);
+        std::string bytes = plain;
+        bytes[10] = static_cast<char>(0x70 | sizeField); // flag clear, colour resolution 8
+        const Loaded loaded = loadBytes(bytes);
+        ASSERT_TRUE(loaded.ok);
+        EXPECT_EQ(loaded.width, 2);
+        EXPECT_EQ(loaded.pixel(0, 0, 0), (Pixel{8, 7, 6, 255}));
+        EXPECT_EQ(loaded.pixel(0, 1, 0), (Pixel{8, 7, 6, 255}));
+    }
+}
+
 TEST(GifLoaderTest, ClearCodeRightBeforeTheEndCodeLoads)
 {
     std::vector<uint8_t> indices = randomIndices(64, 4, 9);

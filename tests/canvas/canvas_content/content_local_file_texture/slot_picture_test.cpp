@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/h264_clip.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 
 using Spectrafox::SlotPicture;
 using Spectrafox::Test::runCommand;
@@ -59,6 +65,83 @@ TEST(SlotPictureTest, FindsFilesInPrecedenceOrderAndDecodesThem)
         EXPECT_EQ(picture.height, c.height) << c.slot;
         const bool decoded = picture.pixels || picture.gif_frames || picture.size_known;
         EXPECT_EQ(decoded, c.decoded) << c.slot;
+    }
+}
+
+// Only regular files are pictures: anything else under a picture's name
+// counts as no file (the next kind is looked for), and nothing blocks.
+TEST(SlotPictureTest, OnlyRegularFilesCountAndNothingBlocks)
+{
+    TempDir dir;
+    const std::string textures = dir.path() + "/";
+    ASSERT_EQ(mkfifo(dir.file("001.png").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(dir.file("002.gif").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(dir.file("003.h264").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(dir.file("004.mp4").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(dir.file("005.png").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("006.png", dir.file("006.png").c_str()), 0); // a loop
+    ASSERT_EQ(symlink("nowhere.png", dir.file("007.png").c_str()), 0);
+    makePicture(dir, "real.png", "3x2");
+    ASSERT_EQ(symlink("real.png", dir.file("008.png").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("009.png").c_str(), 0600), 0);
+    makePicture(dir, "009.gif", "5x4"); // found behind the FIFO
+
+    const struct {
+        int slot;
+        SlotPicture::Kind kind;
+        int width;
+    } cases[] = {
+        {1, SlotPicture::Kind::Missing, 0}, {2, SlotPicture::Kind::Missing, 0},
+        {3, SlotPicture::Kind::Missing, 0}, {4, SlotPicture::Kind::Missing, 0},
+        {5, SlotPicture::Kind::Missing, 0}, {6, SlotPicture::Kind::Missing, 0},
+        {7, SlotPicture::Kind::Missing, 0}, {8, SlotPicture::Kind::Png, 3},
+        {9, SlotPicture::Kind::Gif, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.slot);
+        const auto start = std::chrono::steady_clock::now();
+        SlotPicture picture = SlotPicture::load(c.slot, textures);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        EXPECT_EQ(picture.kind, c.kind);
+        EXPECT_EQ(picture.width, c.width);
+    }
+}
+
+// Containers come after .h264 and tell their size themselves; one whose
+// video is not H.264 is known but cannot be played.
+TEST(SlotPictureTest, ContainersComeAfterRawStreamsAndTellTheirSize)
+{
+    TempDir dir;
+    const std::string textures = dir.path() + "/";
+    const std::vector<Spectrafox::Test::ClipSegment> red = {{255, 0, 0, 5}};
+    using Spectrafox::Test::makeClip;
+    ASSERT_TRUE(makeClip(dir.file("020.mp4"), 64, 48, 25, red, "-c:v libx264 -pix_fmt yuv420p -f mp4"));
+    ASSERT_TRUE(makeClip(dir.file("021.mov"), 80, 48, 25, red, "-c:v libx264 -pix_fmt yuv420p -f mov"));
+    ASSERT_TRUE(makeClip(dir.file("022.mkv"), 96, 48, 25, red, "-c:v libx264 -pix_fmt yuv420p -f matroska"));
+    ASSERT_TRUE(makeClip(dir.file("023.mp4"), 64, 32, 25, red, "-c:v mpeg4 -f mp4"));
+    dir.write("024.mkv", "not a container");
+    ASSERT_TRUE(makeClip(dir.file("025.h264"), 32, 32, 25, red, "-c:v libx264 -pix_fmt yuv420p -f h264"));
+    ASSERT_TRUE(makeClip(dir.file("025.mp4"), 64, 64, 25, red, "-c:v libx264 -pix_fmt yuv420p -f mp4"));
+
+    const struct {
+        int slot;
+        const char* suffix;
+        int width, height;
+        bool size_known, decodable;
+    } cases[] = {
+        {20, ".mp4", 64, 48, true, true},  {21, ".mov", 80, 48, true, true},
+        {22, ".mkv", 96, 48, true, true},  {23, ".mp4", 64, 32, true, false},
+        {24, ".mkv", 0, 0, false, true},   {25, ".h264", 32, 32, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.slot);
+        SlotPicture picture = SlotPicture::load(c.slot, textures);
+        EXPECT_EQ(picture.kind, SlotPicture::Kind::Video);
+        EXPECT_EQ(picture.file_name, SlotPicture::baseName(c.slot, textures) + c.suffix);
+        EXPECT_EQ(picture.width, c.width);
+        EXPECT_EQ(picture.height, c.height);
+        EXPECT_EQ(picture.size_known, c.size_known);
+        EXPECT_EQ(picture.decodable, c.decodable);
     }
 }
 

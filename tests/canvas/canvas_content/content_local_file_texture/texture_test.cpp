@@ -185,3 +185,28 @@ TEST_F(SlotDrawing, GifWhoseLastFrameHasNoDelayNeverShowsIt)
 }
 
 } // namespace
+
+namespace {
+
+TEST(TextureFitTest, SizesBeyondTheLimitShrinkKeepingTheirProportions)
+{
+    const struct {
+        int width, height, limit;
+        int fitted_width, fitted_height;
+    } cases[] = {
+        {640, 480, 4096, 640, 480},    // fits: kept
+        {4096, 4096, 4096, 4096, 4096},
+        {8192, 4096, 4096, 4096, 2048},
+        {4096, 8192, 4096, 2048, 4096},
+        {100000, 10, 4096, 4096, 1},   // never below one pixel
+        {5000, 3000, 0, 5000, 3000},   // no limit known
+    };
+    for (const auto& c : cases) {
+        int w = 0, h = 0;
+        Spectrafox::Texture::fitIntoTextureLimit(c.width, c.height, c.limit, &w, &h);
+        EXPECT_EQ(w, c.fitted_width) << c.width << "x" << c.height;
+        EXPECT_EQ(h, c.fitted_height) << c.width << "x" << c.height;
+    }
+}
+
+} // namespace

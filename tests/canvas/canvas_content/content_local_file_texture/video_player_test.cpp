@@ -1,6 +1,8 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 #include "platform/omx/omx_component.h"
 #include "platform/omx/omx_core.h"
+#include "platform/omx/egl_render_component.h"
+#include "platform/omx/video_decode_component.h"
 #include "support/gl_fixture.h"
 #include "support/h264_clip.h"
 #include "support/temp_dir.h"
@@ -13,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -107,10 +110,11 @@ protected:
         glFinish();
     }
 
-    // The picture below the band and the band at the top of the screen.
+    // The picture below the band and the band at the top of the screen, as
+    // slot 1 shows it (the player may hand over to textures of its own).
     std::pair<char, char> look(GLuint texture)
     {
-        drawTexture(texture);
+        drawTexture(player ? player->currentTexture(1, texture) : texture);
         return {classify(gl.pixelAt(gl.width() / 2, gl.height() * 5 / 8)),
                 classify(gl.pixelAt(gl.width() / 2, gl.height() / 16))};
     }
@@ -152,19 +156,29 @@ TEST_F(VideoPlayerTest, PlaysUprightKeepsChangingAndRepeatsWhateverTheFileLength
     struct Case {
         const char* what;
         long multiple; // pad the clip with zero bytes to a multiple of this; 1: as made
+        const char* container = nullptr; // made as this file instead: name, then ffmpeg options
+        const char* options = nullptr;
     };
     const Case cases[] = {
         {"clip as made", 1},
         {"exactly one input buffer long", 81920},
         {"exactly two input buffers long", 2 * 81920},
+        {"MP4 file", 1, "clip.mp4", "-c:v libx264 -pix_fmt yuv420p -f mp4"},
+        {"MKV file with B pictures", 1, "clip.mkv", "-c:v libx264 -pix_fmt yuv420p -bf 3 -f matroska"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string file = dir.file(std::string("case") + std::to_string(c.multiple) + ".h264");
-        std::ofstream(file, std::ios::binary) << readFile(clip);
-        const long length = padFileToMultiple(file, c.multiple);
-        if (c.multiple > 1) {
-            ASSERT_EQ(length, c.multiple);
+        std::string file = dir.file(std::string("case") + std::to_string(c.multiple) + ".h264");
+        if (c.container != nullptr) {
+            file = dir.file(c.container);
+            ASSERT_TRUE(makeClip(file, kVideoWidth, kVideoHeight, 25,
+                                 {{255, 0, 0, 10}, {0, 255, 0, 10}, {0, 0, 255, 10}}, c.options));
+        } else {
+            std::ofstream(file, std::ios::binary) << readFile(clip);
+            const long length = padFileToMultiple(file, c.multiple);
+            if (c.multiple > 1) {
+                ASSERT_EQ(length, c.multiple);
+            }
         }
 
         VideoPlayer& p = makePlayer();
@@ -174,6 +188,146 @@ TEST_F(VideoPlayerTest, PlaysUprightKeepsChangingAndRepeatsWhateverTheFileLength
         const std::string seen = watchFor(texture, "RGBRGB", 60s);
         EXPECT_NE(seen.find("RGBRGB"), std::string::npos) << "colours seen: " << seen;
         EXPECT_GT(p.getPictureCount(1), 30);
+        EXPECT_FALSE(p.playbackFailed(1));
+        p.stopPlayer(1);
+        EXPECT_FALSE(p.playbackFailed(1)) << "a stop is no failure";
+        player.reset();
+    }
+}
+
+// The texture has one size; the stream goes 640x480 (red) then 320x240
+// (green). Every picture must be shown whole, scaled into the texture.
+TEST_F(VideoPlayerTest, EveryPictureIsScaledWholeIntoTheTextureWhateverSizeTheStreamHas)
+{
+    const std::string large = dir.file("large.h264");
+    const std::string small = dir.file("small.h264");
+    ASSERT_TRUE(makeH264Clip(large, 640, 480, 25, {{255, 0, 0, 10}}));
+    ASSERT_TRUE(makeH264Clip(small, 320, 240, 25, {{0, 255, 0, 10}}));
+    const std::string file = dir.write("changing.h264", readFile(large) + readFile(small));
+
+    VideoPlayer& p = makePlayer();
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    textures.push_back(texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 160, 120, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    ASSERT_EQ(p.startFreePlayer(file, &texture, 160, 120), 1);
+    // watchFor checks the white band at the top of every picture: a picture
+    // cut or placed in a corner would miss it.
+    const std::string seen = watchFor(texture, "RGRG", 60s);
+    EXPECT_NE(seen.find("RGRG"), std::string::npos) << "colours seen: " << seen;
+    p.stopPlayer(1);
+}
+
+// Where the renderer pauses halfway through writing a picture, the test
+// draws and reads back: the moment a frame would show parts of two pictures.
+struct HalfWritten {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int pauses = 0;   // pauses begun by the renderer
+    int releases = 0; // pauses ended by the test
+    bool done = false;
+};
+HalfWritten* half_written = nullptr;
+
+void pauseHalfWritten()
+{
+    std::unique_lock<std::mutex> lock(half_written->mutex);
+    const int pause = ++half_written->pauses;
+    half_written->changed.notify_all();
+    half_written->changed.wait_for(
+        lock, 10s, [&] { return half_written->done || half_written->releases >= pause; });
+}
+
+TEST_F(VideoPlayerTest, NoDrawnFrameShowsPartsOfTwoPicturesEvenWhileOneIsHalfWritten)
+{
+    // Every picture a colour other than the one before.
+    std::vector<ClipSegment> segments;
+    for (int i = 0; i < 10; ++i)
+        for (const ClipSegment& s : {ClipSegment{255, 0, 0, 1}, ClipSegment{0, 255, 0, 1},
+                                     ClipSegment{0, 0, 255, 1}})
+            segments.push_back(s);
+    const std::string file = dir.file("changing.h264");
+    ASSERT_TRUE(makeH264Clip(file, kVideoWidth, kVideoHeight, 25, segments));
+
+    HalfWritten rendezvous;
+    half_written = &rendezvous;
+    EglRenderComponent::setPauseInsidePicture(&pauseHalfWritten);
+    VideoPlayer& p = makePlayer();
+    GLuint texture = makeVideoTexture();
+    ASSERT_EQ(p.startFreePlayer(file, &texture, kVideoWidth, kVideoHeight), 1);
+    std::string shown;
+    for (int pause = 0; pause < 15; ++pause) {
+        {
+            std::unique_lock<std::mutex> lock(rendezvous.mutex);
+            ASSERT_TRUE(rendezvous.changed.wait_for(lock, 30s, [&] { return rendezvous.pauses > pause; }));
+        }
+        drawTexture(p.currentTexture(1, texture));
+        // Below the white band, from top to bottom: one colour only.
+        std::string column;
+        for (int y = gl.height() * 3 / 8; y < gl.height(); ++y) {
+            const char c = classify(gl.pixelAt(gl.width() / 2, y));
+            if (column.empty() || column.back() != c)
+                column += c;
+        }
+        EXPECT_EQ(column.size(), 1u) << "pause " << pause << " shows " << column;
+        shown += column;
+        {
+            std::lock_guard<std::mutex> lock(rendezvous.mutex);
+            rendezvous.releases = pause + 1;
+        }
+        rendezvous.changed.notify_all();
+    }
+    EglRenderComponent::setPauseInsidePicture(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(rendezvous.mutex);
+        rendezvous.done = true;
+    }
+    rendezvous.changed.notify_all();
+    p.stopPlayer(1);
+    player.reset();
+    half_written = nullptr;
+    // The pictures drawn did change: at most one frame behind the renderer.
+    EXPECT_NE(shown.find_first_of("RGB"), std::string::npos) << shown;
+    EXPECT_GE(std::set<char>(shown.begin(), shown.end()).size(), 3u) << "shown: " << shown;
+}
+
+// Streams that never give a picture end by themselves within the bounds,
+// release their decoder and say so; the texture is never written.
+TEST_F(VideoPlayerTest, AStreamWithoutPicturesEndsOnItsOwnAndReleasesItsDecoder)
+{
+    std::mt19937 random(5);
+    std::string noise(300000, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    const std::string mp4 = dir.file("clip.mp4");
+    const std::string hevc = dir.file("clip.hevc");
+    ASSERT_TRUE(makeClip(mp4, 320, 240, 25, {{255, 0, 0, 25}}, "-c:v libx264 -pix_fmt yuv420p -f mp4"));
+    ASSERT_TRUE(makeClip(hevc, 320, 240, 25, {{255, 0, 0, 25}},
+                         "-c:v libx265 -x265-params log-level=error -f hevc"));
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"random bytes", noise},
+        {"an MP4 file named .h264", readFile(mp4)},
+        {"an HEVC stream named .h264", readFile(hevc)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = dir.write("bad.h264", c.bytes);
+        VideoPlayer& p = makePlayer();
+        GLuint texture = makeVideoTexture();
+        ASSERT_EQ(p.startFreePlayer(file, &texture), 1);
+        const Clock::time_point end = Clock::now() + 60s;
+        while (!p.playbackFailed(1) && Clock::now() < end)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_TRUE(p.playbackFailed(1));
+        EXPECT_EQ(VideoDecodeComponent::decodingThreadsInUse(), 0) << "the decoder is released";
+        EXPECT_EQ(p.getPictureCount(1), 0);
+        EXPECT_EQ(look(texture).first, '?');
         p.stopPlayer(1);
         player.reset();
     }
