@@ -81,9 +81,7 @@ int main(int argc, char** argv)
     // the frame-rate cap offscreen).
     while (!c_screen->isQuit()) {
         screen->renderFrame();
-        c_screen->moveTo(4, 0);
-        c_screen->print(" FPS: %5.2f ", static_cast<double>(screen->getFPS()));
-        c_screen->clearToEndOfLine();
+        c_screen->showFrameRate(static_cast<double>(screen->getFPS()));
     }
 
     // The listener thread writes into the canvases: it stops first.
