@@ -161,7 +161,7 @@ TEST_F(ProgramInTerminal, NoKeyOrEscapeSequenceStallsTheRenderLoop)
     double lowest = 1000.0;
     for (const char* key : keys) {
         session->sendKeys(key);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
         while (std::chrono::steady_clock::now() < until) {
             const double rate = frameRateShown(*session);
             if (rate >= 0.0 && rate < lowest)
@@ -169,9 +169,9 @@ TEST_F(ProgramInTerminal, NoKeyOrEscapeSequenceStallsTheRenderLoop)
             TmuxSession::waitUntil([] { return false; }, std::chrono::milliseconds(20));
         }
     }
-    // A one-second stall per Esc shows as a rate of 10 or less; a busy
-    // machine's hiccup stays far above this bound.
-    EXPECT_GT(lowest, 20.0) << session->capture();
+    // A one-second stall per Esc shows as a rate below 20 for the next
+    // frames; a busy machine's hiccup stays well above this bound.
+    EXPECT_GT(lowest, 30.0) << session->capture();
     EXPECT_FALSE(session->isDead()) << "a key other than q ended it";
     session->sendKeys("q");
     expectCleanExit(*session);
