@@ -3,24 +3,28 @@
 # console (tty1, KMS/DRM), runs from a show folder (its config.txt and
 # textures/), restarts after a failure and stops cleanly with SIGTERM.
 #
-# Usage: scripts/install-service.sh [--root DIR] [DIR]    install and enable
+# Usage: scripts/install-service.sh [--root DIR] [--binary FILE] [DIR]
 #        scripts/install-service.sh [--root DIR] --uninstall
-# DIR is the show folder (default: the current directory). --root installs
-# into a scratch root instead of this machine's systemd (nothing is started
-# or reloaded then). Run as root for the real system.
+# DIR is the show folder (default: the current directory); FILE the server
+# (default: build/rpi_spectrafox of this checkout). --root installs into a
+# scratch root instead of this machine's systemd (nothing is started or
+# reloaded then). Run as root for the real system.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 unit_name=spectrafox.service
 root=""
 uninstall=0
 show=""
+binary="$repo/build/rpi_spectrafox"
 
-usage() { sed -n '2,11s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '2,12s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 while [ $# -gt 0 ]; do
   case "$1" in
     --root) [ $# -ge 2 ] || usage; root="$2"; shift 2 ;;
     --root=*) root="${1#--root=}"; shift ;;
+    --binary) [ $# -ge 2 ] || usage; binary="$2"; shift 2 ;;
+    --binary=*) binary="${1#--binary=}"; shift ;;
     --uninstall) uninstall=1; shift ;;
     -h|--help) usage ;;
     -*) echo "install-service: unknown option $1" >&2; usage ;;
@@ -58,11 +62,15 @@ show="${show:-$PWD}"
 [ -d "$show" ] || { echo "install-service: no such show folder: $show" >&2; exit 2; }
 show="$(cd "$show" && pwd)"
 [ -f "$show/config.txt" ] || { echo "install-service: $show has no config.txt" >&2; exit 2; }
-case "$show" in
-  *'"'*|*'\'*|*'%'*|*$'\n'*) echo "install-service: unusable characters in $show" >&2; exit 2 ;;
-esac
-binary="$repo/build/rpi_spectrafox"
-[ -x "$binary" ] || { echo "install-service: build first (scripts/build.sh): no $binary" >&2; exit 2; }
+[ -x "$binary" ] && [ -f "$binary" ] ||
+  { echo "install-service: build first (scripts/build.sh): no $binary" >&2; exit 2; }
+binary="$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")"
+# systemd would read these as quoting, specifiers or line ends.
+for path in "$show" "$binary"; do
+  case "$path" in
+    *'"'*|*\\*|*'%'*|*$'\n'*) echo "install-service: unusable characters in $path" >&2; exit 2 ;;
+  esac
+done
 
 mkdir -p "$unit_dir"
 cat > "$unit_file.part" <<UNIT
