@@ -81,6 +81,7 @@ void ConsoleScreen::saveTerminal()
             fd = STDIN_FILENO;
         if (fd >= 0)
             found_terminal.save(fd);
+        std::atexit(&ConsoleScreen::leaveTerminal);
     });
 }
 
@@ -97,8 +98,6 @@ void ConsoleScreen::initNCurses()
     // Reads never block inside curses: the listener waits with poll() outside
     // the lock, so the main thread's output is never held up by a key read.
     wtimeout(stdscr, 0);
-    static std::once_flag exit_hook;
-    std::call_once(exit_hook, [] { std::atexit(&ConsoleScreen::leaveTerminal); });
     active_console.store(this);
     key_listener_thread = std::thread(&ConsoleScreen::keyListener, this);
 }
