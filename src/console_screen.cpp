@@ -95,8 +95,9 @@ void ConsoleScreen::initNCurses()
     keypad(stdscr, TRUE);
     allowKeysThroughFlowControl();
     clear();
-    // Reads never block inside curses: the listener waits with poll() outside
-    // the lock, so the main thread's output is never held up by a key read.
+    // The listener waits with poll() outside the lock; inside it, a read
+    // waits at most kEscapeDelayMs for the rest of an escape sequence, and
+    // the frame-rate line skips a frame rather than wait for that.
     wtimeout(stdscr, 0);
     active_console.store(this);
     key_listener_thread = std::thread(&ConsoleScreen::keyListener, this);

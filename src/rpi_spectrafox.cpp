@@ -19,7 +19,7 @@ namespace {
 constexpr const char* kVersionLine = "Raspberry Pi Spectrafox | Version: 0.3.2";
 // From a stop request (q, SIGINT, SIGTERM) to the end of the process, even
 // in the middle of a frame that takes far longer.
-constexpr std::chrono::milliseconds kStopLimit{800};
+constexpr std::chrono::milliseconds kStopLimit{600};
 
 struct Arguments {
     bool help = false;
