@@ -29,7 +29,7 @@ public:
     // exits.
     static void leaveTerminal();
     // One line for the technician, from any thread: on its own row of the
-    // console, or on standard error without one.
+    // console, or on standard error without one; nothing when silent.
     static void showNotice(const std::string& text);
 
     void showTitle();
@@ -52,6 +52,7 @@ private:
     static std::atomic<ConsoleScreen*> active_console;
     // The terminal as found before the first console touched it.
     static TerminalState found_terminal;
+    static std::atomic<bool> silent_process;
     bool silent = true;
     std::thread key_listener_thread;
     // Curses is not thread-safe: every curses call holds this lock.

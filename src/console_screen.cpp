@@ -27,6 +27,7 @@ constexpr const char* kTitle = "Raspberry Pi Spectrafox | Version: 0.3.2\n";
 std::atomic<bool> ConsoleScreen::quit{false};
 std::atomic<ConsoleScreen*> ConsoleScreen::active_console{nullptr};
 TerminalState ConsoleScreen::found_terminal;
+std::atomic<bool> ConsoleScreen::silent_process{false};
 
 // Whatever ends the process (a fatal error, exit from any thread) must not
 // leave the terminal in curses mode, nor the console keyboard off.
@@ -62,6 +63,7 @@ void ConsoleScreen::init(bool s)
 {
     quit.store(false);
     silent = s;
+    silent_process.store(s);
     saveTerminal();
     std::signal(SIGINT, &ConsoleScreen::signalReceiver);
     std::signal(SIGTERM, &ConsoleScreen::signalReceiver);
@@ -196,9 +198,12 @@ void ConsoleScreen::showFrameRate(double fps)
 
 void ConsoleScreen::showNotice(const std::string& text)
 {
+    if (silent_process.load())
+        return;
     ConsoleScreen* console = active_console.load();
     if (!console) {
         std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
         return;
     }
     std::lock_guard<std::mutex> lock(console->curses_mutex);

@@ -1,5 +1,4 @@
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -19,7 +18,7 @@ namespace {
 constexpr const char* kVersionLine = "Raspberry Pi Spectrafox | Version: 0.3.2";
 // From a stop request (q, SIGINT, SIGTERM) to the end of the process, even
 // in the middle of a frame that takes far longer.
-constexpr std::chrono::milliseconds kStopLimit{600};
+constexpr std::chrono::milliseconds kStopLimit{400};
 
 struct Arguments {
     bool help = false;
@@ -46,8 +45,7 @@ Arguments scanArguments(int argc, char** argv)
 void leaveMidFrame()
 {
     ConsoleScreen::leaveTerminal();
-    std::fprintf(stderr, "rpi_spectrafox: stopped before the frame in progress ended\n");
-    std::fflush(stderr);
+    ConsoleScreen::showNotice("rpi_spectrafox: stopped before the frame in progress ended");
 }
 
 void warnMalformed(const std::vector<std::string>& malformed)
