@@ -4,6 +4,7 @@
 #include "platform/graphics/drm_diagnosis.h"
 #include "platform/graphics/frame_snapshot.h"
 
+#include <GLES/gl.h>
 #include <SDL2/SDL.h>
 #include <dlfcn.h>
 #include <link.h>
@@ -311,7 +312,8 @@ void GraphicsPlatform::presentFrame()
     if (isOffscreen()) {
         // A pbuffer swap waits for nothing: without this the driver queues
         // frame after frame, memory grows and a stop waits for the backlog.
-        eglWaitClient();
+        // (eglWaitClient is not enough for Mesa's software renderer.)
+        glFinish();
         paceOffscreen();
     }
     pumpEvents();
