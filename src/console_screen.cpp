@@ -19,6 +19,8 @@ constexpr int kKeyPollMs = 50;
 // a sequence in one write, so its bytes are there at once; a lone Esc must
 // not hold the terminal for the default second.
 constexpr int kEscapeDelayMs = 10;
+constexpr int kLeaveLockAttempts = 20;
+constexpr useconds_t kLeaveLockWaitUs = 5000;
 constexpr int kFrameRateRow = 4;
 constexpr int kNoticeRow = 6;
 constexpr const char* kTitle = "Raspberry Pi Spectrafox | Version: 0.3.2\n";
@@ -35,7 +37,11 @@ void ConsoleScreen::leaveTerminal()
 {
     ConsoleScreen* console = active_console.exchange(nullptr);
     if (console) {
-        std::unique_lock<std::mutex> lock(console->curses_mutex, std::try_to_lock);
+        // The key reader holds the lock for a few milliseconds at most; a
+        // thread stuck with it (the failing one itself) must not stop the exit.
+        std::unique_lock<std::mutex> lock(console->curses_mutex, std::defer_lock);
+        for (int attempt = 0; attempt < kLeaveLockAttempts && !lock.try_lock(); ++attempt)
+            usleep(kLeaveLockWaitUs);
         curs_set(1);
         endwin();
     }
