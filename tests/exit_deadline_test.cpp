@@ -54,15 +54,4 @@ TEST(ExitDeadline, EndsTheProcessOnlyWhenTheStopOverrunsTheLimit)
     }
 }
 
-// The destructor ends the watch at once: a normal exit is never held up.
-TEST(ExitDeadline, UnstoppedWatchEndsWithItsOwner)
-{
-    for (int i = 0; i < 50; ++i) {
-        int overruns = 0;
-        ExitDeadline deadline(10s, [] { return false; }, [&] { ++overruns; });
-        deadline.setExitForTesting([] {});
-        EXPECT_EQ(overruns, 0);
-    }
-}
-
 } // namespace
