@@ -1,6 +1,7 @@
 // Drives the built program in a real terminal (a private tmux server).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -154,24 +155,33 @@ TEST_F(ProgramInTerminal, NoKeyOrEscapeSequenceStallsTheRenderLoop)
 {
     auto session = start();
     ASSERT_TRUE(waitForStartMessage(*session)) << session->capture();
-    ASSERT_TRUE(TmuxSession::waitUntil([&] { return frameRateShown(*session) > 30.0; }))
+    ASSERT_TRUE(TmuxSession::waitUntil([&] { return frameRateShown(*session) > 0.0; }))
         << session->capture();
-    const char* keys[] = {"\x1b", "\x1b[A", "\x1bOP", "\x1b[", "\x1b\x1b", "\x1b[1;5", "\x1bx",
-                          "\x13", "\x1b", "x", "\x1b[15~", "\x1b"};
-    double lowest = 1000.0;
-    for (const char* key : keys) {
-        session->sendKeys(key);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
+    // The lowest rate shown over a while, sampled as fast as tmux allows.
+    const auto lowestRateOver = [&](std::chrono::milliseconds period) {
+        double lowest = 1000.0;
+        const auto until = std::chrono::steady_clock::now() + period;
         while (std::chrono::steady_clock::now() < until) {
             const double rate = frameRateShown(*session);
             if (rate >= 0.0 && rate < lowest)
                 lowest = rate;
             TmuxSession::waitUntil([] { return false; }, std::chrono::milliseconds(20));
         }
+        return lowest;
+    };
+    // What this machine (a sanitizer build, a busy host) shows without keys.
+    const double undisturbed = lowestRateOver(std::chrono::milliseconds(1500));
+    const char* keys[] = {"\x1b", "\x1b[A", "\x1bOP", "\x1b[", "\x1b\x1b", "\x1b[1;5", "\x1bx",
+                          "\x13", "\x1b", "x", "\x1b[15~", "\x1b"};
+    double lowest = 1000.0;
+    for (const char* key : keys) {
+        session->sendKeys(key);
+        lowest = std::min(lowest, lowestRateOver(std::chrono::milliseconds(700)));
     }
-    // A one-second stall per Esc shows as a rate below 20 for the next
-    // frames; a busy machine's hiccup stays well above this bound.
-    EXPECT_GT(lowest, 30.0) << session->capture();
+    // A one-second stall shows as a rate below 10 for the next frames, at
+    // any undisturbed rate; half the undisturbed rate leaves room for a hiccup.
+    EXPECT_GT(lowest, std::max(12.0, undisturbed / 2.0))
+        << "undisturbed " << undisturbed << "\n" << session->capture();
     EXPECT_FALSE(session->isDead()) << "a key other than q ended it";
     session->sendKeys("q");
     expectCleanExit(*session);
@@ -234,9 +244,10 @@ TEST_F(ProgramInTerminal, EveryExitLeavesTheTerminalSettingsAsFound)
         EXPECT_EQ(readFile(after), readFile(before)) << c.name;
         EXPECT_EQ(session.paneValue("alternate_on"), "0") << c.name;
         EXPECT_EQ(session.paneValue("cursor_flag"), "1") << c.name;
-        if (std::string(c.name) == "no display")
+        if (std::string(c.name) == "no display") {
             EXPECT_NE(session.capture().find("no display could be opened"), std::string::npos)
                 << session.capture();
+        }
     }
 }
 
