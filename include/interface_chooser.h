@@ -17,7 +17,8 @@ public:
     };
 
     // Never empty: without a usable interface the list holds one all-zero
-    // fallback entry.
+    // fallback entry. A missing broadcast address (0, or the address itself)
+    // becomes address | ~netmask.
     static std::vector<networkInterface> listInterfaces(const std::vector<InterfaceAddressEntry>& entries);
     // Always the first entry: its address, and its broadcast address or 0.
     static ReplyAddresses choose(const std::vector<networkInterface>& interfaces);
@@ -25,6 +26,7 @@ public:
 private:
     static bool isUsable(const InterfaceAddressEntry& entry);
     static networkInterface toInterface(const InterfaceAddressEntry& entry);
+    static uint32_t broadcastOf(const InterfaceAddressEntry& entry);
 };
 
 } // namespace Spectrafox

@@ -22,6 +22,7 @@ struct InterfaceAddressEntry {
     uint32_t address = 0; // host byte order, IPv4 only
     unsigned int flags = 0;
     uint32_t broadcast = 0; // host byte order; meaningful with IFF_BROADCAST
+    uint32_t netmask = 0;   // host byte order, IPv4 only
 };
 
 } // namespace Spectrafox

@@ -10,7 +10,7 @@ BUILD_PKGS=(build-essential cmake pkg-config
 RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
-           imagemagick gifsicle ffmpeg ola clang libfuzzer-14-dev libclang-rt-14-dev)
+           imagemagick gifsicle ffmpeg ola clang libfuzzer-14-dev libclang-rt-14-dev systemd)
 
 # No argument: what building and running needs. --demo: also the tools that
 # make the demo pictures. --test: also everything the test suite uses.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the server on the bundled demo
-# content in demo/. Extra arguments go to the program (e.g. --silent).
+# content in demo/. Extra arguments go to the program (e.g. --silent, or
+# --headless=1920x1080 on a machine without a display).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"

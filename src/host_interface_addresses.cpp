@@ -31,6 +31,7 @@ std::vector<InterfaceAddressEntry> HostInterfaceAddresses::read()
         entry.family = item->ifa_addr ? item->ifa_addr->sa_family : AF_UNSPEC;
         entry.address = hostOrderIPv4(item->ifa_addr);
         entry.flags = item->ifa_flags;
+        entry.netmask = hostOrderIPv4(item->ifa_netmask);
         if (item->ifa_flags & IFF_BROADCAST)
             entry.broadcast = hostOrderIPv4(item->ifa_broadaddr);
         entries.push_back(entry);

@@ -45,8 +45,19 @@ networkInterface InterfaceChooser::toInterface(const InterfaceAddressEntry& entr
     result.name = entry.name;
     result.ip_address = entry.address;
     result.has_broadcast = (entry.flags & IFF_BROADCAST) != 0;
-    result.broadcast_address = result.has_broadcast ? entry.broadcast : 0;
+    result.broadcast_address = result.has_broadcast ? broadcastOf(entry) : 0;
     return result;
+}
+
+// An address added without "brd" reports no broadcast address, or the
+// interface's own: a reply sent there never leaves the node. The subnet's
+// broadcast is what desks on the link listen to.
+uint32_t InterfaceChooser::broadcastOf(const InterfaceAddressEntry& entry)
+{
+    const bool missing = entry.broadcast == 0 || entry.broadcast == entry.address;
+    if (!missing || entry.netmask == 0)
+        return entry.broadcast;
+    return entry.address | ~entry.netmask;
 }
 
 } // namespace Spectrafox

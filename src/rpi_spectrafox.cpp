@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -7,6 +8,7 @@
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
+#include "exit_deadline.h"
 #include "platform/graphics/display_options.h"
 
 using namespace Spectrafox;
@@ -14,6 +16,9 @@ using namespace Spectrafox;
 namespace {
 
 constexpr const char* kVersionLine = "Raspberry Pi Spectrafox | Version: 0.3.2";
+// From a stop request (q, SIGINT, SIGTERM) to the end of the process, even
+// in the middle of a frame that takes far longer.
+constexpr std::chrono::milliseconds kStopLimit{400};
 
 struct Arguments {
     bool help = false;
@@ -37,6 +42,12 @@ Arguments scanArguments(int argc, char** argv)
 }
 
 // Said before the console takes over the terminal, so it stays readable.
+void leaveMidFrame()
+{
+    ConsoleScreen::leaveTerminal();
+    ConsoleScreen::showNotice("rpi_spectrafox: stopped before the frame in progress ended");
+}
+
 void warnMalformed(const std::vector<std::string>& malformed)
 {
     for (const std::string& argument : malformed)
@@ -57,6 +68,8 @@ int main(int argc, char** argv)
 
     ConsoleScreen* c_screen = args.silent ? new ConsoleScreen(true) : new ConsoleScreen();
     c_screen->showTitle();
+    ExitDeadline* stop_deadline =
+        new ExitDeadline(kStopLimit, [c_screen] { return c_screen->isQuit(); }, &leaveMidFrame);
 
     ConfigLoader* config = new ConfigLoader();
     c_screen->print("Config: Subnet:%i Universe:%i Num:%i DMX:%i Zoom:%i",
@@ -93,15 +106,14 @@ int main(int argc, char** argv)
     // the frame-rate cap offscreen).
     while (!c_screen->isQuit()) {
         screen->renderFrame();
-        c_screen->moveTo(4, 0);
-        c_screen->print(" FPS: %5.2f ", static_cast<double>(screen->getFPS()));
-        c_screen->clearToEndOfLine();
+        c_screen->showFrameRate(static_cast<double>(screen->getFPS()));
     }
 
     // The listener thread writes into the canvases: it stops first.
     delete dmxr;
     delete screen;
     delete config;
+    delete stop_deadline;
     delete c_screen;
     return 0;
 }

@@ -89,6 +89,13 @@ InterfaceAddressEntry ipv4(const char* name, uint32_t address, uint32_t broadcas
     return {name, AF_INET, address, IFF_UP | IFF_BROADCAST, broadcast};
 }
 
+// An address added without a broadcast address ("ip addr add 10.1.2.3/24").
+InterfaceAddressEntry withoutBroadcast(const char* name, uint32_t address, uint32_t reported,
+                                       uint32_t netmask)
+{
+    return {name, AF_INET, address, IFF_UP | IFF_BROADCAST, reported, netmask};
+}
+
 InterfaceAddressEntry pointToPoint(const char* name, uint32_t address)
 {
     return {name, AF_INET, address, IFF_UP | IFF_POINTOPOINT, ip(9, 9, 9, 9)};
@@ -155,6 +162,18 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"OtherFamiliesAndAddresslessSkipped",
                    {kEth0Link, kEth0Ipv6, kNoAddress, ipv4("eth1", ip(172, 16, 0, 2), ip(172, 16, 0, 255))},
                    {"eth1"}, ip(172, 16, 0, 2), ip(172, 16, 0, 255)},
+        ChoiceCase{"BroadcastEqualToTheAddressBecomesTheSubnetBroadcast",
+                   {withoutBroadcast("eth0", ip(10, 1, 2, 3), ip(10, 1, 2, 3), ip(255, 255, 255, 0))},
+                   {"eth0"}, ip(10, 1, 2, 3), ip(10, 1, 2, 255)},
+        ChoiceCase{"ZeroBroadcastBecomesTheSubnetBroadcast",
+                   {withoutBroadcast("eth0", ip(172, 20, 5, 9), 0, ip(255, 255, 240, 0))},
+                   {"eth0"}, ip(172, 20, 5, 9), ip(172, 20, 15, 255)},
+        ChoiceCase{"MissingBroadcastWithoutNetmaskStaysAsReported",
+                   {withoutBroadcast("eth0", ip(10, 1, 2, 3), 0, 0)},
+                   {"eth0"}, ip(10, 1, 2, 3), 0},
+        ChoiceCase{"RealBroadcastIsKeptWhateverTheMask",
+                   {withoutBroadcast("eth0", ip(10, 1, 2, 3), ip(10, 255, 255, 255), ip(255, 255, 255, 0))},
+                   {"eth0"}, ip(10, 1, 2, 3), ip(10, 255, 255, 255)},
         ChoiceCase{"OnlyLoopbackGivesTheFallback", {kLoopback}, {""}, 0, 0},
         ChoiceCase{"NothingAtAllGivesTheFallback", {}, {""}, 0, 0},
         ChoiceCase{"LoopbackNamedOtherwiseIsKept",

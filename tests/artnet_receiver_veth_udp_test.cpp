@@ -82,4 +82,40 @@ TEST(ArtnetReceiverOnALink, DeskDiscoversTheNodeAndDrivesIt)
     receiver.reset();
 }
 
+// Added without a broadcast address, the link reports the node's own address
+// as broadcast: the replies must still go to the subnet's broadcast address.
+TEST(ArtnetReceiverOnALink, ReplyReachesTheDeskWhenTheNodeHasNoBroadcastAddress)
+{
+    NetNamespace desk, node;
+    if (!desk.ok() || !node.ok())
+        GTEST_SKIP() << desk.error() << node.error();
+    std::string failed;
+    ASSERT_TRUE(connectWithVeth(node, "eth0", "10.77.0.2/24", desk, "desk0", "10.77.0.1/24", &failed,
+                                false))
+        << failed;
+
+    std::unique_ptr<UdpPeer> console;
+    {
+        ScopedNetNamespace at(desk);
+        console = std::make_unique<UdpPeer>(6454);
+    }
+    ASSERT_TRUE(console->ok());
+
+    CanvasManager manager(DisplayOptions::headless(160, 90));
+    const int group = manager.generateCanvasGroup(1, "CONTENT_EXAMPLE");
+    std::unique_ptr<ArtnetReceiver> receiver;
+    {
+        ScopedNetNamespace at(node);
+        receiver = std::make_unique<ArtnetReceiver>(&manager, group, 0, 0, 1, 1.0f, -1);
+    }
+
+    Datagram reply;
+    ASSERT_TRUE(console->receiveOpCode(0x2100, &reply, 5000ms)) << "no start-up announcement";
+    expectReplyFromNode(reply);
+    ASSERT_TRUE(console->sendTo(kLinkBroadcast, 6454, artPoll()));
+    ASSERT_TRUE(console->receiveOpCode(0x2100, &reply, 5000ms)) << "ArtPoll not answered";
+    expectReplyFromNode(reply);
+    receiver.reset();
+}
+
 } // namespace

@@ -101,16 +101,57 @@ TEST(DisplayE2eTest, HeadlessAtAChosenSizeWritesTheSnapshot)
     EXPECT_FALSE(isBlack(picture));
 }
 
-TEST(DisplayE2eTest, WithoutAnyDisplayFallsBackToOffscreen)
+// Started the way a service starts it, with no desktop and no usable console
+// output: it must say what it tried and fail, never render to nowhere.
+TEST(DisplayE2eTest, WithoutAnyDisplayExitsOneAndSaysWhatWasTried)
 {
     if (access("/dev/dri", F_OK) == 0)
         GTEST_SKIP() << "a KMS device exists here; the program would take the real screen";
-    TempDir dir;
-    const std::string snapshot = dir.file("auto.png");
-    runUntilSnapshot(dir, {"--snapshot-frame=2", "--snapshot=" + snapshot}, kNoDisplay, snapshot);
-    const Picture picture = readPng(snapshot);
-    EXPECT_EQ(picture.width, 1920);
-    EXPECT_EQ(picture.height, 1080);
+    const struct {
+        const char* name;
+        std::string video_driver; // SDL_VIDEODRIVER in the environment
+    } cases[] = {
+        {"plain", ""},
+        {"environment asks for offscreen", "offscreen"},
+        {"environment asks for x11 first", "x11,offscreen"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        ChildProcess::Setup setup;
+        setup.argv = {SPECTRAFOX_BINARY, "--silent", "--snapshot-frame=2",
+                      "--snapshot=" + dir.file("none.png")};
+        setup.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"XDG_RUNTIME_DIR", ""},
+                             {"SDL_VIDEODRIVER", c.video_driver}};
+        setup.working_directory = dir.path();
+        setup.stderr_path = dir.file("stderr.txt");
+        ChildProcess program(setup);
+        int status = 0;
+        ASSERT_TRUE(program.waitExit(kStartMs, &status)) << c.name << ": still running";
+        const std::string error = readFile(dir.file("stderr.txt"));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << c.name << " " << status;
+        EXPECT_NE(error.find("no display could be opened"), std::string::npos) << c.name << error;
+        EXPECT_NE(error.find("\n  kmsdrm ("), std::string::npos) << c.name << error;
+        EXPECT_NE(error.find("no graphics device"), std::string::npos) << c.name << error;
+        EXPECT_NE(error.find("--headless=1920x1080"), std::string::npos) << c.name << error;
+        // Only what was really tried: no desktop was named, so no desktop driver.
+        EXPECT_EQ(error.find("x11"), std::string::npos) << c.name << error;
+        EXPECT_EQ(error.find("wayland"), std::string::npos) << c.name << error;
+        EXPECT_EQ(error.find("offscreen"), std::string::npos) << c.name << error;
+        EXPECT_NE(access(dir.file("none.png").c_str(), F_OK), 0) << c.name << ": rendered anyway";
+    }
+}
+
+// The switches decide, not a variable left in the environment.
+TEST(DisplayE2eTest, HeadlessWinsOverTheEnvironmentsVideoDriver)
+{
+    for (const char* video_driver : {"x11", "kmsdrm", "wayland,x11", "nonsense"}) {
+        TempDir dir;
+        const std::string snapshot = dir.file("shot.png");
+        runUntilSnapshot(dir, {"--headless=64x36", "--snapshot-frame=2", "--snapshot=" + snapshot},
+                         {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", video_driver}},
+                         snapshot);
+        EXPECT_EQ(readPng(snapshot).width, 64) << video_driver;
+    }
 }
 
 class Xvfb {

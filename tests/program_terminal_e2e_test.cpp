@@ -1,16 +1,22 @@
 // Drives the built program in a real terminal (a private tmux server).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 
+using Spectrafox::Test::readFile;
 using Spectrafox::Test::runCommand;
 using Spectrafox::Test::TempDir;
 using Spectrafox::Test::TmuxSession;
@@ -134,6 +140,124 @@ TEST_F(ProgramInTerminal, FatalStartUpErrorStillRestoresTheTerminal)
     EXPECT_EQ(session->paneValue("cursor_flag"), "1");
     EXPECT_NE(session->capture().find("Kann Portnummern 6454 nicht binden"), std::string::npos)
         << session->capture();
+}
+
+// The frame-rate figure on line 4, or a negative number while none shows.
+double frameRateShown(const TmuxSession& session)
+{
+    const std::string line = session.line(4);
+    if (line.rfind(" FPS: ", 0) != 0)
+        return -1.0;
+    return std::strtod(line.c_str() + 6, nullptr);
+}
+
+// A lone Esc made curses wait a second for the rest of a sequence while the
+// render loop waited for curses: the rate shown drops far below the cap.
+TEST_F(ProgramInTerminal, NoKeyOrEscapeSequenceStallsTheRenderLoop)
+{
+    auto session = start();
+    ASSERT_TRUE(waitForStartMessage(*session)) << session->capture();
+    ASSERT_TRUE(TmuxSession::waitUntil([&] { return frameRateShown(*session) > 0.0; }))
+        << session->capture();
+    // The lowest rate shown over a while, sampled as fast as tmux allows.
+    const auto lowestRateOver = [&](std::chrono::milliseconds period) {
+        double lowest = 1000.0;
+        const auto until = std::chrono::steady_clock::now() + period;
+        while (std::chrono::steady_clock::now() < until) {
+            const double rate = frameRateShown(*session);
+            if (rate >= 0.0 && rate < lowest)
+                lowest = rate;
+            TmuxSession::waitUntil([] { return false; }, std::chrono::milliseconds(20));
+        }
+        return lowest;
+    };
+    // What this machine (a sanitizer build, a busy host) shows without keys.
+    const double undisturbed = lowestRateOver(std::chrono::milliseconds(1500));
+    const char* keys[] = {"\x1b", "\x1b[A", "\x1bOP", "\x1b[", "\x1b\x1b", "\x1b[1;5", "\x1bx",
+                          "\x13", "\x1b", "x", "\x1b[15~", "\x1b"};
+    // Each key's lowest rate; a busy host may stall the process once, a
+    // one-second wait per Esc stalls it after every lone or unfinished one.
+    std::vector<std::pair<double, std::string>> after_key;
+    for (const char* key : keys) {
+        session->sendKeys(key);
+        after_key.emplace_back(lowestRateOver(std::chrono::milliseconds(700)),
+                               ::testing::PrintToString(std::string(key)));
+    }
+    std::sort(after_key.begin(), after_key.end());
+    // A one-second stall shows as a rate below 10 for the next frames, at
+    // any undisturbed rate; half the undisturbed rate leaves room for hiccups.
+    const double bound = std::max(12.0, undisturbed / 2.0);
+    EXPECT_GT(after_key[1].first, bound)
+        << "lowest " << after_key[0].first << " after " << after_key[0].second << ", next "
+        << after_key[1].first << " after " << after_key[1].second << "; undisturbed " << undisturbed
+        << "\n" << session->capture();
+    EXPECT_FALSE(session->isDead()) << "a key other than q ended it";
+    session->sendKeys("q");
+    expectCleanExit(*session);
+}
+
+// Every way out hands the terminal back exactly as the shell had it, the
+// fatal ones (which skip the normal clean-up) included.
+TEST_F(ProgramInTerminal, EveryExitLeavesTheTerminalSettingsAsFound)
+{
+    const std::string program = std::string("'") + SPECTRAFOX_BINARY + "'";
+    const struct {
+        const char* name;
+        std::string command;
+        bool take_port;
+        bool send_sigterm;
+        int status;
+    } cases[] = {
+        {"Art-Net port taken", program + " --headless=320x180", true, false, 1},
+        {"no display", "env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR " + program, false,
+         false, 1},
+        {"SIGTERM", program + " --headless=320x180", false, true, 0},
+        {"SIGTERM, silent", program + " --silent --headless=320x180", false, true, 0},
+    };
+    for (const auto& c : cases) {
+        if (std::string(c.name) == "no display" && access("/dev/dri", F_OK) == 0)
+            continue; // the program would take the real screen
+        int other = -1;
+        if (c.take_port) {
+            other = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(6454);
+            ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        }
+        const std::string before = dir.file("before.txt");
+        const std::string after = dir.file("after.txt");
+        std::remove(after.c_str());
+        TmuxSession session("stty -g > before.txt; " + c.command +
+                                "; s=$?; stty -g > after.txt; (exit $s)",
+                            dir.path());
+        if (c.send_sigterm) {
+            ASSERT_TRUE(TmuxSession::waitUntil([&] {
+                return readFile(before) != "";
+            }));
+            int pid = 0;
+            ASSERT_TRUE(TmuxSession::waitUntil([&] {
+                pid = std::atoi(runCommand("pgrep -n -x rpi_spectrafox -P " +
+                                           session.paneValue("pane_pid")).c_str());
+                return pid > 0;
+            }));
+            TmuxSession::waitUntil([] { return false; }, std::chrono::milliseconds(1500));
+            ASSERT_EQ(kill(pid, SIGTERM), 0);
+        }
+        ASSERT_TRUE(TmuxSession::waitUntil([&] { return session.isDead(); })) << c.name
+                                                                              << session.capture();
+        if (other >= 0)
+            close(other);
+        EXPECT_EQ(session.exitStatus(), c.status) << c.name << session.capture();
+        EXPECT_NE(readFile(before), "") << c.name;
+        EXPECT_EQ(readFile(after), readFile(before)) << c.name;
+        EXPECT_EQ(session.paneValue("alternate_on"), "0") << c.name;
+        EXPECT_EQ(session.paneValue("cursor_flag"), "1") << c.name;
+        if (std::string(c.name) == "no display") {
+            EXPECT_NE(session.capture().find("no display could be opened"), std::string::npos)
+                << session.capture();
+        }
+    }
 }
 
 TEST(ProgramOutput, HelpOnAPipeIsExactlyTheVersionLine)

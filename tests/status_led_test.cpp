@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -110,6 +112,99 @@ TEST(StatusLed, MissingFilesAreSkippedNeverCreated)
     led.release();
     EXPECT_EQ(led.status(), 1); // the level is remembered even if no file took it
     EXPECT_TRUE(std::filesystem::is_empty(empty.path()));
+}
+
+// Trees as current and older kernels lay out /sys/class/gpio: chip
+// directories with a label and a base, and the pin directory export creates
+// (made here up front, since nothing plays the kernel).
+struct ChipTreeCase {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> files; // path, content
+    int pin;
+    std::string exported; // what export must receive
+    bool reported;        // a failure line was given
+};
+
+class StatusLedChipBase : public ::testing::TestWithParam<ChipTreeCase> {};
+
+TEST_P(StatusLedChipBase, ExportsTheGlobalNumberAndReportsFailureOnce)
+{
+    const ChipTreeCase& c = GetParam();
+    TempDir gpio;
+    for (const auto& [path, content] : c.files)
+        gpio.write(path, content);
+    std::vector<std::string> reports;
+    StatusLed led(c.pin, true, gpio.path(), [&](const std::string& m) { reports.push_back(m); });
+    led.init();
+    led.set(1);
+    for (int i = 0; i < 4; ++i)
+        led.countPacket();
+    led.release();
+
+    EXPECT_EQ(readFile(gpio.file("export")), c.exported);
+    ASSERT_EQ(reports.size(), c.reported ? 1u : 0u);
+    if (c.reported) {
+        EXPECT_NE(reports[0].find("GPIO " + std::to_string(c.pin)), std::string::npos) << reports[0];
+        return;
+    }
+    const std::string pin_dir = "gpio" + c.exported + "/";
+    EXPECT_EQ(readFile(gpio.file(pin_dir + "direction")), "out");
+    EXPECT_EQ(readFile(gpio.file(pin_dir + "value")), "1");
+    EXPECT_EQ(readFile(gpio.file("unexport")), c.exported);
+}
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+const Files kControl = {{"export", ""}, {"unexport", ""}};
+
+Files with(Files more)
+{
+    Files all = kControl;
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trees, StatusLedChipBase,
+    ::testing::Values(
+        ChipTreeCase{"OlderKernelBaseZero",
+                     with({{"gpiochip0/label", "pinctrl-bcm2835\n"}, {"gpiochip0/base", "0\n"},
+                           {"gpio17/direction", "in"}, {"gpio17/value", ""}}),
+                     17, "17", false},
+        ChipTreeCase{"CurrentKernelBase512",
+                     with({{"gpiochip512/label", "pinctrl-bcm2711\n"}, {"gpiochip512/base", "512\n"},
+                           {"gpio529/direction", "in"}, {"gpio529/value", ""}}),
+                     17, "529", false},
+        ChipTreeCase{"TwoChipsThePinControllerWins",
+                     with({{"gpiochip504/label", "raspberrypi-exp-gpio\n"}, {"gpiochip504/base", "504\n"},
+                           {"gpiochip512/label", "pinctrl-bcm2711\n"}, {"gpiochip512/base", "512\n"},
+                           {"gpio530/direction", "in"}, {"gpio530/value", ""}}),
+                     18, "530", false},
+        ChipTreeCase{"Pi5HeaderChipBeforeTheSoc",
+                     with({{"gpiochip512/label", "pinctrl-bcm2712\n"}, {"gpiochip512/base", "512\n"},
+                           {"gpiochip571/label", "pinctrl-rp1\n"}, {"gpiochip571/base", "571\n"},
+                           {"gpio575/direction", "in"}, {"gpio575/value", ""}}),
+                     4, "575", false},
+        ChipTreeCase{"MissingLabelFallsBackToBaseZero",
+                     with({{"gpiochip512/base", "512\n"}, {"gpio17/direction", "in"}, {"gpio17/value", ""}}),
+                     17, "17", false},
+        ChipTreeCase{"UnreadableBaseIsSkipped",
+                     with({{"gpiochip512/label", "pinctrl-bcm2711\n"}, {"gpiochip512/base", "x\n"},
+                           {"gpio17/direction", "in"}, {"gpio17/value", ""}}),
+                     17, "17", false},
+        ChipTreeCase{"ExportRefusedIsReportedOnce",
+                     with({{"gpiochip512/label", "pinctrl-bcm2711\n"}, {"gpiochip512/base", "512\n"}}),
+                     17, "529", true}),
+    [](const ::testing::TestParamInfo<ChipTreeCase>& info) { return info.param.name; });
+
+TEST(StatusLed, ExportThatCannotBeWrittenIsReportedWithItsReason)
+{
+    TempDir gpio; // no export file at all
+    std::vector<std::string> reports;
+    StatusLed led(5, true, gpio.path(), [&](const std::string& m) { reports.push_back(m); });
+    led.init();
+    led.set(1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("No such file"), std::string::npos) << reports[0];
 }
 
 } // namespace

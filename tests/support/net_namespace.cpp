@@ -92,11 +92,12 @@ ScopedNetNamespace::~ScopedNetNamespace()
 
 bool connectWithVeth(const NetNamespace& a, const std::string& name_a, const std::string& cidr_a,
                      const NetNamespace& b, const std::string& name_b, const std::string& cidr_b,
-                     std::string* error)
+                     std::string* error, bool a_broadcast)
 {
+    const std::string a_brd = a_broadcast ? " broadcast + dev " : " dev ";
     const std::string commands[][2] = {
         {"a", "ip link add " + name_a + " type veth peer name " + name_b + " netns " + b.path()},
-        {"a", "ip addr add " + cidr_a + " broadcast + dev " + name_a},
+        {"a", "ip addr add " + cidr_a + a_brd + name_a},
         {"a", "ip link set " + name_a + " up"},
         {"b", "ip addr add " + cidr_b + " broadcast + dev " + name_b},
         {"b", "ip link set " + name_b + " up"},

@@ -45,9 +45,11 @@ private:
 // A veth pair between two namespaces: `name_a` with `cidr_a` in a, `name_b`
 // with `cidr_b` in b (such as "10.77.0.1/24"), both up with their broadcast
 // addresses. False, with the failing command in *error, if it cannot be made.
+// With a_broadcast false, `name_a` gets its address without a broadcast
+// address, as "ip addr add 10.1.2.3/24 dev eth0" leaves it.
 bool connectWithVeth(const NetNamespace& a, const std::string& name_a, const std::string& cidr_a,
                      const NetNamespace& b, const std::string& name_b, const std::string& cidr_b,
-                     std::string* error);
+                     std::string* error, bool a_broadcast = true);
 
 // A switch: an Ethernet bridge `bridge` inside `lan`, made on first use. Each
 // call plugs `host` into it by a veth pair whose end in `host` is `host_if`

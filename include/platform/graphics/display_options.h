@@ -5,8 +5,8 @@
 namespace Spectrafox {
 
 // How the display is opened. The defaults pick the output automatically: a
-// full-screen window when a display server is reachable, else KMS/DRM, else
-// an offscreen surface of kDefaultHeadlessWidth x kDefaultHeadlessHeight.
+// full-screen window when a display server is reachable, else KMS/DRM; no
+// display is a failure. Offscreen rendering only when headless is asked for.
 struct DisplayOptions {
     static constexpr int kDefaultHeadlessWidth = 1920;
     static constexpr int kDefaultHeadlessHeight = 1080;

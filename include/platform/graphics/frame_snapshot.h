@@ -4,7 +4,8 @@
 
 namespace Spectrafox {
 
-// Writes what the current GL framebuffer holds to a PNG file, top row first.
+// Writes what the current GL framebuffer holds to an opaque RGB PNG file, top
+// row first.
 class FrameSnapshot {
 public:
     // Reads width x height pixels with glReadPixels and writes them through a

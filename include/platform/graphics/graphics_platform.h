@@ -41,8 +41,10 @@ public:
     GraphicsPlatform(const GraphicsPlatform&) = delete;
     GraphicsPlatform& operator=(const GraphicsPlatform&) = delete;
 
-    // Starts the first video driver that works: x11, wayland, kmsdrm, then
-    // offscreen (only offscreen when headless is forced).
+    // Starts the first video driver that works: x11 (with DISPLAY set),
+    // wayland, kmsdrm; offscreen only, and only it, when headless is forced.
+    // The environment's SDL_VIDEODRIVER is overridden. On failure the hint
+    // says, driver by driver, what was tried and why it failed.
     bool startHost(DisplaySetupFailure* failure);
     // 0 on success with the output size in pixels, negative when unknown.
     int getDisplaySize(uint32_t* width, uint32_t* height);

@@ -11,17 +11,24 @@ namespace Spectrafox {
 
 bool FrameSnapshot::writePng(const std::string& path, int width, int height)
 {
-    const size_t row_bytes = static_cast<size_t>(width) * 4;
-    std::vector<unsigned char> pixels(row_bytes * static_cast<size_t>(height));
+    const size_t read_row_bytes = static_cast<size_t>(width) * 4;
+    std::vector<unsigned char> pixels(read_row_bytes * static_cast<size_t>(height));
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    // GL's first row is the bottom of the screen; PNG's first row is the top.
-    std::vector<unsigned char> flipped(pixels.size());
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&flipped[row_bytes * y], &pixels[row_bytes * (height - 1 - y)], row_bytes);
+    // The display ignores the framebuffer's alpha, so the file does too: an
+    // RGB picture, as the projector shows it. GL's first row is the bottom
+    // of the screen; PNG's first row is the top.
+    const size_t row_bytes = static_cast<size_t>(width) * 3;
+    std::vector<unsigned char> rgb(row_bytes * static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* from = &pixels[read_row_bytes * static_cast<size_t>(height - 1 - y)];
+        unsigned char* to = &rgb[row_bytes * static_cast<size_t>(y)];
+        for (int x = 0; x < width; ++x, from += 4, to += 3)
+            std::memcpy(to, from, 3);
+    }
 
     const std::string temporary = path + ".part";
-    if (!stbi_write_png(temporary.c_str(), width, height, 4, flipped.data(),
+    if (!stbi_write_png(temporary.c_str(), width, height, 3, rgb.data(),
                         static_cast<int>(row_bytes))) {
         std::remove(temporary.c_str());
         return false;

@@ -2,8 +2,10 @@
 
 #include "console_screen.h"
 #include "platform/fixed_function/fixed_function_pipeline.h"
+#include "platform/graphics/drm_diagnosis.h"
 #include "platform/graphics/frame_snapshot.h"
 
+#include <GLES2/gl2.h>
 #include <SDL2/SDL.h>
 #include <dlfcn.h>
 #include <link.h>
@@ -17,7 +19,9 @@ namespace Spectrafox {
 
 namespace {
 
-constexpr const char* kDisplayDrivers[] = {"x11", "wayland", "kmsdrm", "offscreen"};
+// Offscreen only on request: a projector left black behind a healthy-looking
+// console is worse than a failure a service manager restarts.
+constexpr const char* kDisplayDrivers[] = {"x11", "wayland", "kmsdrm"};
 constexpr const char* kHeadlessDrivers[] = {"offscreen"};
 
 // What a failed EGL step means, in the user's words.
@@ -81,11 +85,33 @@ void keepGraphicsLibrariesForSanitizers()
 void keepGraphicsLibrariesForSanitizers() {}
 #endif
 
-// A Wayland client without a runtime directory cannot connect, and the
-// attempt prints a confusing error of its own.
+// A desktop driver is only worth a try when the environment names a desktop
+// to connect to; a Wayland client without a runtime directory also prints a
+// confusing error of its own.
 bool worthTrying(const char* driver_name)
 {
-    return std::strcmp(driver_name, "wayland") != 0 || std::getenv("XDG_RUNTIME_DIR") != nullptr;
+    if (std::strcmp(driver_name, "x11") == 0)
+        return std::getenv("DISPLAY") != nullptr;
+    if (std::strcmp(driver_name, "wayland") == 0)
+        return std::getenv("XDG_RUNTIME_DIR") != nullptr;
+    return true;
+}
+
+// Why a driver failed, in the words of someone setting up a show.
+std::string explainFailure(const char* driver_name, const std::string& error)
+{
+    if (std::strcmp(driver_name, "x11") == 0)
+        return "x11: no X11 desktop on DISPLAY=" + std::string(std::getenv("DISPLAY")) + " (" +
+               error + ")";
+    if (std::strcmp(driver_name, "wayland") == 0)
+        return "wayland: no Wayland desktop reachable (" + error + ")";
+    if (std::strcmp(driver_name, "kmsdrm") == 0) {
+        std::string text = "kmsdrm (" + error + "):";
+        for (const std::string& line : DrmDiagnosis::explain())
+            text += "\n    " + line;
+        return text;
+    }
+    return std::string(driver_name) + ": " + error;
 }
 
 } // namespace
@@ -111,7 +137,8 @@ bool GraphicsPlatform::startHost(DisplaySetupFailure* failure)
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "0");
 
     std::string tried;
-    if (options.forcesHeadless()) {
+    const bool headless = options.forcesHeadless();
+    if (headless) {
         for (const char* name : kHeadlessDrivers)
             if (tryDriver(name, &tried))
                 return true;
@@ -121,25 +148,38 @@ bool GraphicsPlatform::startHost(DisplaySetupFailure* failure)
                 return true;
     }
     failure->step = DisplaySetupStep::StartHost;
-    failure->detail = "no SDL video driver could start";
-    failure->hint = "tried " + tried +
-                    "; run under X11 or Wayland, on a KMS/DRM console, or headless with an SDL2 "
-                    "that has the offscreen driver (Debian libsdl2-2.0-0)";
+    if (headless) {
+        failure->detail = "no offscreen surface could start";
+        failure->hint = "tried " + tried +
+                        "; headless needs an SDL2 with the offscreen driver (Debian "
+                        "libsdl2-2.0-0)";
+        return false;
+    }
+    failure->detail = "no display could be opened";
+    failure->hint = "tried:" + tried +
+                    "\n  Without a desktop, start it on the console of the machine the "
+                    "projector is plugged into. To run without any display, give "
+                    "--headless=1920x1080.";
     return false;
 }
 
+// Our order, whatever SDL_VIDEODRIVER the environment holds: the override
+// priority makes SDL take the name given here.
 bool GraphicsPlatform::tryDriver(const char* name, std::string* tried)
 {
-    SDL_SetHint(SDL_HINT_VIDEODRIVER, name);
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, name, SDL_HINT_OVERRIDE);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
         video_started = true;
         const char* current = SDL_GetCurrentVideoDriver();
         driver = current ? current : name;
         return true;
     }
-    if (!tried->empty())
-        *tried += ", ";
-    *tried += std::string(name) + " (" + SDL_GetError() + ")";
+    const std::string error = SDL_GetError();
+    if (options.forcesHeadless()) {
+        *tried += std::string(name) + " (" + error + ")";
+        return false;
+    }
+    *tried += "\n  " + explainFailure(name, error);
     return false;
 }
 
@@ -292,8 +332,13 @@ void GraphicsPlatform::presentFrame()
     ++frames;
     writeDueSnapshots();
     SDL_GL_SwapWindow(window);
-    if (isOffscreen())
+    if (isOffscreen()) {
+        // A pbuffer swap waits for nothing: without this the driver queues
+        // frame after frame, memory grows and a stop waits for the backlog.
+        // (eglWaitClient is not enough for Mesa's software renderer.)
+        glFinish();
         paceOffscreen();
+    }
     pumpEvents();
 }
 

@@ -119,6 +119,37 @@ TEST(FrameSnapshotTest, WritesTheFramebufferTopRowFirst)
     EXPECT_FALSE(FrameSnapshot::writePng(dir.file("missing/dir/shot.png"), 40, 20));
 }
 
+// The projector ignores framebuffer alpha: a half-transparent framebuffer
+// must give the same colours in the file, fully opaque.
+TEST(FrameSnapshotTest, WritesOpaqueRgbWhateverTheFramebufferAlpha)
+{
+    struct Case {
+        float r, g, b, a;
+        unsigned char expected[3];
+    };
+    const Case cases[] = {
+        {1.0f, 0.5f, 0.0f, 0.5f, {255, 128, 0}},
+        {0.2f, 0.4f, 0.6f, 0.0f, {51, 102, 153}},
+        {0.0f, 0.0f, 0.0f, 1.0f, {0, 0, 0}},
+    };
+    HeadlessRenderer gl(8, 4);
+    TempDir dir;
+    for (const Case& c : cases) {
+        glClearColor(c.r, c.g, c.b, c.a);
+        glClear(GL_COLOR_BUFFER_BIT);
+        const std::string path = dir.file("shot.png");
+        ASSERT_TRUE(FrameSnapshot::writePng(path, 8, 4));
+        int w = 0, h = 0, n = 0;
+        unsigned char* png = stbi_load(path.c_str(), &w, &h, &n, 0);
+        ASSERT_NE(png, nullptr);
+        EXPECT_EQ(n, 3) << "channels in the file";
+        for (int i = 0; i < w * h; ++i)
+            for (int k = 0; k < 3; ++k)
+                ASSERT_NEAR(png[i * n + k], c.expected[k], 1) << "pixel " << i << " channel " << k;
+        stbi_image_free(png);
+    }
+}
+
 TEST(FrameSnapshotTest, NumberedPaths)
 {
     const struct {

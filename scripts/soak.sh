@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# A long headless run under a flood of Art-Net, for days-long stability: 25
+# canvases of 63 copies each at full size and opacity, ArtDmx as fast as the
+# sender can go and an ArtPoll every 10 ms. Samples the server's resident
+# memory, then stops it with SIGTERM and times the exit. Runs in a private
+# network namespace (loopback only). Not part of the test suite.
+#
+# Usage: scripts/soak.sh [MINUTES] [extra server switches, e.g. --fps-cap=0]
+# SIZE=WIDTHxHEIGHT (default 1920x1080) sets the offscreen size: a software
+# renderer needs many seconds per frame at full HD under this load, a smaller
+# size gives it many frames. SERVER=FILE runs another build (default
+# build/rpi_spectrafox, see scripts/build.sh). Prints one line per sample and
+# a summary; exits 1 if memory grew by more than 10% after the first minute
+# or the exit took a second or more.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+if [ "${SPECTRAFOX_SOAK_INSIDE:-}" != 1 ]; then
+  export SPECTRAFOX_SOAK_INSIDE=1
+  exec "$root/scripts/in-netns.sh" "$0" "$@"
+fi
+
+minutes="${1:-5}"
+shift || true
+binary="${SERVER:-$root/build/rpi_spectrafox}"
+[ -x "$binary" ] || { echo "soak: build first: scripts/build.sh" >&2; exit 2; }
+work="$(mktemp -d)"
+trap 'kill "$flood" 2>/dev/null || true; rm -rf "$work"' EXIT
+
+mkdir -p "$work/textures"
+printf 'DMX_START=1\nANZAHL=25\n' > "$work/config.txt"
+python3 - "$work/textures/000.png" <<'PY'
+import struct, sys, zlib
+w = h = 64
+raw = b"".join(b"\x00" + bytes([255, 128, 0, 200]) * w for _ in range(h))
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0))
+       + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+open(sys.argv[1], "wb").write(png)
+PY
+
+cd "$work"
+"$binary" --silent --headless="${SIZE:-1920x1080}" "$@" 2> "$work/stderr.txt" &
+server=$!
+sleep 2
+kill -0 "$server" || { cat "$work/stderr.txt"; exit 1; }
+
+python3 - <<'PY' &
+import socket, time
+header = b"Art-Net\x00" + bytes([0x00, 0x50, 0, 14])
+poll = b"Art-Net\x00" + bytes([0x00, 0x20, 0, 14, 0, 0])
+sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+n = 0
+next_poll = time.monotonic()
+while True:
+    n += 1
+    canvases = b""
+    for i in range(25):
+        # content 0, opaque, centred, full width, 63 copies on a turning ring
+        canvases += bytes([0, 255, 128, 128, 255, 0, 0, 255, 0, 60 + i,
+                           255, 255, 255, 0, 0, 140, 135, 0, 0, 0])
+    channels = canvases + bytes(512 - len(canvases))
+    sock.sendto(header + bytes([n % 255 + 1, 0, 0, 0, 2, 0]) + channels, ("127.0.0.1", 6454))
+    if time.monotonic() >= next_poll:
+        sock.sendto(poll, ("127.0.0.1", 6454))
+        next_poll += 0.01
+PY
+flood=$!
+
+rss() { awk '/^VmRSS:/ {print $2}' "/proc/$server/status"; }
+samples=$(( minutes * 6 ))
+first_minute_rss=""
+peak=0
+echo "size ${SIZE:-1920x1080}, switches: $*"
+echo "time_s rss_kib"
+for i in $(seq 1 "$samples"); do
+  sleep 10
+  kill -0 "$server" 2>/dev/null || { echo "soak: server died"; cat "$work/stderr.txt"; exit 1; }
+  now=$(rss)
+  echo "$(( i * 10 )) $now"
+  [ "$i" -eq 6 ] && first_minute_rss=$now
+  [ "$now" -gt "$peak" ] && peak=$now
+done
+last=$(rss)
+kill "$flood"
+start_ns=$(date +%s%N)
+kill -TERM "$server"
+# Bounded: a server that does not stop within 30 s is killed and fails.
+( sleep 30; kill -KILL "$server" 2>/dev/null ) &
+killer=$!
+status=0
+wait "$server" || status=$?
+stop_ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
+kill "$killer" 2>/dev/null || true
+base=${first_minute_rss:-$last}
+echo "summary: rss after 1 min ${base} KiB, last ${last} KiB, peak ${peak} KiB;" \
+     "exit status ${status} ${stop_ms} ms after SIGTERM"
+[ "$status" -eq 0 ] && [ "$stop_ms" -lt 1000 ] && [ "$last" -le $(( base + base / 10 )) ]
