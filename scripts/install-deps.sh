@@ -1,36 +1,68 @@
 #!/usr/bin/env bash
-# Installs the Debian packages needed to build, run and test the server.
-# Safe to run again: it only asks apt for packages that are not installed yet.
+# Installs the Debian packages needed to build, run and test the server, on
+# Debian 12 (bookworm) and 13 (trixie) and the Raspberry Pi OS releases built
+# on them. Safe to run again: it only asks apt for packages that are not
+# installed yet.
 set -euo pipefail
 
 BUILD_PKGS=(build-essential cmake pkg-config
-            libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgles1 libgl1-mesa-dri
+            libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
             libncurses-dev libavcodec-dev libavutil-dev libswscale-dev
-            libstb-dev libomxil-bellagio-dev)
+            libstb-dev)
 RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
-           imagemagick gifsicle ffmpeg ola clang libfuzzer-14-dev libclang-rt-14-dev)
+           imagemagick gifsicle ffmpeg ola clang)
+# Installed where the release has them: the renderer benchmark compares with
+# the OpenGL ES 1.1 library where one exists.
+TEST_OPTIONAL_PKGS=(libgles1)
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+
+# libFuzzer and the clang runtime come in packages named after clang's major
+# version, which follows the release (Raspberry Pi OS uses Debian's).
+clang_major() {
+  local codename=""
+  [ -r /etc/os-release ] && codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  case "$codename" in
+    bookworm) echo 14 ;;
+    trixie) echo 19 ;;
+    *) # Another release: the version its clang package depends on.
+       apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1 ;;
+  esac
+}
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+has_candidate() { apt-cache policy "$1" 2>/dev/null | grep -q 'Candidate: [^(]'; }
 
 # No argument: what building and running needs. --demo: also the tools that
 # make the demo pictures. --test: also everything the test suite uses.
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
+optional=()
 case "${1:-}" in
   "") ;;
   --demo) want+=("${DEMO_PKGS[@]}") ;;
-  --test) want+=("${TEST_PKGS[@]}") ;;
+  --test)
+    want+=("${TEST_PKGS[@]}")
+    optional+=("${TEST_OPTIONAL_PKGS[@]}")
+    major=$(clang_major)
+    if [ -z "$major" ]; then
+      $SUDO apt-get update -qq
+      major=$(clang_major)
+    fi
+    [ -n "$major" ] || { echo "cannot tell which clang this release uses" >&2; exit 1; }
+    want+=("libfuzzer-$major-dev" "libclang-rt-$major-dev") ;;
   *) echo "usage: $0 [--demo|--test]" >&2; exit 2 ;;
 esac
 
 missing=()
-for p in "${want[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+for p in "${want[@]}"; do installed "$p" || missing+=("$p"); done
+# An optional package counts only if the package lists know it; a fresh
+# machine's empty lists are filled below before it is asked again.
+optional_missing() { for p in "${optional[@]}"; do installed "$p" || ! has_candidate "$p" || echo "$p"; done; }
+[ ${#missing[@]} -eq 0 ] && [ -z "$(optional_missing)" ] && exit 0
 
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
-echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 
 # OLA is only a test peer here. Its package would start olad as a service,
@@ -46,6 +78,9 @@ if [ "$installs_ola" = yes ] && [ ! -e "$policy" ]; then
 fi
 
 $SUDO apt-get update -qq
+for p in $(optional_missing); do missing+=("$p"); done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 
 if [ "$installs_ola" = yes ]; then
