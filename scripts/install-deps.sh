@@ -19,12 +19,14 @@ TEST_OPTIONAL_PKGS=(libgles1)
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+# The release description to go by; another file only for checking the choice.
+os_release="${SPECTRAFOX_OS_RELEASE:-/etc/os-release}"
 
 # libFuzzer and the clang runtime come in packages named after clang's major
 # version, which follows the release (Raspberry Pi OS uses Debian's).
 clang_major() {
   local codename=""
-  [ -r /etc/os-release ] && codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -r "$os_release" ] && codename=$(. "$os_release" && echo "${VERSION_CODENAME:-}")
   case "$codename" in
     bookworm) echo 14 ;;
     trixie) echo 19 ;;
@@ -38,6 +40,10 @@ has_candidate() { apt-cache policy "$1" 2>/dev/null | grep -q 'Candidate: [^(]';
 
 # No argument: what building and running needs. --demo: also the tools that
 # make the demo pictures. --test: also everything the test suite uses.
+# --print first: only list the packages wanted, one a line (optional ones
+# marked "?"), and install nothing.
+print_only=no
+[ "${1:-}" = --print ] && { print_only=yes; shift; }
 want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
 optional=()
 case "${1:-}" in
@@ -47,14 +53,19 @@ case "${1:-}" in
     want+=("${TEST_PKGS[@]}")
     optional+=("${TEST_OPTIONAL_PKGS[@]}")
     major=$(clang_major)
-    if [ -z "$major" ]; then
+    if [ -z "$major" ] && [ "$print_only" = no ]; then
       $SUDO apt-get update -qq
       major=$(clang_major)
     fi
     [ -n "$major" ] || { echo "cannot tell which clang this release uses" >&2; exit 1; }
     want+=("libfuzzer-$major-dev" "libclang-rt-$major-dev") ;;
-  *) echo "usage: $0 [--demo|--test]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--print] [--demo|--test]" >&2; exit 2 ;;
 esac
+if [ "$print_only" = yes ]; then
+  printf '%s\n' "${want[@]}"
+  for p in "${optional[@]}"; do echo "$p?"; done
+  exit 0
+fi
 
 missing=()
 for p in "${want[@]}"; do installed "$p" || missing+=("$p"); done
