@@ -92,14 +92,23 @@ bind_system() {
 }
 
 # Tracked and untracked-but-not-ignored files, as a fresh clone plus the
-# work in progress would have them.
+# work in progress would have them; outside a git checkout (a copy made by
+# this script, say) everything but the build folders and roots.
+tree_files() {
+  if git -C "$tree" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git -C "$tree" ls-files -z --cached --others --exclude-standard |
+      while IFS= read -r -d '' f; do [ -e "$tree/$f" ] && printf '%s\0' "$f"; done
+  else
+    (cd "$tree" && find . -mindepth 1 \( -path './build*' -o -path ./.debian-root -o -name .git \) -prune \
+                      -o \( -type f -o -type l \) -print0)
+  fi
+}
+
 copy_tree() {
   local dest="$root_dir/root/spectrafox"
   mkdir -p "$dest"
   find "$dest" -mindepth 1 -maxdepth 1 ! -name 'build*' -exec rm -rf {} +
-  (cd "$tree" && git ls-files -z --cached --others --exclude-standard |
-     while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
-     tar --null -T - -cf -) | tar -C "$dest" -xf -
+  tree_files | (cd "$tree" && tar --null -T - -cf -) | tar -C "$dest" -xf -
 }
 
 trap unmount_all EXIT
