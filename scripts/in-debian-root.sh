@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command on a copy of this tree inside a minimal Debian root of the
 # given release, made with debootstrap when it does not exist yet. The root
-# gets /proc, /dev, /dev/pts and /sys (read-only) bound in for the run; they
-# are unmounted on every way out, failure and Ctrl-C included.
+# gets /proc, /dev, /dev/pts and /sys (read-only) bound in, and a /dev/shm of
+# its own, for the run; they are unmounted on every way out, failure and
+# Ctrl-C included.
 #
 # Usage: scripts/in-debian-root.sh [--root DIR] [--fresh] RELEASE COMMAND...
 #   --root DIR  where the root lives (default: .debian-root/RELEASE in this tree)
@@ -87,6 +88,8 @@ bind_system() {
   mount --bind /proc "$root_dir/proc"
   mount --bind /dev "$root_dir/dev"
   mount --bind /dev/pts "$root_dir/dev/pts"
+  # Shared memory of its own, so nothing lands under this machine's /dev/shm.
+  mount -t tmpfs -o nosuid,nodev,mode=1777 shm "$root_dir/dev/shm"
   mount --bind /sys "$root_dir/sys"
   mount -o remount,bind,ro "$root_dir/sys"
 }

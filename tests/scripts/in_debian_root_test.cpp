@@ -100,8 +100,10 @@ TEST(InDebianRootTest, UnmountsOnEveryWayOut)
         GTEST_SKIP() << "mounts and chroot need root";
     const std::vector<ExitCase> cases = {
         // The binds are there while the command runs, and the tree is copied in.
-        {"success", "test -r /proc/self/status && test -c /dev/null && test -d /dev/pts/. && "
-                    "test -d /sys/kernel && test -x /root/spectrafox/scripts/in-debian-root.sh",
+        {"success",
+         "test -r /proc/self/status && test -c /dev/null && test -d /dev/pts/. && "
+         "test -d /sys/kernel && test -w /dev/shm && "
+         "test -x /root/spectrafox/scripts/in-debian-root.sh",
          false, 0},
         {"failure", "exit 3", false, 3},
         {"killed", "kill -KILL $$", false, 137},
