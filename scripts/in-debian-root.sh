@@ -49,7 +49,8 @@ host_mirror() {
 
 mounts_below() { awk -v d="$1" '$2 == d || index($2, d "/") == 1 {print $2}' /proc/self/mounts; }
 
-# Deeper mount points first, so /dev/pts goes before /dev.
+# Deeper mount points first, so /dev/pts goes before /dev and the root's
+# bind onto itself comes last.
 unmount_all() {
   local m
   for m in $(mounts_below "$root_dir" | sort -r); do
@@ -85,6 +86,9 @@ make_root() {
 }
 
 bind_system() {
+  # The root on itself first: then / is a mount point inside, as on a real
+  # system, and a private mount namespace can be made there (unshare -m).
+  mount --bind "$root_dir" "$root_dir"
   mount --bind /proc "$root_dir/proc"
   mount --bind /dev "$root_dir/dev"
   mount --bind /dev/pts "$root_dir/dev/pts"
