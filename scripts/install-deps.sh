@@ -1,52 +1,96 @@
 #!/usr/bin/env bash
-# Installs the Debian packages needed to build, run and test the server.
-# Safe to run again: it only asks apt for packages that are not installed yet.
+# Installs the Debian packages needed to build, run and test the server, on
+# Debian 12 (bookworm) and 13 (trixie) and the Raspberry Pi OS releases built
+# on them. Safe to run again: it only asks apt for packages that are not
+# installed yet.
 set -euo pipefail
 
 BUILD_PKGS=(build-essential cmake pkg-config
-            libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgles1 libgl1-mesa-dri
+            libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
             libncurses-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-            libstb-dev libomxil-bellagio-dev)
+            libstb-dev)
 RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
-           imagemagick gifsicle ffmpeg ola clang libfuzzer-14-dev libclang-rt-14-dev systemd)
-
-# No argument: what building and running needs. --demo: also the tools that
-# make the demo pictures. --test: also everything the test suite uses.
-want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
-case "${1:-}" in
-  "") ;;
-  --demo) want+=("${DEMO_PKGS[@]}") ;;
-  --test) want+=("${TEST_PKGS[@]}") ;;
-  *) echo "usage: $0 [--demo|--test]" >&2; exit 2 ;;
-esac
-
-# --- E1.31 test peer: the npm package "sacn", for --test only -------------
-# Debian's nodejs and npm give node; the package goes into tests/peers/
-# (node_modules is not committed), pinned by tests/peers/package-lock.json.
-if [ "${1:-}" = --test ]; then
-  peers="$(cd "$(dirname "$0")/../tests/peers" && pwd)"
-  if [ ! -f "$peers/node_modules/sacn/package.json" ]; then
-    if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
-      sudo_=""; [ "$(id -u)" -ne 0 ] && sudo_="sudo"
-      $sudo_ apt-get update -qq
-      DEBIAN_FRONTEND=noninteractive $sudo_ apt-get install -y -qq --no-install-recommends nodejs npm
-    fi
-    (cd "$peers" && npm ci --no-audit --no-fund --loglevel=error)
-  fi
-fi
-# ----------------------------------------------------------------------------
-
-missing=()
-for p in "${want[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+           imagemagick gifsicle ffmpeg ola clang systemd)
+# Installed where the release has them: the renderer benchmark compares with
+# the OpenGL ES 1.1 library where one exists.
+TEST_OPTIONAL_PKGS=(libgles1)
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-echo "Installing: ${missing[*]}"
+# The release description to go by; another file only for checking the choice.
+os_release="${SPECTRAFOX_OS_RELEASE:-/etc/os-release}"
+
+# libFuzzer and the clang runtime come in packages named after clang's major
+# version, which follows the release (Raspberry Pi OS uses Debian's).
+clang_major() {
+  local codename=""
+  [ -r "$os_release" ] && codename=$(. "$os_release" && echo "${VERSION_CODENAME:-}")
+  case "$codename" in
+    bookworm) echo 14 ;;
+    trixie) echo 19 ;;
+    *) # Another release: the version its clang package depends on.
+       apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1 ;;
+  esac
+}
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+has_candidate() { apt-cache policy "$1" 2>/dev/null | grep -q 'Candidate: [^(]'; }
+
+# The E1.31 test peer, the npm package "sacn", goes into tests/peers/
+# (node_modules is not committed), pinned by tests/peers/package-lock.json.
+install_test_peers() {
+  [ "$want_test_peers" = yes ] || return 0
+  local peers
+  peers="$(cd "$(dirname "$0")/../tests/peers" && pwd)"
+  [ -f "$peers/node_modules/sacn/package.json" ] && return 0
+  # Debian's nodejs and npm, unless node and npm are already there.
+  if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
+  fi
+  (cd "$peers" && npm ci --no-audit --no-fund --loglevel=error)
+}
+
+# No argument: what building and running needs. --demo: also the tools that
+# make the demo pictures. --test: also everything the test suite uses.
+# --print first: only list the packages wanted, one a line (optional ones
+# marked "?"), and install nothing.
+print_only=no
+[ "${1:-}" = --print ] && { print_only=yes; shift; }
+want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
+optional=()
+want_test_peers=no
+case "${1:-}" in
+  "") ;;
+  --demo) want+=("${DEMO_PKGS[@]}") ;;
+  --test)
+    want+=("${TEST_PKGS[@]}")
+    want_test_peers=yes
+    optional+=("${TEST_OPTIONAL_PKGS[@]}")
+    major=$(clang_major)
+    if [ -z "$major" ] && [ "$print_only" = no ]; then
+      $SUDO apt-get update -qq
+      major=$(clang_major)
+    fi
+    [ -n "$major" ] || { echo "cannot tell which clang this release uses" >&2; exit 1; }
+    want+=("libfuzzer-$major-dev" "libclang-rt-$major-dev") ;;
+  *) echo "usage: $0 [--print] [--demo|--test]" >&2; exit 2 ;;
+esac
+if [ "$print_only" = yes ]; then
+  printf '%s\n' "${want[@]}"
+  for p in "${optional[@]}"; do echo "$p?"; done
+  exit 0
+fi
+
+missing=()
+for p in "${want[@]}"; do installed "$p" || missing+=("$p"); done
+# An optional package counts only if the package lists know it; a fresh
+# machine's empty lists are filled below before it is asked again.
+optional_missing() { for p in "${optional[@]}"; do installed "$p" || ! has_candidate "$p" || echo "$p"; done; }
+[ ${#missing[@]} -eq 0 ] && [ -z "$(optional_missing)" ] && { install_test_peers; exit 0; }
+
 export DEBIAN_FRONTEND=noninteractive
 
 # OLA is only a test peer here. Its package would start olad as a service,
@@ -62,6 +106,9 @@ if [ "$installs_ola" = yes ] && [ ! -e "$policy" ]; then
 fi
 
 $SUDO apt-get update -qq
+for p in $(optional_missing); do missing+=("$p"); done
+[ ${#missing[@]} -eq 0 ] && { install_test_peers; exit 0; }
+echo "Installing: ${missing[*]}"
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 
 if [ "$installs_ola" = yes ]; then
@@ -69,3 +116,5 @@ if [ "$installs_ola" = yes ]; then
   if command -v update-rc.d >/dev/null; then $SUDO update-rc.d olad disable >/dev/null 2>&1 || true; fi
   if command -v systemctl >/dev/null; then $SUDO systemctl disable --now olad >/dev/null 2>&1 || true; fi
 fi
+
+install_test_peers

@@ -1,24 +1,9 @@
 #pragma once
 
-// The one way into the Khronos OpenMAX IL 1.1.2 headers for this code base.
-// Ticks are split into two 32-bit halves, as on the VideoCore platform whose
-// records the video player fills in: with a 32-bit OMX_U32 (the header's
-// unsigned long on a 32-bit system) the clock-state record is then 32 bytes.
-#define OMX_SKIP64BIT
-#include <OMX_Component.h>
-#include <OMX_Core.h>
-#include <OMX_Index.h>
-#include <OMX_Other.h>
-#include <OMX_Types.h>
-#include <OMX_Video.h>
+// The one way into the OpenMAX IL interface for this code base.
+#include "platform/omx/openmax_il.h"
 
 #include <cstdint>
-
-// Buffer flag of the VideoCore IL components, which the standard headers lack:
-// the buffer's time stamp means nothing.
-#ifndef OMX_BUFFERFLAG_TIME_UNKNOWN
-#define OMX_BUFFERFLAG_TIME_UNKNOWN 0x00000100
-#endif
 
 namespace Spectrafox {
 

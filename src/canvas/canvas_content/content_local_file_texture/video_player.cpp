@@ -21,10 +21,10 @@ constexpr int kPacketSize = 81920;
 constexpr int kSettingsWaitMs = 10000;
 constexpr int kRendererSettingsWaitMs = 1000;
 
-// The set-up records carry their own size: 32 and 28 bytes where OMX_U32 is
-// 32 bits wide (the 32-bit Raspberry Pi system); the header makes it a long.
-static_assert(sizeof(long) != 4 || sizeof(OMX_TIME_CONFIG_CLOCKSTATETYPE) == 32, "clock record");
-static_assert(sizeof(long) != 4 || sizeof(OMX_VIDEO_PARAM_PORTFORMATTYPE) == 28, "format record");
+// The set-up records carry their own size: 32 and 28 bytes, as on the
+// VideoCore, on 32-bit and 64-bit systems alike.
+static_assert(sizeof(OMX_TIME_CONFIG_CLOCKSTATETYPE) == 32, "clock record");
+static_assert(sizeof(OMX_VIDEO_PARAM_PORTFORMATTYPE) == 28, "format record");
 
 // A broken video pipeline ends the process.
 [[noreturn]] void failAndExit(const std::string& message)
