@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dmx_layout.h"
+
 // Art-Net packet layouts as this node reads and writes them. Offsets are
 // counted in bytes from the start of the UDP payload.
 namespace Spectrafox::Artnet {
@@ -27,7 +29,7 @@ constexpr std::size_t kDmxNetOffset = 15;    // examined only when a Net is conf
 constexpr std::size_t kDmxLengthOffset = 16; // channel count, high byte first
 constexpr std::size_t kDmxDataOffset = 18;
 constexpr int kDmxMinChannels = 2;
-constexpr int kDmxUniverseChannels = 512;
+constexpr int kDmxUniverseChannels = Dmx::kUniverseChannels;
 
 using DmxUniverse = std::array<uint8_t, kDmxUniverseChannels>;
 

@@ -82,9 +82,7 @@ int main(int argc, char** argv)
     ArtnetReceiver::HostAccess host;
     if (!args.silent)
         host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
-    ArtnetReceiver* dmxr = new ArtnetReceiver(screen, lasers_id, config->getArtnetUniverse(),
-                                              config->getArtnetSubnet(), config->getLasersimDMXStart(),
-                                              config->getScalingMultiplier(), config->getLedGpioPin(),
+    ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
                                               config->getNetworkInputSettings(), host);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
