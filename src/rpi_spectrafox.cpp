@@ -7,13 +7,12 @@
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
+#include "product_identity.h"
 #include "platform/graphics/display_options.h"
 
 using namespace Spectrafox;
 
 namespace {
-
-constexpr const char* kVersionLine = "Raspberry Pi Spectrafox | Version: 0.3.2";
 
 struct Arguments {
     bool help = false;
@@ -50,7 +49,7 @@ int main(int argc, char** argv)
 {
     const Arguments args = scanArguments(argc, argv);
     if (args.help) {
-        std::cout << kVersionLine << std::endl;
+        std::cout << Product::versionLine() << std::endl;
         return 0;
     }
     warnMalformed(args.malformed);
