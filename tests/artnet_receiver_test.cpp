@@ -49,6 +49,16 @@ std::vector<uint8_t> contentDmx(uint8_t value, int subnet = 0, int universe = 0)
     return artDmx(subnet, universe, channels);
 }
 
+// 21 channels: the content channels of canvas 0 (channel 1) and canvas 1
+// (channel 21), the last one carried.
+std::vector<uint8_t> twoContentDmx(uint8_t first, uint8_t second)
+{
+    std::vector<uint8_t> channels(21, 0);
+    channels[0] = first;
+    channels[20] = second;
+    return artDmx(0, 0, channels);
+}
+
 InterfaceAddressEntry ethernet(uint32_t address, uint32_t broadcast)
 {
     return {"eth0", AF_INET, address, IFF_UP | IFF_BROADCAST, broadcast};
@@ -248,12 +258,14 @@ TEST(ArtnetReceiverInProcess, ArtSyncHoldsArtDmxAndFallsBackAfterFourSeconds)
     EXPECT_EQ(node.content(), 1) << "before any ArtSync, ArtDmx is applied at once";
 
     node.deliver(artSync());
-    node.deliver(contentDmx(2));
+    node.deliver(twoContentDmx(2, 5));
     EXPECT_EQ(node.content(), 1) << "held until the next ArtSync";
+    EXPECT_EQ(node.second.getContentData(), 0);
     node.deliver(artSync(), kOtherDesk);
     EXPECT_EQ(node.content(), 1) << "an ArtSync from another controller is ignored";
     node.deliver(artSync());
     EXPECT_EQ(node.content(), 2);
+    EXPECT_EQ(node.second.getContentData(), 5) << "every channel of the held frame, the last one too";
 
     node.deliver(contentDmx(3));
     node.clock.advance(3999ms);
@@ -276,7 +288,7 @@ TEST(ArtnetReceiverInProcess, ShutdownWakesTheWaitingReceive)
         const auto start = std::chrono::steady_clock::now();
         node.receiver.reset();
         // The fake's receive waits 10 s unless woken.
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "round " << round;
+        ASSERT_LT(std::chrono::steady_clock::now() - start, 5s) << "round " << round;
     }
 }
 
