@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "datagram_socket.h"
 
@@ -13,7 +14,8 @@ namespace Spectrafox {
 // port fails here.
 class UdpDatagramSocket : public DatagramSocket {
 public:
-    explicit UdpDatagramSocket(uint16_t port);
+    // Ends the process when the port cannot be had.
+    static std::unique_ptr<UdpDatagramSocket> open(uint16_t port);
     ~UdpDatagramSocket() override;
     UdpDatagramSocket(const UdpDatagramSocket&) = delete;
     UdpDatagramSocket& operator=(const UdpDatagramSocket&) = delete;
@@ -23,11 +25,9 @@ public:
     void wake() override;
 
 private:
-    void enlargeReceiveBuffer();
-    void wakeRegularly();
-    void bindPort(uint16_t port);
+    explicit UdpDatagramSocket(int bound_fd) : fd(bound_fd) {}
 
-    int fd = -1;
+    const int fd;
 };
 
 } // namespace Spectrafox

@@ -50,7 +50,7 @@ std::unique_ptr<DatagramSocket> ArtnetReceiver::realSocketUnless(std::unique_ptr
 {
     if (given)
         return given;
-    return std::make_unique<UdpDatagramSocket>(Artnet::kPort);
+    return UdpDatagramSocket::open(Artnet::kPort);
 }
 
 ArtnetReceiver::CanvasTarget ArtnetReceiver::targetOf(CanvasManager* screen, int canvases_id)

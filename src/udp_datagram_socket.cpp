@@ -30,30 +30,10 @@ sockaddr_in socketAddress(uint32_t address, uint16_t port)
     return result;
 }
 
-} // namespace
-
-UdpDatagramSocket::UdpDatagramSocket(uint16_t port)
-{
-    fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (fd < 0)
-        exitWithMessage(kSocketFailed, std::strerror(errno));
-    const int enable = 1;
-    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable) < 0)
-        exitWithMessage("%s", kBroadcastFailed);
-    enlargeReceiveBuffer();
-    wakeRegularly();
-    bindPort(port);
-}
-
-UdpDatagramSocket::~UdpDatagramSocket()
-{
-    ::close(fd);
-}
-
 // Room for a burst of traffic while the listener thread waits for a CPU:
 // desks broadcast every universe of a show to every node. Root may exceed the
 // system's limit; otherwise the kernel caps the request. Not fatal either way.
-void UdpDatagramSocket::enlargeReceiveBuffer()
+void enlargeReceiveBuffer(int fd)
 {
     const int bytes = kReceiveBufferBytes;
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
@@ -62,18 +42,48 @@ void UdpDatagramSocket::enlargeReceiveBuffer()
 
 // A receive that waits at most this long lets a lapsed ArtSync mode hand its
 // held channels over even when nothing else arrives.
-void UdpDatagramSocket::wakeRegularly()
+void wakeRegularly(int fd)
 {
     timeval limit{};
     limit.tv_usec = kReceiveWakeMicroseconds;
     (void)::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
-void UdpDatagramSocket::bindPort(uint16_t port)
+void bindPort(int fd, uint16_t port)
 {
     const sockaddr_in local = socketAddress(INADDR_ANY, port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0)
         exitWithMessage(kBindFailed, static_cast<int>(port), std::strerror(errno));
+}
+
+int openBoundSocket(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (fd < 0)
+        exitWithMessage(kSocketFailed, std::strerror(errno));
+    const int enable = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable) < 0)
+        exitWithMessage("%s", kBroadcastFailed);
+    enlargeReceiveBuffer(fd);
+    wakeRegularly(fd);
+    bindPort(fd, port);
+    return fd;
+}
+
+} // namespace
+
+// The port is opened before the object exists: a failure then ends the
+// process without touching it, which keeps the sanitizers' type checks (they
+// need a free file descriptor) off the path of a process that has none left.
+std::unique_ptr<UdpDatagramSocket> UdpDatagramSocket::open(uint16_t port)
+{
+    const int fd = openBoundSocket(port);
+    return std::unique_ptr<UdpDatagramSocket>(new UdpDatagramSocket(fd));
+}
+
+UdpDatagramSocket::~UdpDatagramSocket()
+{
+    ::close(fd);
 }
 
 long UdpDatagramSocket::receive(uint8_t* buffer, std::size_t size, Peer* source)
