@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dmx_layout.h"
+#include "product_identity.h"
+
 // Art-Net packet layouts as this node reads and writes them. Offsets are
 // counted in bytes from the start of the UDP payload.
 namespace Spectrafox::Artnet {
@@ -27,7 +30,7 @@ constexpr std::size_t kDmxNetOffset = 15;    // examined only when a Net is conf
 constexpr std::size_t kDmxLengthOffset = 16; // channel count, high byte first
 constexpr std::size_t kDmxDataOffset = 18;
 constexpr int kDmxMinChannels = 2;
-constexpr int kDmxUniverseChannels = 512;
+constexpr int kDmxUniverseChannels = Dmx::kUniverseChannels;
 
 using DmxUniverse = std::array<uint8_t, kDmxUniverseChannels>;
 
@@ -70,8 +73,8 @@ constexpr uint8_t kPortTypeDmxOutput = 0x80;   // port outputs DMX512 taken from
 constexpr uint8_t kGoodOutputTransmitting = 0x80;
 constexpr uint8_t kStyleNode = 0;
 
-constexpr const char* kShortName = "RPI Spectrafox";
-constexpr const char* kLongName = "Raspberry Pi Spectrafox";
+constexpr const char* kShortName = Product::kShortName;
+constexpr const char* kLongName = Product::kName;
 constexpr const char* kNodeReport = "#0001 [0000] Status: OK!";
 
 } // namespace Spectrafox::Artnet

@@ -10,10 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include <netinet/in.h>
-
 #include "art_sync_gate.h"
 #include "artnet_packet_parser.h"
+#include "datagram_socket.h"
 #include "artnet_protocol.h"
 #include "dmx_channel_map.h"
 #include "network_input_settings.h"
@@ -23,13 +22,14 @@
 
 namespace Spectrafox {
 
+class Canvas;
 class CanvasManager;
 
 // The node's Art-Net endpoint: one UDP socket on port 6454 and a listener
 // thread that maps ArtDmx for the configured sub-net and universe onto a
 // canvas group, answers ArtPoll with an ArtPollReply broadcast and blinks the
-// status LED. Announces itself once at start-up. A socket that cannot be
-// opened or bound ends the process with status 1.
+// status LED. Announces itself once at start-up. The real socket ends the
+// process with status 1 when it cannot be opened or bound.
 //
 // Optionally (NetworkInputSettings) it takes only one Art-Net Net, and it
 // takes E1.31 for one universe on a receiver thread of its own; the latest
@@ -40,8 +40,8 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // What the receiver needs of the host besides its socket. The program
-    // uses the defaults; tests point them at a temporary GPIO tree and a
-    // made-up interface list.
+    // uses the defaults; tests point them at a temporary GPIO tree, a
+    // made-up interface list and a clock of their own.
     struct HostAccess {
         std::string gpio_root = StatusLed::kSysfsGpioRoot;
         bool is_root = realUserIsRoot();
@@ -51,8 +51,20 @@ public:
         std::function<void(const std::string&)> console_line = printLine;
         // Called after every pass of the channel map, on the thread that ran it.
         std::function<void()> canvases_updated;
+        // What ArtSync's time-out is measured with.
+        std::function<Clock::time_point()> now = &Clock::now;
     };
 
+    // The canvases the channel map writes and the screen's width/height
+    // ratio, taken once: the group and the screen do not change while the
+    // receiver runs.
+    struct CanvasTarget {
+        std::vector<Canvas*> group;
+        float screen_ratio = 1.0f;
+    };
+
+    // The program's constructors: the group `canvases_id` of `screen` (none
+    // when screen is null) and the real socket on the Art-Net port.
     ArtnetReceiver(CanvasManager* screen, int canvases_id, unsigned int universe,
                    unsigned int subnet, int dmx_start, float scale_multiplier, int led_gpio_pin);
     ArtnetReceiver(CanvasManager* screen, int canvases_id, unsigned int universe,
@@ -61,18 +73,21 @@ public:
     ArtnetReceiver(CanvasManager* screen, int canvases_id, unsigned int universe,
                    unsigned int subnet, int dmx_start, float scale_multiplier, int led_gpio_pin,
                    const NetworkInputSettings& settings, HostAccess host);
+    // No socket given: the real one on the Art-Net port.
+    ArtnetReceiver(CanvasTarget target, const NetworkInputSettings& settings, HostAccess host,
+                   std::unique_ptr<DatagramSocket> socket = nullptr);
     ~ArtnetReceiver();
     ArtnetReceiver(const ArtnetReceiver&) = delete;
     ArtnetReceiver& operator=(const ArtnetReceiver&) = delete;
+
+    static CanvasTarget targetOf(CanvasManager* screen, int canvases_id);
 
 private:
     static bool realUserIsRoot();
     static std::function<std::vector<InterfaceAddressEntry>()> hostInterfaceAddresses();
     static void printLine(const std::string& line);
+    static std::unique_ptr<DatagramSocket> realSocketUnless(std::unique_ptr<DatagramSocket> socket);
 
-    void openSocket();
-    void enlargeReceiveBuffer();
-    void wakeRegularly();
     void startSacn();
     void netListener();
     int parseArtNet(int len);
@@ -83,23 +98,15 @@ private:
     void applySacnChannels(const Artnet::DmxUniverse& merged, int count);
     void countForLed();
     void updateCanvasValues();
-    static float correctAngleRange(float angle);
     void sendArtPollReply();
-    void calcMyAndBroadcastIP();
-    void getNetworkInterfacesList();
-    void initLED();
-    void setLED(int value);
-    void quitLED();
 
     std::thread net_listener_thread;
     std::atomic<bool> quit{false};
-    CanvasManager* screen;
-    int canvases_id;
-    int artnet_universe;
-    int artnet_subnet;
-    int dmx_start;
-    float scale_multiplier;
-    NetworkInputSettings settings;
+    const NetworkInputSettings settings;
+    const CanvasTarget target;
+    // Made before the LED is touched: a port that cannot be had ends the
+    // process first.
+    std::unique_ptr<DatagramSocket> socket;
     // The channel table the canvases show, written by the listener thread and
     // the sACN thread; table_mutex guards it and every channel map pass.
     Artnet::DmxUniverse dmx512{};
@@ -109,18 +116,11 @@ private:
     Artnet::DmxUniverse held{};
     int held_channels = 0;
     ArtSyncGate sync_gate;
-    int s = -1;
-    sockaddr_in my_receive_address{};
-    sockaddr_in client_address{};
     uint8_t buffer[1024];
-    // The reply's address choice, rebuilt for every reply under reply_mutex:
-    // the start-up reply and the listener's replies never rebuild it at once.
-    std::vector<networkInterface> interfaces;
-    uint32_t my_ip_address = 0;
-    uint32_t send_broadcast_address = 0;
+    DatagramSocket::Peer sender;
+    // The start-up reply and the listener's replies ask the host for its
+    // interfaces one at a time.
     std::mutex reply_mutex;
-    int led_gpio_pin;
-    bool is_root;
 
     ArtnetPacketParser parser;
     DmxChannelMap channel_map;
@@ -130,6 +130,7 @@ private:
     std::function<std::vector<InterfaceAddressEntry>()> interface_addresses;
     std::function<void(const std::string&)> console_line;
     std::function<void()> canvases_updated;
+    std::function<Clock::time_point()> now;
     // Made last and stopped first: its thread writes the table and the canvases.
     std::unique_ptr<SacnReceiver> sacn;
 };

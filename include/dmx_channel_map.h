@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "artnet_protocol.h"
+#include "dmx_layout.h"
 
 namespace Spectrafox {
 
@@ -14,7 +15,7 @@ class Canvas;
 // address dmx_start + 20 * i; every value is a single 8-bit channel.
 class DmxChannelMap {
 public:
-    static constexpr int kChannelsPerCanvas = 20;
+    static constexpr int kChannelsPerCanvas = Dmx::kChannelsPerCanvas;
 
     DmxChannelMap(int dmx_start, float scale_multiplier);
 

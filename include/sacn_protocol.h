@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dmx_layout.h"
+
 // E1.31 (streaming ACN) data packets as this node reads them: a root layer, a
 // framing layer and a DMP layer, every multi-byte field most significant byte
 // first. Offsets are counted in bytes from the start of the UDP payload.
@@ -56,7 +58,7 @@ constexpr std::size_t kStartCodeOffset = 125; // the first property value
 constexpr uint8_t kStartCodeDmx = 0x00;
 constexpr std::size_t kDmxDataOffset = 126;
 // The start code and up to 512 slots.
-constexpr int kMaxPropertyValueCount = 513;
+constexpr int kMaxPropertyValueCount = 1 + Dmx::kUniverseChannels;
 
 // Each PDU's flags sit in the top four bits of its length word.
 constexpr uint16_t kFlags = 0x7000;

@@ -7,14 +7,12 @@
 #include <iterator>
 
 #include "artnet_protocol.h"
+#include "dmx_layout.h"
 #include "sacn_protocol.h"
 
 namespace Spectrafox {
 
 namespace {
-
-constexpr int kMaxDmxChannel = 512;
-constexpr int kChannelsPerCanvas = 20;
 
 // Base-10 conversion that stops at the first non-digit. Returns false when no
 // digit was found or the number does not fit an int.
@@ -43,14 +41,6 @@ bool toFloat(const std::string& text, float* out)
     return true;
 }
 
-void readIntInRange(const std::string& text, int* field, int lo, int hi, int replacement)
-{
-    if (!toInt(text, field))
-        return;
-    if (*field < lo || *field > hi)
-        *field = replacement;
-}
-
 bool startsWith(const std::string& line, const char* key)
 {
     return line.compare(0, std::char_traits<char>::length(key), key) == 0;
@@ -58,28 +48,35 @@ bool startsWith(const std::string& line, const char* key)
 
 } // namespace
 
+// The README's config table lists the same keys, ranges and defaults.
+const ConfigLoader::Key ConfigLoader::kKeys[] = {
+    {"SUBNET=", [](Values& v) -> int& { return v.input.artnet_subnet; }, nullptr, 0, 15, Key::OutOfRange::Default},
+    {"UNIVERSE=", [](Values& v) -> int& { return v.input.artnet_universe; }, nullptr, 0, 15,
+     Key::OutOfRange::Default},
+    {"ANZAHL=", [](Values& v) -> int& { return v.canvas_count; }, nullptr, 1, Dmx::kMaxCanvases,
+     Key::OutOfRange::Default},
+    {"DMX_START=", [](Values& v) -> int& { return v.input.dmx_start; }, nullptr, 1, Dmx::kMaxStart,
+     Key::OutOfRange::Default},
+    // Only 2 (circular) changes the ring mode.
+    {"ZOOM=", [](Values& v) -> int& { return v.zoom; }, nullptr, 2, 2, Key::OutOfRange::Keep},
+    {"SCAL_MULT=", nullptr, [](Values& v) -> float& { return v.input.scale_multiplier; }, 0, 10,
+     Key::OutOfRange::Default},
+    {"LED_GPIO_PIN=", [](Values& v) -> int& { return v.input.led_gpio_pin; }, nullptr, 0, 30,
+     Key::OutOfRange::Default},
+    {"NET=", [](Values& v) -> int& { return v.input.artnet_net; }, nullptr, 0, Artnet::kMaxNet,
+     Key::OutOfRange::Default},
+    {"SACN_UNIVERSE=", [](Values& v) -> int& { return v.input.sacn_universe; }, nullptr, Sacn::kMinUniverse,
+     Sacn::kMaxUniverse, Key::OutOfRange::Default},
+};
+
 ConfigLoader::ConfigLoader()
 {
-    setDefaults();
     loadConfigFile("config.txt");
 }
 
 ConfigLoader::ConfigLoader(const std::string& path)
 {
-    setDefaults();
     loadConfigFile(path);
-}
-
-void ConfigLoader::setDefaults()
-{
-    artnet_universe = 0;
-    artnet_subnet = 0;
-    lasersim_num = 1;
-    lasersim_dmx_start = 100;
-    zooming_type = 1;
-    scaling_multiplier = 1.0f;
-    led_gpio_pin = -1;
-    input = NetworkInputSettings{};
 }
 
 void ConfigLoader::loadConfigFile(const std::string& path)
@@ -110,52 +107,53 @@ void ConfigLoader::cleanLine(std::string& line)
 
 void ConfigLoader::parseCleanLine(std::string& line)
 {
-    static const char* const kKeys[] = {"SUBNET=", "UNIVERSE=", "ANZAHL=", "DMX_START=",
-                                        "ZOOM=", "SCAL_MULT=", "LED_GPIO_PIN=", "NET=",
-                                        "SACN_UNIVERSE="};
-    int matched = -1;
-    for (int i = 0; i < static_cast<int>(std::size(kKeys)) && matched < 0; ++i) {
-        if (startsWith(line, kKeys[i])) {
-            matched = i;
-            line.erase(0, std::char_traits<char>::length(kKeys[i]));
-        }
-    }
-    switch (matched) {
-    case 0: readIntInRange(line, &artnet_subnet, 0, 15, 0); break;
-    case 1: readIntInRange(line, &artnet_universe, 0, 15, 0); break;
-    case 2: readIntInRange(line, &lasersim_num, 1, 25, 1); break;
-    case 3: readIntInRange(line, &lasersim_dmx_start, 1, 490, 100); break;
-    case 4: {
-        int mode = 0;
-        if (toInt(line, &mode) && mode == 2)
-            zooming_type = 2;
+    for (const Key& key : kKeys) {
+        if (!startsWith(line, key.name))
+            continue;
+        line.erase(0, std::char_traits<char>::length(key.name));
+        if (key.integer)
+            readInteger(key, line, values);
+        else
+            readDecimal(key, line, values);
         break;
-    }
-    case 5: {
-        float value = 0.0f;
-        if (toFloat(line, &value))
-            scaling_multiplier = (value > 0.0f && value < 10.0f) ? value : 1.0f;
-        break;
-    }
-    case 6: readIntInRange(line, &led_gpio_pin, 0, 30, -1); break;
-    case 7:
-        readIntInRange(line, &input.artnet_net, 0, Artnet::kMaxNet, NetworkInputSettings::kAnyNet);
-        break;
-    case 8:
-        readIntInRange(line, &input.sacn_universe, Sacn::kMinUniverse, Sacn::kMaxUniverse,
-                       NetworkInputSettings::kSacnOff);
-        break;
-    default: break;
     }
     applyCrossCheck();
+}
+
+// Out of range: the field's default (or, for Keep, the value it had).
+void ConfigLoader::readInteger(const Key& key, const std::string& text, Values& target)
+{
+    int value = 0;
+    if (!toInt(text, &value))
+        return;
+    if (value >= key.lo && value <= key.hi) {
+        key.integer(target) = value;
+    } else if (key.out_of_range == Key::OutOfRange::Default) {
+        Values defaults;
+        key.integer(target) = key.integer(defaults);
+    }
+}
+
+void ConfigLoader::readDecimal(const Key& key, const std::string& text, Values& target)
+{
+    float value = 0.0f;
+    if (!toFloat(text, &value))
+        return;
+    if (value > key.lo && value < key.hi) {
+        key.decimal(target) = value;
+    } else if (key.out_of_range == Key::OutOfRange::Default) {
+        Values defaults;
+        key.decimal(target) = key.decimal(defaults);
+    }
 }
 
 // Runs after every line, so the order of ANZAHL and DMX_START in the file matters.
 void ConfigLoader::applyCrossCheck()
 {
-    if (lasersim_dmx_start + kChannelsPerCanvas * lasersim_num > kMaxDmxChannel) {
-        lasersim_dmx_start = 100;
-        lasersim_num = 1;
+    if (values.input.dmx_start + Dmx::kChannelsPerCanvas * values.canvas_count > Dmx::kUniverseChannels) {
+        const Values defaults;
+        values.input.dmx_start = defaults.input.dmx_start;
+        values.canvas_count = defaults.canvas_count;
     }
 }
 

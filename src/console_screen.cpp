@@ -1,5 +1,7 @@
 #include "console_screen.h"
 
+#include "product_identity.h"
+
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -23,7 +25,6 @@ constexpr int kLeaveLockAttempts = 20;
 constexpr useconds_t kLeaveLockWaitUs = 5000;
 constexpr int kFrameRateRow = 4;
 constexpr int kNoticeRow = 6;
-constexpr const char* kTitle = "Raspberry Pi Spectrafox | Version: 0.3.2\n";
 } // namespace
 
 std::atomic<bool> ConsoleScreen::quit{false};
@@ -172,7 +173,7 @@ void ConsoleScreen::showTitle()
         return;
     std::lock_guard<std::mutex> lock(curses_mutex);
     attrset(A_BOLD);
-    printw("%s", kTitle);
+    printw("%s\n", Product::versionLine().c_str());
     refresh();
     attrset(A_NORMAL);
 }

@@ -9,17 +9,16 @@
 #include "config_loader.h"
 #include "console_screen.h"
 #include "exit_deadline.h"
+#include "product_identity.h"
 #include "platform/graphics/display_options.h"
 
 using namespace Spectrafox;
 
 namespace {
 
-constexpr const char* kVersionLine = "Raspberry Pi Spectrafox | Version: 0.3.2";
 // From a stop request (q, SIGINT, SIGTERM) to the end of the process, even
 // in the middle of a frame that takes far longer.
 constexpr std::chrono::milliseconds kStopLimit{400};
-
 struct Arguments {
     bool help = false;
     bool silent = false;
@@ -61,7 +60,7 @@ int main(int argc, char** argv)
 {
     const Arguments args = scanArguments(argc, argv);
     if (args.help) {
-        std::cout << kVersionLine << std::endl;
+        std::cout << Product::versionLine() << std::endl;
         return 0;
     }
     warnMalformed(args.malformed);
@@ -95,9 +94,7 @@ int main(int argc, char** argv)
     ArtnetReceiver::HostAccess host;
     if (!args.silent)
         host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
-    ArtnetReceiver* dmxr = new ArtnetReceiver(screen, lasers_id, config->getArtnetUniverse(),
-                                              config->getArtnetSubnet(), config->getLasersimDMXStart(),
-                                              config->getScalingMultiplier(), config->getLedGpioPin(),
+    ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
                                               config->getNetworkInputSettings(), host);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");

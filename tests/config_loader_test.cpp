@@ -1,5 +1,9 @@
 #include "config_loader.h"
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
@@ -151,6 +155,80 @@ TEST(ConfigLoaderCleanLine, DropsBlanksControlsAndHighBytesAndStopsAtHash)
     std::string line = " A=\t1\x7F\x80\xFF # B=2";
     ConfigLoader::cleanLine(line);
     EXPECT_EQ(line, "A=1");
+}
+
+} // namespace
+
+namespace {
+
+// Every receiver setting travels in the one settings struct the program
+// hands to the receiver; a key read into a field of its own would leave the
+// receiver on the default.
+TEST(ConfigLoaderInputs, ReceiverSettingsCarryEveryReceiverKey)
+{
+    TempDir dir;
+    dir.write("config.txt",
+              "SUBNET=2\nUNIVERSE=3\nNET=4\nSACN_UNIVERSE=9\nDMX_START=41\nSCAL_MULT=2.5\nLED_GPIO_PIN=17\n");
+    ConfigLoader config(dir.file("config.txt"));
+    const Spectrafox::NetworkInputSettings& settings = config.getNetworkInputSettings();
+    EXPECT_EQ(settings.artnet_subnet, 2);
+    EXPECT_EQ(settings.artnet_universe, 3);
+    EXPECT_EQ(settings.artnet_net, 4);
+    EXPECT_EQ(settings.sacn_universe, 9);
+    EXPECT_EQ(settings.dmx_start, 41);
+    EXPECT_FLOAT_EQ(settings.scale_multiplier, 2.5f);
+    EXPECT_EQ(settings.led_gpio_pin, 17);
+}
+
+// The README's config table and the loader agree: each integer key takes
+// both ends of its documented range, and one past the top gives the
+// documented default.
+TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
+{
+    using Getter = int (ConfigLoader::*)() const;
+    const struct {
+        const char* key;
+        Getter get;
+        const char* prefix; // lines that make room for the value
+        int off_value;      // the default of a key whose README default says "absent"
+    } keys[] = {
+        {"SUBNET=", &ConfigLoader::getArtnetSubnet, "", 0},
+        {"UNIVERSE=", &ConfigLoader::getArtnetUniverse, "", 0},
+        {"ANZAHL=", &ConfigLoader::getLasersimNum, "DMX_START=1\n", 0},
+        {"DMX_START=", &ConfigLoader::getLasersimDMXStart, "", 0},
+        {"LED_GPIO_PIN=", &ConfigLoader::getLedGpioPin, "", 0},
+        {"NET=", &ConfigLoader::getArtnetNet, "", -1},
+        {"SACN_UNIVERSE=", &ConfigLoader::getSacnUniverse, "", 0},
+    };
+    const std::string readme = Spectrafox::Test::readFile(std::string(SPECTRAFOX_SOURCE_DIR) + "/README.md");
+    TempDir dir;
+    const auto read = [&](const std::string& text, Getter get) {
+        dir.write("config.txt", text);
+        return (ConfigLoader(dir.file("config.txt")).*get)();
+    };
+    for (const auto& k : keys) {
+        SCOPED_TRACE(k.key);
+        const std::string row_start = std::string("| `") + k.key + "` |";
+        const std::size_t row = readme.find(row_start);
+        ASSERT_NE(row, std::string::npos);
+        const std::string line = readme.substr(row, readme.find('\n', row) - row);
+        // | `KEY=` | what | lo-hi | default |
+        std::vector<std::string> cells;
+        for (std::size_t at = 1, next; (next = line.find('|', at)) != std::string::npos; at = next + 1)
+            cells.push_back(line.substr(at, next - at));
+        ASSERT_EQ(cells.size(), 4u) << line;
+        int lo = 0, hi = 0;
+        ASSERT_EQ(std::sscanf(cells[2].c_str(), " %d-%d", &lo, &hi), 2) << line;
+        int fallback = k.off_value;
+        if (cells[3].find("absent") == std::string::npos) {
+            ASSERT_EQ(std::sscanf(cells[3].c_str(), " %d", &fallback), 1) << line;
+        }
+
+        EXPECT_EQ(read("", k.get), fallback);
+        EXPECT_EQ(read(k.prefix + std::string(k.key) + std::to_string(lo) + "\n", k.get), lo);
+        EXPECT_EQ(read(k.prefix + std::string(k.key) + std::to_string(hi) + "\n", k.get), hi);
+        EXPECT_EQ(read(k.prefix + std::string(k.key) + std::to_string(hi + 1) + "\n", k.get), fallback);
+    }
 }
 
 } // namespace

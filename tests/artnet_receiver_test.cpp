@@ -1,0 +1,295 @@
+// The receiver driven in-process through a fake socket and a fake clock: no
+// network namespace, no GL. The *_udp_test files check the same receiver end
+// to end on real sockets.
+#include "artnet_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <net/if.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "canvas/canvas.h"
+#include "support/artnet_peer.h"
+#include "support/fake_datagram_socket.h"
+#include "support/temp_dir.h"
+
+using namespace Spectrafox;
+using namespace Spectrafox::Test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint32_t ip(int a, int b, int c, int d)
+{
+    return static_cast<uint32_t>(a) << 24 | static_cast<uint32_t>(b) << 16 |
+           static_cast<uint32_t>(c) << 8 | static_cast<uint32_t>(d);
+}
+
+const DatagramSocket::Peer kDesk{ip(10, 0, 0, 5), 6454};
+const DatagramSocket::Peer kOtherDesk{ip(10, 0, 0, 6), 6454};
+
+std::vector<uint8_t> artSync()
+{
+    return {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x52, 0, 14, 0, 0};
+}
+
+// ArtDmx whose first channel, the content channel of canvas 0 at DMX
+// address 1, is `value`.
+std::vector<uint8_t> contentDmx(uint8_t value, int subnet = 0, int universe = 0)
+{
+    std::vector<uint8_t> channels(40, 0);
+    channels[0] = value;
+    return artDmx(subnet, universe, channels);
+}
+
+// 21 channels: the content channels of canvas 0 (channel 1) and canvas 1
+// (channel 21), the last one carried.
+std::vector<uint8_t> twoContentDmx(uint8_t first, uint8_t second)
+{
+    std::vector<uint8_t> channels(21, 0);
+    channels[0] = first;
+    channels[20] = second;
+    return artDmx(0, 0, channels);
+}
+
+InterfaceAddressEntry ethernet(uint32_t address, uint32_t broadcast)
+{
+    return {"eth0", AF_INET, address, IFF_UP | IFF_BROADCAST, broadcast};
+}
+
+// One receiver on a fake socket, with two canvases and a clock of its own.
+class Node {
+public:
+    explicit Node(NetworkInputSettings settings = defaults(), ArtnetReceiver::HostAccess host = quietHost(),
+                  std::vector<InterfaceAddressEntry> interfaces = {ethernet(ip(192, 168, 1, 20),
+                                                                            ip(192, 168, 1, 255))})
+    {
+        host.interface_addresses = [interfaces] { return interfaces; };
+        host.now = [this] { return clock.now(); };
+        host.canvases_updated = [this] { updates.fetch_add(1); };
+        auto fake = std::make_unique<FakeDatagramSocket>();
+        socket = fake.get();
+        ArtnetReceiver::CanvasTarget target{{&first, &second}, 16.0f / 9.0f};
+        receiver = std::make_unique<ArtnetReceiver>(target, settings, host, std::move(fake));
+    }
+
+    static NetworkInputSettings defaults()
+    {
+        NetworkInputSettings settings;
+        settings.dmx_start = 1;
+        return settings;
+    }
+    static ArtnetReceiver::HostAccess quietHost()
+    {
+        ArtnetReceiver::HostAccess host;
+        host.is_root = false;
+        host.console_line = [](const std::string&) {};
+        return host;
+    }
+
+    // Hands the datagram over and waits until the receiver has handled it.
+    void deliver(const std::vector<uint8_t>& bytes, DatagramSocket::Peer from = kDesk)
+    {
+        socket->deliver(bytes, from);
+        ASSERT_TRUE(socket->waitUntilIdle());
+    }
+    void timeOut()
+    {
+        socket->deliverTimeout();
+        ASSERT_TRUE(socket->waitUntilIdle());
+    }
+    int content() const { return first.getContentData(); }
+
+    FakeClock clock;
+    Canvas first{"CONTENT_EXAMPLE"};
+    Canvas second{"CONTENT_EXAMPLE"};
+    std::atomic<int> updates{0};
+    FakeDatagramSocket* socket = nullptr; // owned by the receiver
+    std::unique_ptr<ArtnetReceiver> receiver;
+};
+
+TEST(ArtnetReceiverInProcess, AnnouncesAndAnswersEveryPollOnTheChosenBroadcast)
+{
+    struct Case {
+        const char* name;
+        int subnet, universe, net;
+        std::vector<InterfaceAddressEntry> interfaces;
+        uint32_t my_ip, destination;
+    };
+    const Case cases[] = {
+        {"eth0", 0, 0, NetworkInputSettings::kAnyNet,
+         {ethernet(ip(192, 168, 1, 20), ip(192, 168, 1, 255))}, ip(192, 168, 1, 20), ip(192, 168, 1, 255)},
+        {"eth0 before wlan0, sub-net, universe and Net", 3, 9, 42,
+         {{"wlan0", AF_INET, ip(10, 1, 1, 2), IFF_UP | IFF_BROADCAST, ip(10, 1, 1, 255)},
+          ethernet(ip(2, 0, 0, 7), ip(2, 255, 255, 255))},
+         ip(2, 0, 0, 7), ip(2, 255, 255, 255)},
+        {"no interface: zero address", 1, 2, NetworkInputSettings::kAnyNet, {}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NetworkInputSettings settings = Node::defaults();
+        settings.artnet_subnet = c.subnet;
+        settings.artnet_universe = c.universe;
+        settings.artnet_net = c.net;
+        Node node(settings, Node::quietHost(), c.interfaces);
+        node.deliver(artPoll());
+        node.deliver(artPoll());
+        // Too short for an OpCode: not a poll.
+        node.deliver({'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00});
+
+        const std::vector<FakeDatagramSocket::Sent> sent = node.socket->sent();
+        ASSERT_EQ(sent.size(), 3u); // the announcement and one per poll
+        for (const FakeDatagramSocket::Sent& reply : sent) {
+            EXPECT_EQ(reply.destination.address, c.destination);
+            EXPECT_EQ(reply.destination.port, 6454);
+            ASSERT_EQ(reply.bytes.size(), 239u);
+            EXPECT_EQ(artnetOpCode(reply.bytes), 0x2100);
+            const uint32_t my_ip = ip(reply.bytes[10], reply.bytes[11], reply.bytes[12], reply.bytes[13]);
+            EXPECT_EQ(my_ip, c.my_ip);
+            EXPECT_EQ(reply.bytes[18], c.net < 0 ? 0 : c.net);
+            EXPECT_EQ(reply.bytes[19], c.subnet);
+            EXPECT_EQ(reply.bytes[190], c.universe);
+        }
+    }
+}
+
+TEST(ArtnetReceiverInProcess, OnlyArtDmxForThisNodeMovesTheCanvases)
+{
+    const auto withNet = [](std::vector<uint8_t> packet, uint8_t net) {
+        packet[15] = net;
+        return packet;
+    };
+    const auto withOpCode = [](std::vector<uint8_t> packet, uint8_t high) {
+        packet[9] = high;
+        return packet;
+    };
+    const auto withLength = [](std::vector<uint8_t> packet, uint16_t length) {
+        packet[16] = static_cast<uint8_t>(length >> 8);
+        packet[17] = static_cast<uint8_t>(length);
+        return packet;
+    };
+    const auto cut = [](std::vector<uint8_t> packet, std::size_t size) {
+        packet.resize(size);
+        return packet;
+    };
+    struct Case {
+        const char* name;
+        int net; // the node's Net setting
+        std::vector<uint8_t> packet;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"ours", NetworkInputSettings::kAnyNet, contentDmx(7, 2, 5), true},
+        {"ours, any Net byte", NetworkInputSettings::kAnyNet, withNet(contentDmx(7, 2, 5), 9), true},
+        {"wrong universe", NetworkInputSettings::kAnyNet, contentDmx(7, 2, 6), false},
+        {"wrong sub-net", NetworkInputSettings::kAnyNet, contentDmx(7, 3, 5), false},
+        {"our Net", 9, withNet(contentDmx(7, 2, 5), 9), true},
+        {"wrong Net", 9, withNet(contentDmx(7, 2, 5), 8), false},
+        {"Net byte with the top bit", 9, withNet(contentDmx(7, 2, 5), 0x89), false},
+        {"ArtNzs OpCode", NetworkInputSettings::kAnyNet, withOpCode(contentDmx(7, 2, 5), 0x51), false},
+        {"one channel", NetworkInputSettings::kAnyNet, withLength(contentDmx(7, 2, 5), 1), false},
+        {"513 channels", NetworkInputSettings::kAnyNet, withLength(contentDmx(7, 2, 5), 513), false},
+        {"header only", NetworkInputSettings::kAnyNet, cut(contentDmx(7, 2, 5), 18), false},
+        {"cut inside the header", NetworkInputSettings::kAnyNet, cut(contentDmx(7, 2, 5), 15), false},
+        {"not Art-Net", NetworkInputSettings::kAnyNet, [&] {
+             std::vector<uint8_t> packet = contentDmx(7, 2, 5);
+             packet[0] = 'a';
+             return packet;
+         }(), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NetworkInputSettings settings = Node::defaults();
+        settings.artnet_subnet = 2;
+        settings.artnet_universe = 5;
+        settings.artnet_net = c.net;
+        Node node(settings);
+        node.first.setContentData(99);
+        node.deliver(c.packet);
+        EXPECT_EQ(node.content(), c.taken ? 7 : 99);
+        EXPECT_EQ(node.updates.load(), c.taken ? 1 : 0);
+    }
+}
+
+TEST(ArtnetReceiverInProcess, StatusLedTogglesFromTheThirdRecognisedPacket)
+{
+    TempDir gpio;
+    for (const char* name : {"export", "unexport", "gpio17/direction", "gpio17/value"})
+        gpio.write(name, "");
+    const auto value = [&] { return readFile(gpio.file("gpio17/value")); };
+    {
+        ArtnetReceiver::HostAccess host = Node::quietHost();
+        host.gpio_root = gpio.path();
+        host.is_root = true;
+        NetworkInputSettings settings = Node::defaults();
+        settings.led_gpio_pin = 17;
+        Node node(settings, host);
+        EXPECT_EQ(readFile(gpio.file("export")), "17");
+        EXPECT_EQ(readFile(gpio.file("gpio17/direction")), "out");
+        EXPECT_EQ(value(), "1");
+        // Recognised: a poll, our ArtDmx, another universe's ArtDmx, an ArtSync.
+        const std::vector<uint8_t> recognised[] = {artPoll(), contentDmx(1), contentDmx(1, 0, 4), artSync(),
+                                                   artPoll()};
+        const char* expected[] = {"1", "1", "0", "1", "0"};
+        for (std::size_t i = 0; i < std::size(recognised); ++i) {
+            // Neither counts: not Art-Net, and an OpCode the node ignores.
+            node.deliver({'n', 'o', 'i', 's', 'e', 0, 0, 0, 0, 0, 0});
+            node.deliver({'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x21});
+            node.timeOut();
+            node.deliver(recognised[i]);
+            EXPECT_EQ(value(), expected[i]) << "after recognised packet " << i + 1;
+        }
+    }
+    EXPECT_EQ(value(), "0");
+    EXPECT_EQ(readFile(gpio.file("unexport")), "17");
+}
+
+TEST(ArtnetReceiverInProcess, ArtSyncHoldsArtDmxAndFallsBackAfterFourSeconds)
+{
+    Node node;
+    node.deliver(contentDmx(1));
+    EXPECT_EQ(node.content(), 1) << "before any ArtSync, ArtDmx is applied at once";
+
+    node.deliver(artSync());
+    node.deliver(twoContentDmx(2, 5));
+    EXPECT_EQ(node.content(), 1) << "held until the next ArtSync";
+    EXPECT_EQ(node.second.getContentData(), 0);
+    node.deliver(artSync(), kOtherDesk);
+    EXPECT_EQ(node.content(), 1) << "an ArtSync from another controller is ignored";
+    node.deliver(artSync());
+    EXPECT_EQ(node.content(), 2);
+    EXPECT_EQ(node.second.getContentData(), 5) << "every channel of the held frame, the last one too";
+
+    node.deliver(contentDmx(3));
+    node.clock.advance(3999ms);
+    node.timeOut();
+    EXPECT_EQ(node.content(), 2) << "still synchronous just before 4 s";
+    node.clock.advance(1ms);
+    node.timeOut();
+    EXPECT_EQ(node.content(), 3) << "4 s without ArtSync: the held frame is applied";
+
+    node.deliver(contentDmx(4));
+    EXPECT_EQ(node.content(), 4) << "back to applying at once";
+}
+
+TEST(ArtnetReceiverInProcess, ShutdownWakesTheWaitingReceive)
+{
+    for (int round = 0; round < 20; ++round) {
+        Node node;
+        if (round % 2)
+            node.deliver(contentDmx(static_cast<uint8_t>(round)));
+        const auto start = std::chrono::steady_clock::now();
+        node.receiver.reset();
+        // The fake's receive waits 10 s unless woken.
+        ASSERT_LT(std::chrono::steady_clock::now() - start, 5s) << "round " << round;
+    }
+}
+
+} // namespace
