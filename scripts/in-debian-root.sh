@@ -125,6 +125,14 @@ trap 'exit 143' TERM
 [ "$fresh" = yes ] && remove_root
 [ -x "$root_dir/usr/bin/apt-get" ] || { remove_root; make_root; }
 cp /etc/resolv.conf "$root_dir/etc/resolv.conf"
+# The root trusts the certificate authorities this machine added locally (a
+# proxy's, say), so npm inside reaches the registry as it does outside; the
+# root's ca-certificates takes them in when it is installed or updated.
+if [ -d /usr/local/share/ca-certificates ]; then
+  mkdir -p "$root_dir/usr/local/share/ca-certificates"
+  cp -r /usr/local/share/ca-certificates/. "$root_dir/usr/local/share/ca-certificates/"
+  [ -x "$root_dir/usr/sbin/update-ca-certificates" ] && chroot "$root_dir" update-ca-certificates >/dev/null 2>&1 || true
+fi
 copy_tree
 bind_system
 chroot "$root_dir" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \

@@ -50,7 +50,10 @@ install_test_peers() {
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
   fi
-  (cd "$peers" && npm ci --no-audit --no-fund --loglevel=error)
+  # Without the registry the sACN sender test skips and says why; the rest of
+  # the suite does not depend on it.
+  (cd "$peers" && npm ci --no-audit --no-fund --loglevel=error) ||
+    echo "install-deps: npm could not install tests/peers (the sACN sender test will skip)" >&2
 }
 
 # No argument: what building and running needs. --demo: also the tools that
