@@ -134,6 +134,9 @@ if [ -d /usr/local/share/ca-certificates ]; then
   [ -x "$root_dir/usr/sbin/update-ca-certificates" ] && chroot "$root_dir" update-ca-certificates >/dev/null 2>&1 || true
 fi
 copy_tree
+# Tests run the program as an ordinary user too (an unreadable file for root
+# is none): the copy under /root must be reachable for that user.
+chmod 755 "$root_dir/root"
 bind_system
 chroot "$root_dir" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
