@@ -83,7 +83,10 @@ int main(int argc, char** argv)
         c_screen->print(" sACN:%i", config->getSacnUniverse());
     c_screen->print("\n");
 
-    CanvasManager* screen = new CanvasManager(args.display);
+    // The window's close button and its key q end the run like the console's q.
+    DisplayOptions display = args.display;
+    display.on_quit_request = &ConsoleScreen::requestQuit;
+    CanvasManager* screen = new CanvasManager(display);
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
@@ -92,6 +95,7 @@ int main(int argc, char** argv)
     // the process with status 1 if the Art-Net port cannot be opened. An sACN
     // port or group it cannot have is said on the console and left out.
     ArtnetReceiver::HostAccess host;
+    host.notice = &ConsoleScreen::showNotice;
     if (!args.silent)
         host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
     ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
