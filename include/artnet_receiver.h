@@ -49,6 +49,9 @@ public:
         // Where a start-up problem that does not end the process is said,
         // one line without its line end.
         std::function<void(const std::string&)> console_line = printLine;
+        // Where a problem found while running is said (the LED pin refused),
+        // one line without its line end. Standard error without a console.
+        StatusLed::Reporter notice;
         // Called after every pass of the channel map, on the thread that ran it.
         std::function<void()> canvases_updated;
         // What ArtSync's time-out is measured with.

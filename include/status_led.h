@@ -20,7 +20,7 @@ public:
     static constexpr const char* kSysfsGpioRoot = "/sys/class/gpio";
     using Reporter = std::function<void(const std::string& message)>;
 
-    // Without a reporter, failures show on the console.
+    // Without a reporter, failures go to standard error.
     StatusLed(int led_gpio_pin, bool is_root, std::string gpio_root = kSysfsGpioRoot,
               Reporter reporter = nullptr);
 

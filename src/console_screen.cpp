@@ -1,4 +1,5 @@
 #include "console_screen.h"
+#include "fatal_error.h"
 
 #include "product_identity.h"
 
@@ -91,6 +92,7 @@ void ConsoleScreen::saveTerminal()
         if (fd >= 0)
             found_terminal.save(fd);
         std::atexit(&ConsoleScreen::leaveTerminal);
+        setFatalExitHook(&ConsoleScreen::leaveTerminal);
     });
 }
 

@@ -47,6 +47,31 @@ void leaveMidFrame()
     ConsoleScreen::showNotice("rpi_spectrafox: stopped before the frame in progress ended");
 }
 
+void showConfig(ConsoleScreen* c_screen, const ConfigLoader* config)
+{
+    c_screen->print("Config: Subnet:%i Universe:%i Num:%i DMX:%i Zoom:%i",
+                    config->getArtnetSubnet(), config->getArtnetUniverse(),
+                    config->getLasersimNum(), config->getLasersimDMXStart(),
+                    config->getZoomType());
+    // The optional inputs are named only when configured, so the line is
+    // unchanged without them.
+    if (config->getArtnetNet() != NetworkInputSettings::kAnyNet)
+        c_screen->print(" Net:%i", config->getArtnetNet());
+    if (config->getSacnUniverse() != NetworkInputSettings::kSacnOff)
+        c_screen->print(" sACN:%i", config->getSacnUniverse());
+    c_screen->print("\n");
+}
+
+// Start-up lines go to the console's scrolling area, notices to its own row.
+ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
+{
+    ArtnetReceiver::HostAccess host;
+    host.notice = &ConsoleScreen::showNotice;
+    if (!silent)
+        host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
+    return host;
+}
+
 void warnMalformed(const std::vector<std::string>& malformed)
 {
     for (const std::string& argument : malformed)
@@ -71,19 +96,12 @@ int main(int argc, char** argv)
         new ExitDeadline(kStopLimit, [c_screen] { return c_screen->isQuit(); }, &leaveMidFrame);
 
     ConfigLoader* config = new ConfigLoader();
-    c_screen->print("Config: Subnet:%i Universe:%i Num:%i DMX:%i Zoom:%i",
-                    config->getArtnetSubnet(), config->getArtnetUniverse(),
-                    config->getLasersimNum(), config->getLasersimDMXStart(),
-                    config->getZoomType());
-    // The optional inputs are named only when configured, so the line is
-    // unchanged without them.
-    if (config->getArtnetNet() != NetworkInputSettings::kAnyNet)
-        c_screen->print(" Net:%i", config->getArtnetNet());
-    if (config->getSacnUniverse() != NetworkInputSettings::kSacnOff)
-        c_screen->print(" sACN:%i", config->getSacnUniverse());
-    c_screen->print("\n");
+    showConfig(c_screen, config);
 
-    CanvasManager* screen = new CanvasManager(args.display);
+    // The window's close button and its key q end the run like the console's q.
+    DisplayOptions display = args.display;
+    display.on_quit_request = &ConsoleScreen::requestQuit;
+    CanvasManager* screen = new CanvasManager(display);
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
@@ -91,11 +109,9 @@ int main(int argc, char** argv)
     // The receiver starts its listener thread and announces the node; it ends
     // the process with status 1 if the Art-Net port cannot be opened. An sACN
     // port or group it cannot have is said on the console and left out.
-    ArtnetReceiver::HostAccess host;
-    if (!args.silent)
-        host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
     ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
-                                              config->getNetworkInputSettings(), host);
+                                              config->getNetworkInputSettings(),
+                                              hostAccessFor(c_screen, args.silent));
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
 

@@ -1,8 +1,8 @@
 #include "status_led.h"
 
-#include "console_screen.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -62,16 +62,17 @@ int labelRank(const std::string& label)
     return -1;
 }
 
-void reportOnConsole(const std::string& message)
+void reportOnStandardError(const std::string& message)
 {
-    ConsoleScreen::showNotice(message);
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
 }
 
 } // namespace
 
 StatusLed::StatusLed(int pin, bool root, std::string root_dir, Reporter report)
     : led_gpio_pin(pin), is_root(root), gpio_root(std::move(root_dir)),
-      reporter(report ? std::move(report) : Reporter(&reportOnConsole))
+      reporter(report ? std::move(report) : Reporter(&reportOnStandardError))
 {
 }
 

@@ -1,6 +1,6 @@
 #include "canvas/renderer.h"
 
-#include "console_screen.h"
+#include "fatal_error.h"
 
 #include "platform/fixed_function/gl_fixed_function.h"
 
@@ -263,18 +263,12 @@ float Renderer::correctAngleRange(float angle)
 
 void Renderer::stopOnDisplayFailure(const DisplaySetupFailure& failure)
 {
-    // The console may be in curses mode; give the terminal back first so the
-    // message is readable and the shell usable.
-    ConsoleScreen::leaveTerminal();
     const SetupCheck check = checkFor(failure.step);
-    std::fprintf(stderr,
-                 "rpi_spectrafox: src/canvas/renderer.cpp: %s: %s: Assertion `%s' failed (%s).\n"
-                 "hint: %s\n",
-                 check.function, check.operation, check.condition, failure.detail.c_str(),
-                 failure.hint.c_str());
-    std::fflush(stderr);
-    std::fflush(stdout);
-    std::_Exit(EXIT_FAILURE);
+    exitWithDiagnostic(
+        "rpi_spectrafox: src/canvas/renderer.cpp: %s: %s: Assertion `%s' failed (%s).\n"
+        "hint: %s\n",
+        check.function, check.operation, check.condition, failure.detail.c_str(),
+        failure.hint.c_str());
 }
 
 } // namespace Spectrafox

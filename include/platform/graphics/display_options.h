@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace Spectrafox {
@@ -25,6 +26,9 @@ struct DisplayOptions {
     // Offscreen there is no vertical sync; this keeps a headless run off the
     // CPU. 0 lifts the cap (benchmarks).
     int offscreen_fps_cap = kDefaultOffscreenFpsCap;
+    // Called on the main thread when the window is closed or the key q is
+    // pressed in it; without it those events are ignored.
+    std::function<void()> on_quit_request;
 
     static DisplayOptions headless(int width, int height);
     bool forcesHeadless() const { return headless_width > 0 && headless_height > 0; }

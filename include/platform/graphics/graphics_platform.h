@@ -76,6 +76,7 @@ private:
     void writeDueSnapshots();
     void paceOffscreen();
     void pumpEvents();
+    void askToQuit() const;
 
     DisplayOptions options;
     std::string driver;

@@ -1,6 +1,5 @@
 #include "platform/graphics/graphics_platform.h"
 
-#include "console_screen.h"
 #include "platform/fixed_function/fixed_function_pipeline.h"
 #include "platform/graphics/drm_diagnosis.h"
 #include "platform/graphics/frame_snapshot.h"
@@ -377,14 +376,20 @@ void GraphicsPlatform::pumpEvents()
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) {
-            ConsoleScreen::requestQuit();
+            askToQuit();
         } else if (event.type == SDL_KEYDOWN) {
             if (event.key.keysym.sym == SDLK_q)
-                ConsoleScreen::requestQuit();
+                askToQuit();
             else if (event.key.keysym.sym == SDLK_s)
                 snapshot_requested = true;
         }
     }
+}
+
+void GraphicsPlatform::askToQuit() const
+{
+    if (options.on_quit_request)
+        options.on_quit_request();
 }
 
 void GraphicsPlatform::releaseEgl()

@@ -27,32 +27,67 @@ void pushKey(SDL_Keycode key)
     SDL_PushEvent(&event);
 }
 
-TEST(GraphicsPlatformEventsTest, WindowCloseAndKeyQQuitLikeTheConsole)
+void pushQuit()
+{
+    SDL_Event event{};
+    event.type = SDL_QUIT;
+    SDL_PushEvent(&event);
+}
+
+DisplayOptions tinyHeadless()
+{
+    DisplayOptions options = DisplayOptions::headless(32, 18);
+    options.offscreen_fps_cap = 0;
+    return options;
+}
+
+// The platform only reports; whoever made it decides what a quit means.
+TEST(GraphicsPlatformEventsTest, WindowCloseAndKeyQAreReportedThroughTheCallback)
 {
     const struct {
         const char* what;
         bool push_quit;
         SDL_Keycode key;
-        bool quits;
+        int reports;
     } cases[] = {
-        {"window closed", true, 0, true},
-        {"key q", false, SDLK_q, true},
-        {"key x", false, SDLK_x, false},
+        {"window closed", true, 0, 1},
+        {"key q", false, SDLK_q, 1},
+        {"key x", false, SDLK_x, 0},
     };
     for (const auto& c : cases) {
-        ConsoleScreen console(true);
-        HeadlessRenderer gl(32, 18);
-        ASSERT_FALSE(console.isQuit());
-        if (c.push_quit) {
-            SDL_Event event{};
-            event.type = SDL_QUIT;
-            SDL_PushEvent(&event);
-        } else {
+        int reports = 0;
+        DisplayOptions options = tinyHeadless();
+        options.on_quit_request = [&reports] { ++reports; };
+        Renderer renderer(options);
+        if (c.push_quit)
+            pushQuit();
+        else
             pushKey(c.key);
-        }
-        gl.renderer().drawCanvases({});
-        EXPECT_EQ(console.isQuit(), c.quits) << c.what;
+        renderer.drawCanvases({});
+        EXPECT_EQ(reports, c.reports) << c.what;
     }
+}
+
+TEST(GraphicsPlatformEventsTest, WithoutACallbackAQuitEventIsDropped)
+{
+    Renderer renderer(tinyHeadless());
+    pushQuit();
+    pushKey(SDLK_q);
+    renderer.drawCanvases({});
+    renderer.drawCanvases({});
+}
+
+// The program's wiring: the window's quit ends the run like the console's q.
+TEST(GraphicsPlatformEventsTest, WiredToTheConsoleAWindowCloseQuitsTheRun)
+{
+    ConsoleScreen console(true);
+    DisplayOptions options = tinyHeadless();
+    options.on_quit_request = &ConsoleScreen::requestQuit;
+    Renderer renderer(options);
+    ASSERT_FALSE(console.isQuit());
+    pushQuit();
+    renderer.drawCanvases({});
+    EXPECT_TRUE(console.isQuit());
 }
 
 TEST(GraphicsPlatformEventsTest, SnapshotsAfterFrameNAndOnKeyS)
