@@ -5,12 +5,16 @@
 
 namespace Spectrafox {
 
+class ContentInterface;
+
 // One projected picture element. The Art-Net thread writes it through the
 // setters while the render thread steps and reads it; every field is a relaxed
 // atomic, so a frame may mix two packets but never sees a torn value.
 class Canvas {
 public:
-    explicit Canvas(std::string content_type);
+    // content_plugin: the plug-in that serves content_type, resolved once for
+    // the canvas's group (null for none, or for a canvas drawn on its own).
+    explicit Canvas(std::string content_type, ContentInterface* content_plugin = nullptr);
     ~Canvas() = default;
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
@@ -18,7 +22,8 @@ public:
     void frameStep();
     static float correctAngleRange(float angle);
 
-    std::string getContentType() const { return content_type; }
+    const std::string& getContentType() const { return content_type; }
+    ContentInterface* getContentPlugin() const { return content_plugin; }
     int getContentData() const { return load(content_data); }
     float getPositionX() const { return load(positionX); }
     float getPositionY() const { return load(positionY); }
@@ -64,6 +69,7 @@ private:
     void stepShutter();
 
     const std::string content_type;
+    ContentInterface* const content_plugin;
     std::atomic<int> content_data{0};
     std::atomic<float> positionX{0.0f};
     std::atomic<float> positionY{0.0f};

@@ -22,7 +22,7 @@ public:
     CanvasManager& operator=(const CanvasManager&) = delete;
 
     // Adds a group of num canvases showing `type`; returns its id.
-    int generateCanvasGroup(int num, std::string type);
+    int generateCanvasGroup(int num, const std::string& type);
     // A copy; an id no call returned gives an empty list.
     std::vector<Canvas*> getCanvasGroup(int id);
     std::vector<Canvas*> getAllCanvases();

@@ -26,7 +26,10 @@ public:
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
 
-    void drawCanvases(std::vector<Canvas*> canvases);
+    void drawCanvases(const std::vector<Canvas*>& canvases);
+    // The plug-in serving a content type, null for none; valid while the
+    // renderer lives.
+    ContentInterface* findContent(const std::string& content_type) const;
     int getScreenWidth() const { return static_cast<int>(screen_width); }
     int getScreenHeight() const { return static_cast<int>(screen_height); }
     float getScreenRatio() const { return screen_ratio; }
@@ -38,6 +41,10 @@ private:
     void initOpenGL();
     void initProjection();
     void drawCanvas(Canvas* canvas);
+    ContentInterface* contentOf(const Canvas* canvas) const;
+    void setColour(const Canvas* canvas);
+    void setHalfSizes(const Canvas* canvas, ContentInterface* content, int data);
+    void drawSingle(const Canvas* canvas);
     void drawRing(Canvas* canvas, unsigned int copies);
     void placeCopy(Canvas* canvas, int j, unsigned int copies);
     [[noreturn]] static void stopOnDisplayFailure(const DisplaySetupFailure& failure);

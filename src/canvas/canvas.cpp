@@ -5,7 +5,10 @@
 
 namespace Spectrafox {
 
-Canvas::Canvas(std::string type) : content_type(std::move(type)) {}
+Canvas::Canvas(std::string type, ContentInterface* plugin)
+    : content_type(std::move(type)), content_plugin(plugin)
+{
+}
 
 float Canvas::correctAngleRange(float angle)
 {

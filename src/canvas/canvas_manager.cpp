@@ -19,11 +19,13 @@ CanvasManager::~CanvasManager()
     delete fpsc;
 }
 
-int CanvasManager::generateCanvasGroup(int num, std::string type)
+int CanvasManager::generateCanvasGroup(int num, const std::string& type)
 {
+    // Resolved once for the whole group, not by name every frame.
+    ContentInterface* plugin = renderer->findContent(type);
     std::vector<Canvas*> group;
     for (int i = 0; i < num; ++i) {
-        Canvas* canvas = new Canvas(type);
+        Canvas* canvas = new Canvas(type, plugin);
         group.push_back(canvas);
         canvases_list.push_back(canvas);
     }
@@ -48,7 +50,7 @@ void CanvasManager::renderFrame()
     fpsc->tick();
     for (Canvas* canvas : canvases_list)
         canvas->frameStep();
-    renderer->drawCanvases(getAllCanvases());
+    renderer->drawCanvases(canvases_list);
 }
 
 float CanvasManager::getFPS()

@@ -141,7 +141,7 @@ void Renderer::initProjection()
     glLoadIdentity();
 }
 
-void Renderer::drawCanvases(std::vector<Canvas*> canvases)
+void Renderer::drawCanvases(const std::vector<Canvas*>& canvases)
 {
     glClear(GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
@@ -150,43 +150,72 @@ void Renderer::drawCanvases(std::vector<Canvas*> canvases)
     platform->presentFrame();
 }
 
+ContentInterface* Renderer::findContent(const std::string& content_type) const
+{
+    return content_manager->findPlugin(content_type);
+}
+
+// A group's canvases carry the plug-in resolved when the group was made; a
+// canvas made on its own is looked up by name.
+ContentInterface* Renderer::contentOf(const Canvas* canvas) const
+{
+    if (ContentInterface* plugin = canvas->getContentPlugin())
+        return plugin;
+    return findContent(canvas->getContentType());
+}
+
 void Renderer::drawCanvas(Canvas* canvas)
+{
+    ContentInterface* content = contentOf(canvas);
+    // Read once: the ratio and the picture must be the same item's.
+    const int data = canvas->getContentData();
+    setColour(canvas);
+    setHalfSizes(canvas, content, data);
+    // Every canvas gets its content each frame, even behind a closed shutter,
+    // so animations keep their clock. A type without a plug-in binds nothing.
+    if (content)
+        content->setContent(data);
+    glPushMatrix();
+    if (canvas->getShutterState() == 0) {
+        const unsigned int copies = canvas->getNumber();
+        if (copies == 0)
+            drawSingle(canvas);
+        else
+            drawRing(canvas, copies);
+    }
+    glPopMatrix();
+}
+
+void Renderer::setColour(const Canvas* canvas)
 {
     const float rgba[4] = {canvas->getR(), canvas->getG(), canvas->getB(), canvas->getAlpha()};
     for (int vertex = 0; vertex < 4; ++vertex)
         for (int k = 0; k < 4; ++k)
             color[vertex * 4 + k] = rgba[k];
+}
 
-    const std::string type = canvas->getContentType();
-    const int data = canvas->getContentData();
+void Renderer::setHalfSizes(const Canvas* canvas, ContentInterface* content, int data)
+{
     const float sx = canvas->getScalingX();
     float sy = canvas->getScalingY();
     if (sy < 0.0f) {
         // Negative height: keep the content's own proportions.
         float ratio = 1.0f;
-        content_manager->getContentRatio(type, data, &ratio);
+        if (content)
+            content->getContentRatio(data, &ratio);
         sy = sx * ratio;
     }
     const float corners[12] = {-sx, -sy, 0, sx, -sy, 0, -sx, sy, 0, sx, sy, 0};
     for (int i = 0; i < 12; ++i)
         quadx[i] = corners[i];
+}
 
-    // Every canvas gets its content each frame, even behind a closed shutter,
-    // so animations keep their clock.
-    content_manager->setContent(type, data);
-    glPushMatrix();
-    if (canvas->getShutterState() == 0) {
-        const unsigned int copies = canvas->getNumber();
-        if (copies == 0) {
-            // DMX y grows downwards; GL y grows upwards.
-            glTranslatef(canvas->getPositionX(), -canvas->getPositionY(), 0.0f);
-            glRotatef(canvas->getRotation(), 0.0f, 0.0f, 1.0f);
-            drawQuad();
-        } else {
-            drawRing(canvas, copies);
-        }
-    }
-    glPopMatrix();
+void Renderer::drawSingle(const Canvas* canvas)
+{
+    // DMX y grows downwards; GL y grows upwards.
+    glTranslatef(canvas->getPositionX(), -canvas->getPositionY(), 0.0f);
+    glRotatef(canvas->getRotation(), 0.0f, 0.0f, 1.0f);
+    drawQuad();
 }
 
 void Renderer::drawRing(Canvas* canvas, unsigned int copies)

@@ -101,4 +101,34 @@ TEST(CanvasManagerTest, EmptyGroupStillClearsTheScreen)
     EXPECT_EQ(readPixelAt(5, 5, 36), (Rgba{0, 0, 0, 255}));
 }
 
+TEST(CanvasManagerTest, EachGroupCarriesThePluginResolvedForItsType)
+{
+    CanvasManager manager(headless(64, 36));
+    const struct {
+        const char* type;
+        int count;
+        bool served;
+    } cases[] = {
+        {"CONTENT_TEXTURE_256", 3, true},
+        {"CONTENT_EXAMPLE", 2, true},
+        {"NO_SUCH_CONTENT", 2, false},
+        {"content_example", 1, false},
+    };
+    for (const auto& c : cases) {
+        const auto group = manager.getCanvasGroup(manager.generateCanvasGroup(c.count, c.type));
+        ASSERT_EQ(group.size(), static_cast<size_t>(c.count)) << c.type;
+        ContentInterface* plugin = group[0]->getContentPlugin();
+        EXPECT_EQ(plugin != nullptr, c.served) << c.type;
+        if (plugin) {
+            EXPECT_EQ(plugin->getContentTypeName(), c.type);
+        }
+        for (Canvas* canvas : group) {
+            EXPECT_EQ(canvas->getContentPlugin(), plugin) << c.type;
+            EXPECT_EQ(canvas->getContentType(), c.type);
+        }
+    }
+    // Groups of every kind draw together.
+    manager.renderFrame();
+}
+
 } // namespace

@@ -21,16 +21,20 @@ public:
     ContentManager& operator=(const ContentManager&) = delete;
 
     // An unregistered type leaves *ratio as the caller set it.
-    void getContentRatio(std::string content_type, int content_data, float* ratio);
+    void getContentRatio(const std::string& content_type, int content_data, float* ratio);
     // An unregistered type binds nothing and keeps the coordinates as they are.
-    void setContent(std::string content_type, int content_data);
+    void setContent(const std::string& content_type, int content_data);
+    // The first plug-in registered under type_name, null when there is none.
+    // Plug-ins live as long as the manager, so callers may keep the pointer
+    // rather than look the name up every frame.
+    ContentInterface* findPlugin(const std::string& type_name) const;
 
 private:
     friend class ContentManagerTestAccess;
 
     void loadContentPlugins();
     void addPlugin(ContentInterface* new_plugin);
-    int getPluginId(std::string type_name);
+    int getPluginId(const std::string& type_name) const;
 
     std::vector<std::string> content_types;
     std::vector<ContentInterface*> content_plugins;

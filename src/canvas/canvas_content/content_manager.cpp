@@ -33,7 +33,7 @@ void ContentManager::addPlugin(ContentInterface* new_plugin)
     content_types.push_back(new_plugin->getContentTypeName());
 }
 
-int ContentManager::getPluginId(std::string type_name)
+int ContentManager::getPluginId(const std::string& type_name) const
 {
     for (size_t i = 0; i < content_types.size(); ++i)
         if (content_types[i] == type_name)
@@ -41,18 +41,23 @@ int ContentManager::getPluginId(std::string type_name)
     return -1;
 }
 
-void ContentManager::getContentRatio(std::string content_type, int content_data, float* ratio)
+ContentInterface* ContentManager::findPlugin(const std::string& type_name) const
 {
-    const int id = getPluginId(content_type);
-    if (id >= 0)
-        content_plugins[id]->getContentRatio(content_data, ratio);
+    const int id = getPluginId(type_name);
+    return id >= 0 ? content_plugins[id] : nullptr;
 }
 
-void ContentManager::setContent(std::string content_type, int content_data)
+void ContentManager::getContentRatio(const std::string& content_type, int content_data,
+                                     float* ratio)
 {
-    const int id = getPluginId(content_type);
-    if (id >= 0)
-        content_plugins[id]->setContent(content_data);
+    if (ContentInterface* plugin = findPlugin(content_type))
+        plugin->getContentRatio(content_data, ratio);
+}
+
+void ContentManager::setContent(const std::string& content_type, int content_data)
+{
+    if (ContentInterface* plugin = findPlugin(content_type))
+        plugin->setContent(content_data);
 }
 
 } // namespace Spectrafox

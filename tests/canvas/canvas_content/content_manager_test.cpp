@@ -139,4 +139,37 @@ TEST_F(ContentManagerTest, RoutesByNameFirstRegisteredWinsAndPassesNumbersUnchan
     EXPECT_EQ(log.destroyed, (std::vector<std::string>{"FAKE@2.000000", "FAKE@3.000000"}));
 }
 
+TEST_F(ContentManagerTest, FindPluginGivesTheFirstRegisteredOrNull)
+{
+    Log log;
+    ContentManager manager(&display, &surface, &context);
+    ContentManagerTestAccess::add(manager, new FakePlugin("FAKE", 2.0f, &log));
+    ContentManagerTestAccess::add(manager, new FakePlugin("FAKE", 3.0f, &log));
+    const struct {
+        const char* type;
+        const char* found_name; // null: no plug-in
+        float ratio;
+    } cases[] = {
+        {"CONTENT_EXAMPLE", "CONTENT_EXAMPLE", 1.0f},
+        {"CONTENT_TEXTURE_256", "CONTENT_TEXTURE_256", 1.0f}, // slot 0 is empty here
+        {"FAKE", "FAKE", 2.0f},
+        {"fake", nullptr, 0.0f},
+        {"", nullptr, 0.0f},
+        {"CONTENT_TEXTURE_2567", nullptr, 0.0f},
+    };
+    for (const auto& c : cases) {
+        ContentInterface* plugin = manager.findPlugin(c.type);
+        if (!c.found_name) {
+            EXPECT_EQ(plugin, nullptr) << c.type;
+            continue;
+        }
+        ASSERT_NE(plugin, nullptr) << c.type;
+        EXPECT_EQ(plugin->getContentTypeName(), c.found_name);
+        float ratio = -1.0f;
+        plugin->getContentRatio(0, &ratio);
+        EXPECT_EQ(ratio, c.ratio) << c.type;
+        EXPECT_EQ(plugin, manager.findPlugin(std::string(c.type))) << "the same every time";
+    }
+}
+
 } // namespace

@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "canvas/canvas_content/content_local_file_texture/GIFLoader.h"
+#include "canvas/canvas_content/content_local_file_texture/gif_frames.h"
+#include "canvas/canvas_content/content_local_file_texture/slot_kind.h"
 
 namespace Spectrafox {
 
@@ -11,13 +12,8 @@ namespace Spectrafox {
 // Move-only: it owns the decoded pixel buffers until they are released.
 class SlotPicture {
 public:
-    enum class Kind {
-        NotLoaded, // nothing looked at yet: the slot decodes for itself
-        Missing,   // no regular .png, .gif, .h264, .mp4, .mov or .mkv file
-        Png,
-        Gif,
-        Video,
-    };
+    // Missing here: no regular .png, .gif, .h264, .mp4, .mov or .mkv file.
+    using Kind = SlotKind;
 
     SlotPicture() = default;
     ~SlotPicture();
@@ -33,26 +29,31 @@ public:
     static SlotPicture load(int slot, const std::string& directory = "./textures/");
     static std::string baseName(int slot, const std::string& directory);
 
-    Kind kind = Kind::NotLoaded;
+    SlotKind kind = SlotKind::NotLoaded;
     std::string file_name;
     int width = 0;
     int height = 0;
     // PNG: RGBA pixels, null when the file could not be decoded.
     unsigned char* pixels = nullptr;
-    // GIF: frame list and timing, null frames when the file could not be decoded.
-    unsigned char** gif_frames = nullptr;
-    GifAnimationInfo gif_info{};
+    // GIF: frames and delays, empty when the file could not be decoded.
+    GifFrames gif_frames;
     // Video: whether the size probe answered, and whether the video is H.264
     // (a container may hold another codec).
     bool size_known = false;
     bool decodable = true;
 
-    // Frees the PNG pixels / the GIF frames, list and delays now.
+    // Frees the PNG pixels and the GIF frames now.
     void release();
     void releasePixels();
-    void releaseGifFrames();
 
 private:
+    struct FileRule {
+        const char* suffix;
+        SlotKind kind;
+        void (SlotPicture::*read)();
+    };
+    static const FileRule kFileRules[];
+
     void decodePng();
     void decodeGif();
     void probeVideo();

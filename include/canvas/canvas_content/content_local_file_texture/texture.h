@@ -2,15 +2,22 @@
 
 #include "platform/fixed_function/gl_fixed_function.h"
 #include <string>
+#include <vector>
 
-#include "canvas/canvas_content/content_local_file_texture/GIFLoader.h"
+#include "canvas/canvas_content/content_local_file_texture/slot_kind.h"
 #include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
 
 namespace Spectrafox {
 
 class VideoPlayer;
 
-enum TEXTURE_TYPE { TEX_NONE = 0, TEX_PNG = 1, TEX_GIF = 2, TEX_VIDEO = 3 };
+// The slot's kind under the names its four final states go by: an error
+// picture (TEX_NONE), a still image, an animation or a video.
+using TEXTURE_TYPE = SlotKind;
+constexpr TEXTURE_TYPE TEX_NONE = SlotKind::Missing;
+constexpr TEXTURE_TYPE TEX_PNG = SlotKind::Png;
+constexpr TEXTURE_TYPE TEX_GIF = SlotKind::Gif;
+constexpr TEXTURE_TYPE TEX_VIDEO = SlotKind::Video;
 
 // One numbered picture slot of the file texture plug-in: a still image, a GIF
 // animation, a video, or a one-texel error picture whose colour tells what
@@ -31,7 +38,7 @@ public:
 
     void setTexture();
     float getTextureRatio() const;
-    TEXTURE_TYPE getTextureType() const { return texture_type; }
+    SlotKind getTextureType() const { return texture_type; }
 
     // The GIF frame shown at gif_time (hundredths of a second into the cycle),
     // given each frame's cumulative end time.
@@ -63,22 +70,24 @@ private:
     void endFailedVideo();
     static int maxTextureSize();
     double getSecondsSinceLastCall();
+    int currentGifFrame();
     static void uploadFittingPicture(const unsigned char* rgba, int width, int height);
     static void setNearestFilters();
 
     GLfloat* texCoords_ptr;
     GLfloat* texCoordsVid_ptr;
     int texture_id;
-    TEXTURE_TYPE texture_type = TEX_NONE;
+    SlotKind texture_type = SlotKind::Missing;
     int size_x = 0;
     int size_y = 0;
     GLuint none_tex = 0;
     GLuint png_tex = 0;
-    GifAnimationInfo gif_info{};
+    // Each frame's cumulative end time, hundredths of a second into the cycle.
+    std::vector<int> gif_end_times;
     double gif_time = 0.0;
     double last_clock_reading = 0.0;
     Clock clock;
-    GLuint* gif_tex = nullptr;
+    std::vector<GLuint> gif_tex;
     VideoPlayer* player;
     int player_id = 0;
     GLuint video_tex = 0;

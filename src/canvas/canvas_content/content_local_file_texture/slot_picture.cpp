@@ -27,8 +27,7 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     width = other.width;
     height = other.height;
     pixels = std::exchange(other.pixels, nullptr);
-    gif_frames = std::exchange(other.gif_frames, nullptr);
-    gif_info = std::exchange(other.gif_info, GifAnimationInfo{});
+    gif_frames = std::move(other.gif_frames);
     size_known = other.size_known;
     decodable = other.decodable;
     return *this;
@@ -46,32 +45,29 @@ namespace {
 constexpr size_t kLargestPngFile = size_t{1} << 30;
 } // namespace
 
+// The file names a slot looks for, in order of precedence, with what each
+// holds and how it is read.
+const SlotPicture::FileRule SlotPicture::kFileRules[] = {
+    {".png", SlotKind::Png, &SlotPicture::decodePng},
+    {".gif", SlotKind::Gif, &SlotPicture::decodeGif},
+    {".h264", SlotKind::Video, &SlotPicture::probeVideo},
+    {".mp4", SlotKind::Video, &SlotPicture::probeContainer},
+    {".mov", SlotKind::Video, &SlotPicture::probeContainer},
+    {".mkv", SlotKind::Video, &SlotPicture::probeContainer},
+};
+
 SlotPicture SlotPicture::load(int slot, const std::string& directory)
 {
     SlotPicture picture;
+    picture.kind = SlotKind::Missing;
     const std::string base = baseName(slot, directory);
-    picture.kind = Kind::Missing;
-    for (const char* suffix : {".png", ".gif", ".h264", ".mp4", ".mov", ".mkv"}) {
-        if (RegularFile::exists(base + suffix)) {
-            picture.file_name = base + suffix;
+    for (const FileRule& rule : kFileRules) {
+        if (RegularFile::exists(base + rule.suffix)) {
+            picture.file_name = base + rule.suffix;
+            picture.kind = rule.kind;
+            (picture.*rule.read)();
             break;
         }
-    }
-    if (picture.file_name.empty())
-        return picture;
-    const std::string suffix = picture.file_name.substr(base.size());
-    if (suffix == ".png") {
-        picture.kind = Kind::Png;
-        picture.decodePng();
-    } else if (suffix == ".gif") {
-        picture.kind = Kind::Gif;
-        picture.decodeGif();
-    } else if (suffix == ".h264") {
-        picture.kind = Kind::Video;
-        picture.probeVideo();
-    } else {
-        picture.kind = Kind::Video;
-        picture.probeContainer();
     }
     return picture;
 }
@@ -90,12 +86,9 @@ void SlotPicture::decodePng()
 
 void SlotPicture::decodeGif()
 {
-    GIFLoader loader;
-    gif_frames = loader.loadAnimatedGif(file_name.c_str(), &width, &height, &gif_info);
-    if (!gif_frames) {
+    gif_frames = GifFrames::load(file_name, &width, &height);
+    if (!gif_frames)
         width = height = 0;
-        gif_info = GifAnimationInfo{};
-    }
 }
 
 void SlotPicture::probeVideo()
@@ -118,25 +111,13 @@ void SlotPicture::probeContainer()
 void SlotPicture::release()
 {
     releasePixels();
-    releaseGifFrames();
-    std::free(gif_info.delayArray);
-    gif_info.delayArray = nullptr;
+    gif_frames = GifFrames();
 }
 
 void SlotPicture::releasePixels()
 {
     stbi_image_free(pixels);
     pixels = nullptr;
-}
-
-void SlotPicture::releaseGifFrames()
-{
-    if (!gif_frames)
-        return;
-    for (int k = 0; k < gif_info.numberOfImages; ++k)
-        std::free(gif_frames[k]);
-    std::free(gif_frames);
-    gif_frames = nullptr;
 }
 
 } // namespace Spectrafox

@@ -24,7 +24,7 @@ Texture::Texture(int t_id, VideoPlayer* video_player, GLfloat* coords, GLfloat* 
     : texCoords_ptr(coords), texCoordsVid_ptr(coords_video), texture_id(t_id),
       clock(clock_source), player(video_player)
 {
-    if (picture.kind == SlotPicture::Kind::NotLoaded)
+    if (picture.kind == SlotKind::NotLoaded)
         picture = SlotPicture::load(texture_id);
     load(std::move(picture));
 }
@@ -32,18 +32,17 @@ Texture::Texture(int t_id, VideoPlayer* video_player, GLfloat* coords, GLfloat* 
 Texture::~Texture()
 {
     switch (texture_type) {
-    case TEX_NONE:
+    case SlotKind::NotLoaded: // load() never leaves a slot so
+    case SlotKind::Missing:
         glDeleteTextures(1, &none_tex);
         break;
-    case TEX_PNG:
+    case SlotKind::Png:
         glDeleteTextures(1, &png_tex);
         break;
-    case TEX_GIF:
-        glDeleteTextures(gif_info.numberOfImages, gif_tex);
-        delete[] gif_tex;
-        std::free(gif_info.delayArray);
+    case SlotKind::Gif:
+        glDeleteTextures(static_cast<GLsizei>(gif_tex.size()), gif_tex.data());
         break;
-    case TEX_VIDEO:
+    case SlotKind::Video:
         // The decoder writes into video_tex until its thread has ended.
         player->stopPlayer(player_id);
         glDeleteTextures(1, &video_tex);
@@ -61,13 +60,13 @@ double Texture::monotonicSeconds()
 void Texture::load(SlotPicture picture)
 {
     switch (picture.kind) {
-    case SlotPicture::Kind::Png:
+    case SlotKind::Png:
         loadPng(picture);
         break;
-    case SlotPicture::Kind::Gif:
+    case SlotKind::Gif:
         loadGif(picture);
         break;
-    case SlotPicture::Kind::Video:
+    case SlotKind::Video:
         loadVideo(picture);
         break;
     default:
@@ -82,7 +81,7 @@ void Texture::loadPng(SlotPicture& picture)
         makeErrorTexture(kBrokenPng);
         return;
     }
-    texture_type = TEX_PNG;
+    texture_type = SlotKind::Png;
     size_x = picture.width;
     size_y = picture.height;
     glGenTextures(1, &png_tex);
@@ -94,39 +93,36 @@ void Texture::loadPng(SlotPicture& picture)
 
 void Texture::loadGif(SlotPicture& picture)
 {
-    if (!picture.gif_frames) {
+    GifFrames& frames = picture.gif_frames;
+    if (!frames) {
         makeErrorTexture(kBrokenGif);
         return;
     }
-    texture_type = TEX_GIF;
+    texture_type = SlotKind::Gif;
     size_x = picture.width;
     size_y = picture.height;
-    gif_info = picture.gif_info;
-    picture.gif_info.delayArray = nullptr; // the slot keeps the delays
     last_clock_reading = clock();
     gif_time = 0.0;
     // Delays become cumulative end times; clamped so that a file of many long
     // frames cannot overflow the sum.
     long long end_time = 0;
-    for (int k = 0; k < gif_info.numberOfImages; ++k) {
-        end_time = std::min<long long>(end_time + gif_info.delayArray[k], INT_MAX);
-        gif_info.delayArray[k] = static_cast<int>(end_time);
+    for (int delay : frames.delays()) {
+        end_time = std::min<long long>(end_time + delay, INT_MAX);
+        gif_end_times.push_back(static_cast<int>(end_time));
     }
-    gif_tex = new GLuint[gif_info.numberOfImages];
-    glGenTextures(gif_info.numberOfImages, gif_tex);
-    for (int k = 0; k < gif_info.numberOfImages; ++k) {
+    gif_tex.assign(static_cast<size_t>(frames.count()), 0);
+    glGenTextures(frames.count(), gif_tex.data());
+    for (int k = 0; k < frames.count(); ++k) {
         glBindTexture(GL_TEXTURE_2D, gif_tex[k]);
         setNearestFilters();
-        uploadFittingPicture(picture.gif_frames[k], size_x, size_y);
-        std::free(picture.gif_frames[k]);
-        picture.gif_frames[k] = nullptr;
+        uploadFittingPicture(frames.frame(k), size_x, size_y);
+        frames.releaseFrame(k); // only the texture keeps the picture
     }
-    picture.releaseGifFrames();
 }
 
 void Texture::loadVideo(SlotPicture& picture)
 {
-    texture_type = TEX_VIDEO;
+    texture_type = SlotKind::Video;
     if (!picture.size_known) {
         makeErrorTexture(kVideoProbeFailed);
         return;
@@ -192,7 +188,7 @@ void Texture::fitIntoTextureLimit(int width, int height, int max_size, int* fitt
 
 void Texture::makeErrorTexture(const unsigned char rgba[4])
 {
-    texture_type = TEX_NONE;
+    texture_type = SlotKind::Missing;
     size_x = size_y = 1;
     glGenTextures(1, &none_tex);
     glBindTexture(GL_TEXTURE_2D, none_tex);
@@ -252,21 +248,17 @@ void Texture::setTexture()
 {
     glTexCoordPointer(2, GL_FLOAT, 0, texCoords_ptr);
     switch (texture_type) {
-    case TEX_NONE:
+    case SlotKind::NotLoaded:
+    case SlotKind::Missing:
         glBindTexture(GL_TEXTURE_2D, none_tex);
         break;
-    case TEX_PNG:
+    case SlotKind::Png:
         glBindTexture(GL_TEXTURE_2D, png_tex);
         break;
-    case TEX_GIF: {
-        gif_time += getSecondsSinceLastCall() * 100.0;
-        const int cycle = gif_info.delayArray[gif_info.numberOfImages - 1];
-        gif_time = wrapGifTime(gif_time, cycle);
-        glBindTexture(GL_TEXTURE_2D,
-                      gif_tex[chooseGifFrame(gif_info.delayArray, gif_info.numberOfImages, gif_time)]);
+    case SlotKind::Gif:
+        glBindTexture(GL_TEXTURE_2D, gif_tex[currentGifFrame()]);
         break;
-    }
-    case TEX_VIDEO:
+    case SlotKind::Video:
         if (player->playbackFailed(player_id)) {
             endFailedVideo();
             glBindTexture(GL_TEXTURE_2D, none_tex);
@@ -276,6 +268,14 @@ void Texture::setTexture()
         glBindTexture(GL_TEXTURE_2D, player->currentTexture(player_id, video_tex));
         break;
     }
+}
+
+// The animation clock runs on wall time since loading, whoever draws the slot.
+int Texture::currentGifFrame()
+{
+    gif_time += getSecondsSinceLastCall() * 100.0;
+    gif_time = wrapGifTime(gif_time, gif_end_times.back());
+    return chooseGifFrame(gif_end_times.data(), static_cast<int>(gif_end_times.size()), gif_time);
 }
 
 float Texture::getTextureRatio() const

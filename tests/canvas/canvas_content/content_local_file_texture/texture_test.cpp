@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/fixed_function/gl_fixed_function.h"
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
 
 #include "canvas/canvas.h"
@@ -131,6 +134,80 @@ TEST_F(SlotDrawing, PngIsShownUprightWithItsRatio)
     EXPECT_FLOAT_EQ(texture->getTextureRatio(), 1.0f);
     EXPECT_EQ(drawAndRead(*texture, 32, 8), (Rgba{255, 0, 0, 255}));
     EXPECT_EQ(drawAndRead(*texture, 32, 56), (Rgba{0, 0, 255, 255}));
+}
+
+// RGBA pixels in C memory, as the decoders hand them out.
+unsigned char* solidPixels(int width, int height, const unsigned char rgba[4])
+{
+    const size_t count = static_cast<size_t>(width) * height;
+    auto* pixels = static_cast<unsigned char*>(std::malloc(count * 4));
+    for (size_t i = 0; i < count; ++i)
+        std::memcpy(pixels + i * 4, rgba, 4);
+    return pixels;
+}
+
+SlotPicture handMade(SlotKind kind, int width = 0, int height = 0)
+{
+    SlotPicture picture;
+    picture.kind = kind;
+    picture.width = width;
+    picture.height = height;
+    return picture;
+}
+
+TEST_F(SlotDrawing, EveryPictureKindAndStateEndsInItsSlotKind)
+{
+    static const unsigned char green[4] = {0, 255, 0, 255};
+    const struct {
+        const char* name;
+        std::function<SlotPicture()> make;
+        TEXTURE_TYPE type;
+        float ratio;
+        Rgba seen; // blended over black, alpha left out
+    } cases[] = {
+        {"not looked at: the slot looks itself (no ./textures here)",
+         [] { return SlotPicture(); }, TEX_NONE, 1.0f, {0, 0, 0, 0}},
+        {"no file", [] { return handMade(SlotKind::Missing); }, TEX_NONE, 1.0f, {0, 0, 0, 0}},
+        {"decoded PNG", [] {
+             SlotPicture p = handMade(SlotKind::Png, 4, 2);
+             p.pixels = solidPixels(4, 2, green);
+             return p;
+         }, TEX_PNG, 0.5f, {0, 255, 0, 0}},
+        {"undecodable PNG", [] { return handMade(SlotKind::Png); }, TEX_NONE, 1.0f,
+         {63, 0, 63, 0}},
+        {"decoded GIF", [] {
+             SlotPicture p = handMade(SlotKind::Gif, 2, 4);
+             auto** list = static_cast<unsigned char**>(std::malloc(sizeof(unsigned char*)));
+             list[0] = solidPixels(2, 4, green);
+             GifAnimationInfo info{};
+             info.numberOfImages = 1;
+             info.delayArray = static_cast<int*>(std::calloc(1, sizeof(int)));
+             p.gif_frames = GifFrames::adopt(list, info);
+             return p;
+         }, TEX_GIF, 2.0f, {0, 255, 0, 0}},
+        {"undecodable GIF", [] { return handMade(SlotKind::Gif); }, TEX_NONE, 1.0f,
+         {0, 63, 63, 0}},
+        {"video of unknown size", [] { return handMade(SlotKind::Video); }, TEX_NONE, 1.0f,
+         {63, 63, 0, 0}},
+        {"video in another codec", [] {
+             SlotPicture p = handMade(SlotKind::Video, 64, 36);
+             p.size_known = true;
+             p.decodable = false;
+             return p;
+         }, TEX_NONE, 1.0f, {0, 0, 63, 0}},
+        {"video without a free decoder", [] {
+             SlotPicture p = handMade(SlotKind::Video, 64, 36);
+             p.size_known = true;
+             return p;
+         }, TEX_NONE, 1.0f, {63, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        Texture texture(200, nullptr, upright, flipped, c.make());
+        EXPECT_EQ(texture.getTextureType(), c.type) << c.name;
+        EXPECT_FLOAT_EQ(texture.getTextureRatio(), c.ratio) << c.name;
+        const Rgba seen = drawAndRead(texture);
+        EXPECT_TRUE(near(Rgba{seen.r, seen.g, seen.b, 0}, c.seen, 2)) << c.name << ": " << seen;
+    }
 }
 
 TEST_F(SlotDrawing, PictureLargerThanTheGpuTakesIsScaledDownNotLost)
