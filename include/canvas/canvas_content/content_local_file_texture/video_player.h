@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/omx/ilclient.h"
-
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include "platform/fixed_function/gl_fixed_function.h"
@@ -11,6 +9,8 @@
 #include <thread>
 
 namespace Spectrafox {
+
+class VideoPipeline;
 
 // Plays up to three H.264 videos (raw streams, or the H.264 video of an MP4,
 // MOV or MKV file) into GL textures, each repeating without end. A started
@@ -84,10 +84,6 @@ private:
         EGLImageKHR images[kImages] = {EGL_NO_IMAGE_KHR, EGL_NO_IMAGE_KHR, EGL_NO_IMAGE_KHR};
         GLuint textures[kImages] = {};
         std::atomic<bool> video_dec_loop{true};
-        // Written by the decode thread when the pipeline completes, read by
-        // the callback.
-        std::atomic<COMPONENT_T*> egl_render{nullptr};
-        std::atomic<OMX_BUFFERHEADERTYPE*> buffers[kImages] = {};
         // The image the renderer writes now (it holds one at a time).
         std::atomic<int> in_renderer{0};
         // The hand-over: the newest complete picture not yet drawn, and the
@@ -103,7 +99,7 @@ private:
     static int handOver(Slot* slot);
     static void waitUntilUnused(Slot* slot, int image);
     bool makeImages(Slot& slot, GLuint given_texture);
-    static void my_fill_buffer_done(void* userdata, COMPONENT_T* comp);
+    static void my_fill_buffer_done(void* userdata, VideoPipeline& pipeline);
     void video_decode_test(Slot* slot);
     void releaseImage(Slot* slot);
     EGLImageKHR imageOf(GLuint texture) const;

@@ -2,6 +2,7 @@
 
 #include "fatal_error.h"
 #include "platform/media/container_reader.h"
+#include "platform/omx/video_pipeline.h"
 #include "regular_file.h"
 
 #include <unistd.h>
@@ -17,15 +18,6 @@ namespace Spectrafox {
 
 namespace {
 
-constexpr int kPacketSize = 81920;
-constexpr int kSettingsWaitMs = 10000;
-constexpr int kRendererSettingsWaitMs = 1000;
-
-// The set-up records carry their own size: 32 and 28 bytes, as on the
-// VideoCore, on 32-bit and 64-bit systems alike.
-static_assert(sizeof(OMX_TIME_CONFIG_CLOCKSTATETYPE) == 32, "clock record");
-static_assert(sizeof(OMX_VIDEO_PARAM_PORTFORMATTYPE) == 28, "format record");
-
 // A broken video pipeline ends the process.
 [[noreturn]] void failAndExit(const std::string& message)
 {
@@ -37,25 +29,29 @@ std::string numbered(const char* before, int number, const char* after)
     return before + std::to_string(number) + after;
 }
 
+// The failures of a pipeline that has begun to play end the process; any
+// other only ends the stream, silently.
+const char* fatalMessage(VideoPipeline::Error error)
+{
+    switch (error) {
+    case VideoPipeline::Error::PortEnable:
+        return "OMX_CommandPortEnable failed.";
+    case VideoPipeline::Error::UseEGLImage:
+        return "OMX_UseEGLImage failed.";
+    case VideoPipeline::Error::Fill:
+        return "OMX_FillThisBuffer failed.";
+    default:
+        return nullptr;
+    }
+}
+
 using SteadyClock = std::chrono::steady_clock;
 
 // Working state of one decode thread.
 struct DecodeState {
     FILE* in = nullptr;                    // a raw stream, or
     ContainerReader* container = nullptr;  // the video of a container file
-    ILCLIENT_T* client = nullptr;
-    COMPONENT_T* video_decode = nullptr;
-    COMPONENT_T* video_scheduler = nullptr;
-    COMPONENT_T* clock = nullptr;
-    COMPONENT_T* egl_render = nullptr;
-    COMPONENT_T* list[5] = {};
-    TUNNEL_T tunnel[4] = {};
-    int status = 0;
-    unsigned int data_len = 0;
-    int packet_size = kPacketSize;
-    OMX_BUFFERHEADERTYPE* buf = nullptr;
-    int port_settings_changed = 0;
-    int first_packet = 1;
+    bool size_known = false;               // the decoder showed a picture size
     // Until the first picture: how much was fed since when.
     long bytes_without_picture = 0;
     SteadyClock::time_point streaming_since{};
@@ -92,139 +88,33 @@ void closeSource(DecodeState& st)
 
 // Feeding a stream that gives no picture (another codec, a container under
 // a raw stream's name, noise) would go on for ever.
-bool noPictureInSight(DecodeState& st)
+bool noPictureInSight(const DecodeState& st)
 {
-    if (st.port_settings_changed != 0)
+    if (st.size_known)
         return false;
     return st.bytes_without_picture > VideoPlayer::kMostBytesWithoutPicture ||
            SteadyClock::now() - st.streaming_since >
                std::chrono::milliseconds(VideoPlayer::kLongestWaitForPictureMs);
 }
 
-void createComponents(DecodeState& st, EGLDisplay display)
-{
-    if (ilclient_create_component(st.client, &st.video_decode, "video_decode",
-                                  ILCLIENT_DISABLE_ALL_PORTS | ILCLIENT_ENABLE_INPUT_BUFFERS) != 0)
-        st.status = -14;
-    st.list[0] = st.video_decode;
-    if (st.status == 0 &&
-        ilclient_create_component(st.client, &st.egl_render, "egl_render",
-                                  ILCLIENT_DISABLE_ALL_PORTS | ILCLIENT_ENABLE_OUTPUT_BUFFERS) != 0)
-        st.status = -14;
-    st.list[1] = st.egl_render;
-    if (st.status == 0) {
-        // Our egl_render creates its context on the renderer's display.
-        OMX_PARAM_SPECTRAFOX_EGLDISPLAYTYPE target{sizeof(target), omxVersion(), display};
-        if (OMX_SetParameter(ilclient_get_handle(st.egl_render), OMX_IndexParamSpectrafoxEGLDisplay,
-                             &target) != OMX_ErrorNone)
-            st.status = -14;
-    }
-    if (st.status == 0 &&
-        ilclient_create_component(st.client, &st.clock, "clock", ILCLIENT_DISABLE_ALL_PORTS) != 0)
-        st.status = -14;
-    st.list[2] = st.clock;
-}
-
-void setClockWaiting(DecodeState& st)
-{
-    OMX_TIME_CONFIG_CLOCKSTATETYPE cstate{};
-    cstate.nSize = sizeof(cstate);
-    cstate.nVersion = omxVersion();
-    cstate.eState = OMX_TIME_ClockStateWaitingForStartTime;
-    cstate.nWaitMask = 1;
-    if (st.clock != nullptr &&
-        OMX_SetParameter(ilclient_get_handle(st.clock), OMX_IndexConfigTimeClockState, &cstate) !=
-            OMX_ErrorNone)
-        st.status = -13;
-}
-
-void createScheduler(DecodeState& st)
-{
-    if (st.status == 0 && ilclient_create_component(st.client, &st.video_scheduler,
-                                                    "video_scheduler",
-                                                    ILCLIENT_DISABLE_ALL_PORTS) != 0)
-        st.status = -14;
-    st.list[3] = st.video_scheduler;
-}
-
-void startClock(DecodeState& st)
-{
-    set_tunnel(st.tunnel, st.video_decode, 131, st.video_scheduler, 10);
-    set_tunnel(st.tunnel + 1, st.video_scheduler, 11, st.egl_render, 220);
-    set_tunnel(st.tunnel + 2, st.clock, 80, st.video_scheduler, 12);
-    if (st.status != 0)
-        return;
-    if (ilclient_setup_tunnel(st.tunnel + 2, 0, 0) != 0)
-        st.status = -15;
-    else
-        ilclient_change_component_state(st.clock, OMX_StateExecuting);
-}
-
-// Input buffers on the decoder, ready to stream; false if that failed.
-bool startInput(DecodeState& st)
-{
-    if (st.status == 0)
-        ilclient_change_component_state(st.video_decode, OMX_StateIdle);
-    OMX_VIDEO_PARAM_PORTFORMATTYPE format{};
-    format.nSize = sizeof(format);
-    format.nVersion = omxVersion();
-    format.nPortIndex = 130;
-    format.eCompressionFormat = OMX_VIDEO_CodingAVC;
-    return st.status == 0 &&
-           OMX_SetParameter(ilclient_get_handle(st.video_decode), OMX_IndexParamVideoPortFormat,
-                            &format) == OMX_ErrorNone &&
-           ilclient_enable_port_buffers(st.video_decode, 130, nullptr, nullptr, nullptr) == 0;
-}
-
-// Fills the buffer from the file, which repeats without end. A read of 0
-// bytes at the end of the file rewinds and reads again, so a file whose
-// length is a whole number of buffers repeats too; only an empty (or
+// Fills `room` bytes at `data` from the file, which repeats without end. A
+// read of 0 bytes at the end of the file rewinds and reads again, so a file
+// whose length is a whole number of buffers repeats too; only an empty (or
 // unreadable) file gives 0 bytes.
-void readChunk(DecodeState& st)
+size_t readChunk(DecodeState& st, uint8_t* data, size_t room)
 {
-    const size_t room = std::min<size_t>(static_cast<size_t>(st.packet_size) - st.data_len,
-                                         st.buf->nAllocLen - st.data_len);
     if (st.container != nullptr) {
         // The container repeats itself; 0 only when it has no video left.
-        const size_t got = st.container->read(st.buf->pBuffer + st.data_len, room);
-        st.data_len += static_cast<unsigned int>(got);
-        return;
+        return st.container->read(data, room);
     }
     if (std::feof(st.in))
         std::rewind(st.in);
-    size_t got = std::fread(st.buf->pBuffer + st.data_len, 1, room, st.in);
+    size_t got = std::fread(data, 1, room, st.in);
     if (got == 0 && std::feof(st.in)) {
         std::rewind(st.in);
-        got = std::fread(st.buf->pBuffer + st.data_len, 1, room, st.in);
+        got = std::fread(data, 1, room, st.in);
     }
-    st.data_len += static_cast<unsigned int>(got);
-}
-
-bool sizeIsKnown(DecodeState& st)
-{
-    if (st.data_len > 0)
-        return ilclient_remove_event(st.video_decode, OMX_EventPortSettingsChanged, 131, 0, 0, 1) ==
-               0;
-    return ilclient_wait_for_event(st.video_decode, OMX_EventPortSettingsChanged, 131, 0, 0, 1,
-                                   ILCLIENT_EVENT_ERROR | ILCLIENT_PARAMETER_CHANGED,
-                                   kSettingsWaitMs) == 0;
-}
-
-// The renderer scales every picture into the texture's size; without one
-// it writes pictures at their own size.
-void setTextureSize(OMX_HANDLETYPE renderer, int width, int height)
-{
-    if (width <= 0 || height <= 0)
-        return;
-    OMX_PARAM_PORTDEFINITIONTYPE definition{};
-    definition.nSize = sizeof(definition);
-    definition.nVersion = omxVersion();
-    definition.nPortIndex = 221;
-    if (OMX_GetParameter(renderer, OMX_IndexParamPortDefinition, &definition) != OMX_ErrorNone)
-        return;
-    definition.format.video.nFrameWidth = static_cast<OMX_U32>(width);
-    definition.format.video.nFrameHeight = static_cast<OMX_U32>(height);
-    OMX_SetParameter(renderer, OMX_IndexParamPortDefinition, &definition);
+    return got;
 }
 
 struct TextureTarget {
@@ -234,118 +124,41 @@ struct TextureTarget {
     int height;
 };
 
-// The rest of the pipeline, once the decoder knows the picture size.
-bool completePipeline(DecodeState& st, const TextureTarget& target,
-                      std::atomic<OMX_BUFFERHEADERTYPE*>* buffers, std::atomic<int>& in_renderer)
+// The rest of the pipeline, once the decoder knows the picture size; false
+// when the stream cannot go on.
+bool completePipeline(VideoPipeline& pipeline, const TextureTarget& target,
+                      std::atomic<int>& in_renderer)
 {
-    if (ilclient_setup_tunnel(st.tunnel, 0, 0) != 0)
-        return false;
-    ilclient_change_component_state(st.video_scheduler, OMX_StateExecuting);
-    if (ilclient_setup_tunnel(st.tunnel + 1, 0, kRendererSettingsWaitMs) != 0)
-        return false;
-    ilclient_change_component_state(st.egl_render, OMX_StateIdle);
-    OMX_HANDLETYPE renderer = ilclient_get_handle(st.egl_render);
-    setTextureSize(renderer, target.width, target.height);
-    if (OMX_SendCommand(renderer, OMX_CommandPortEnable, 221, nullptr) != OMX_ErrorNone)
-        failAndExit("OMX_CommandPortEnable failed.");
-    for (int i = 0; i < target.count; ++i) {
-        OMX_BUFFERHEADERTYPE* header = nullptr;
-        if (OMX_UseEGLImage(renderer, &header, 221, nullptr, target.images[i]) != OMX_ErrorNone)
-            failAndExit("OMX_UseEGLImage failed.");
-        buffers[i].store(header);
-    }
-    ilclient_change_component_state(st.egl_render, OMX_StateExecuting);
     // With a hand-over the renderer starts on image 1: image 0 is drawn.
     const int first = target.count > 1 ? 1 : 0;
     in_renderer.store(first);
-    if (OMX_FillThisBuffer(renderer, buffers[first].load()) != OMX_ErrorNone)
-        failAndExit("OMX_FillThisBuffer failed.");
-    return true;
-}
-
-// Hands the filled buffer to the decoder; false if it refused it.
-bool submitChunk(DecodeState& st)
-{
-    st.buf->nFilledLen = st.data_len;
-    st.data_len = 0;
-    st.buf->nOffset = 0;
-    // Only the very first buffer starts the clock; later ones, after a
-    // rewind too, carry no time.
-    st.buf->nFlags = st.first_packet ? OMX_BUFFERFLAG_STARTTIME : OMX_BUFFERFLAG_TIME_UNKNOWN;
-    st.first_packet = 0;
-    if (OMX_EmptyThisBuffer(ilclient_get_handle(st.video_decode), st.buf) == OMX_ErrorNone)
-        return true;
-    st.status = -6;
-    return false;
+    const VideoPipeline::Error error =
+        pipeline.complete(target.images, target.count, target.width, target.height, first);
+    if (const char* message = fatalMessage(error))
+        failAndExit(message);
+    return error == VideoPipeline::Error::None;
 }
 
 // Feeds the file until told to stop, a read gives nothing, the stream shows
-// no picture in time, or the pipeline fails. Leaves in st.buf the buffer
-// obtained last, if any.
-void streamFile(DecodeState& st, const std::atomic<bool>& keep_playing, const TextureTarget& target,
-                std::atomic<OMX_BUFFERHEADERTYPE*>* buffers, std::atomic<int>& in_renderer)
+// no picture in time, or the pipeline fails.
+void streamFile(DecodeState& st, VideoPipeline& pipeline, const std::atomic<bool>& keep_playing,
+                const TextureTarget& target, std::atomic<int>& in_renderer)
 {
-    st.port_settings_changed = 0;
-    st.first_packet = 1;
+    st.size_known = false;
     st.streaming_since = SteadyClock::now();
-    ilclient_change_component_state(st.video_decode, OMX_StateExecuting);
-    while ((st.buf = ilclient_get_input_buffer(st.video_decode, 130, 1)) != nullptr &&
-           keep_playing.load()) {
-        readChunk(st);
-        if (st.port_settings_changed == 0 && sizeIsKnown(st)) {
-            st.port_settings_changed = 1;
-            if (!completePipeline(st, target, buffers, in_renderer)) {
-                st.status = -7;
+    pipeline.startStreaming();
+    while (pipeline.takeInputBuffer() && keep_playing.load()) {
+        const size_t got = readChunk(st, pipeline.inputData(), pipeline.inputRoom());
+        if (!st.size_known && pipeline.pictureSizeKnown(got == 0)) {
+            st.size_known = true;
+            if (!completePipeline(pipeline, target, in_renderer))
                 return;
-            }
         }
-        st.bytes_without_picture += st.data_len;
-        if (st.data_len == 0 || !submitChunk(st) || noPictureInSight(st))
+        st.bytes_without_picture += static_cast<long>(got);
+        if (got == 0 || pipeline.submitInput(got) != VideoPipeline::Error::None ||
+            noPictureInSight(st))
             return;
     }
-}
-
-// A stop that came while every input buffer was with the decoder leaves none
-// in hand, and the end of the stream still has to travel in one. A decoder
-// held up by a full pipeline keeps them all: flushing its input port (the
-// stream is being dropped anyway) hands them back at once. Only a decoder
-// that keeps them even then is given up on.
-OMX_BUFFERHEADERTYPE* bufferForEndOfStream(COMPONENT_T* decoder)
-{
-    OMX_BUFFERHEADERTYPE* buf = ilclient_get_input_buffer(decoder, 130, 0);
-    if (buf != nullptr)
-        return buf;
-    OMX_SendCommand(ilclient_get_handle(decoder), OMX_CommandFlush, 130, nullptr);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while ((buf = ilclient_get_input_buffer(decoder, 130, 0)) == nullptr &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return buf;
-}
-
-void endStream(DecodeState& st)
-{
-    if (st.buf == nullptr)
-        st.buf = bufferForEndOfStream(st.video_decode);
-    if (st.buf != nullptr) {
-        st.buf->nFilledLen = 0;
-        st.buf->nFlags = OMX_BUFFERFLAG_TIME_UNKNOWN | OMX_BUFFERFLAG_EOS;
-        if (OMX_EmptyThisBuffer(ilclient_get_handle(st.video_decode), st.buf) != OMX_ErrorNone)
-            st.status = -20;
-    }
-    ilclient_flush_tunnels(st.tunnel, 0);
-    ilclient_disable_port_buffers(st.video_decode, 130, nullptr, nullptr, nullptr);
-}
-
-void tearDown(DecodeState& st)
-{
-    ilclient_disable_tunnel(st.tunnel);
-    ilclient_disable_tunnel(st.tunnel + 1);
-    ilclient_disable_tunnel(st.tunnel + 2);
-    ilclient_teardown_tunnels(st.tunnel);
-    ilclient_cleanup_components(st.list);
-    OMX_Deinit();
-    ilclient_destroy(st.client);
 }
 
 PFNEGLCREATEIMAGEKHRPROC createImageFunction()
@@ -531,14 +344,13 @@ void VideoPlayer::releaseImage(Slot* slot)
     }
     slot->image_count = 0;
 }
-void VideoPlayer::my_fill_buffer_done(void* userdata, COMPONENT_T*)
+void VideoPlayer::my_fill_buffer_done(void* userdata, VideoPipeline& pipeline)
 {
     Slot* slot = static_cast<Slot*>(userdata);
     slot->pictures.fetch_add(1, std::memory_order_relaxed);
     const int next = slot->image_count == kImages ? handOver(slot) : 0;
     slot->in_renderer.store(next);
-    if (OMX_FillThisBuffer(ilclient_get_handle(slot->egl_render.load()),
-                           slot->buffers[next].load()) != OMX_ErrorNone)
+    if (pipeline.fill(next) != VideoPipeline::Error::None)
         failAndExit("OMX_FillThisBuffer failed in callback");
 }
 
@@ -600,36 +412,20 @@ void VideoPlayer::video_decode_test(Slot* slot)
         failAndExit(numbered("eglImage", slot->number, " is null."));
     DecodeState st;
     ContainerReader container;
-    if (openSource(st, slot->filename, container))
-        st.client = ilclient_init();
-    if (st.client != nullptr && OMX_Init() != OMX_ErrorNone) {
-        ilclient_destroy(st.client);
-        st.client = nullptr;
-    }
-    if (st.client != nullptr) {
-        ilclient_set_fill_buffer_done_callback(st.client, my_fill_buffer_done, slot);
-        ilclient_set_keep_waiting_flag(st.client, &slot->video_dec_loop);
-        createComponents(st, display);
-        slot->egl_render.store(st.egl_render);
-        setClockWaiting(st);
-        createScheduler(st);
-        startClock(st);
-        if (startInput(st)) {
+    if (openSource(st, slot->filename, container)) {
+        // Torn down at the end of this block: no callback comes after it.
+        VideoPipeline pipeline(display, my_fill_buffer_done, slot, &slot->video_dec_loop);
+        if (pipeline.build() == VideoPipeline::Error::None) {
             const TextureTarget target{slot->images, slot->image_count, slot->texture_width,
                                        slot->texture_height};
-            streamFile(st, slot->video_dec_loop, target, slot->buffers, slot->in_renderer);
-            endStream(st);
+            streamFile(st, pipeline, slot->video_dec_loop, target, slot->in_renderer);
+            pipeline.endStream();
         }
-        tearDown(st);
-        // The components are gone and no callback can come any more.
-        slot->egl_render.store(nullptr);
-        for (std::atomic<OMX_BUFFERHEADERTYPE*>& buffer : slot->buffers)
-            buffer.store(nullptr);
     }
     closeSource(st);
     // Nothing was ever shown and nobody asked to stop: the stream is no use.
     // Set last, so that whoever reacts finds the thread done.
-    slot->failed.store(st.port_settings_changed == 0 && slot->video_dec_loop.load());
+    slot->failed.store(!st.size_known && slot->video_dec_loop.load());
 }
 
 } // namespace Spectrafox
