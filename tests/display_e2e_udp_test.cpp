@@ -1,11 +1,11 @@
 // Runs the real program headless and under Xvfb and checks what it showed.
 // Named *_udp_test: the program binds the Art-Net port.
 #include "support/child_process.h"
+#include "support/picture_files.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <stb_image.h>
 #include <stb_image_write.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,19 +30,16 @@ struct Picture {
 Picture readPng(const std::string& path)
 {
     Picture picture;
-    int channels = 0;
-    unsigned char* pixels = stbi_load(path.c_str(), &picture.width, &picture.height, &channels, 4);
-    if (!pixels)
+    const RgbaImage image = readRgbaPng(path);
+    if (!image.ok())
         return picture;
-    const size_t count = static_cast<size_t>(picture.width) * picture.height;
-    const size_t middle = (static_cast<size_t>(picture.height / 2) * picture.width + picture.width / 2);
+    picture.width = image.width;
+    picture.height = image.height;
     for (int k = 0; k < 4; ++k)
-        picture.centre[k] = pixels[middle * 4 + k];
+        picture.centre[k] = image.centre()[k];
     picture.uniform = true;
-    for (size_t i = 0; i < count && picture.uniform; ++i)
-        for (int k = 0; k < 4; ++k)
-            picture.uniform = picture.uniform && pixels[i * 4 + k] == pixels[k];
-    stbi_image_free(pixels);
+    for (size_t i = 0; i < image.rgba.size() && picture.uniform; ++i)
+        picture.uniform = image.rgba[i] == image.rgba[i % 4];
     return picture;
 }
 

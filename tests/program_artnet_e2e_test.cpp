@@ -2,7 +2,6 @@
 // test's own, with a desk on the far end of a private veth link.
 #include <gtest/gtest.h>
 
-#include <stb_image.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -95,14 +94,9 @@ TEST(ProgramOnArtnet, AnnouncesAnswersIsDrivenAndStopsCleanly)
     EXPECT_EQ(reply.bytes[13], 2);
 
     ASSERT_TRUE(waitForFile(snapshot, kStartMs)) << readFile(dir.file("stderr.txt"));
-    int width = 0, height = 0, channels = 0;
-    unsigned char* pixels = stbi_load(snapshot.c_str(), &width, &height, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
-    int lit = 0;
-    for (int i = 0; i < width * height; ++i)
-        lit += pixels[i * 4] != 0 || pixels[i * 4 + 1] != 0 || pixels[i * 4 + 2] != 0;
-    stbi_image_free(pixels);
-    EXPECT_EQ(lit, 0) << "pixels still lit after an all-zero ArtDmx";
+    const RgbaImage shot = readRgbaPng(snapshot);
+    ASSERT_TRUE(shot.ok());
+    EXPECT_EQ(shot.litPixels(), 0) << "pixels still lit after an all-zero ArtDmx";
 
     program->signal(SIGTERM);
     int status = 0;
@@ -152,14 +146,9 @@ TEST(ProgramOnArtnet, NetAndSacnFromTheConfigFile)
         ASSERT_TRUE(console->sendTo("239.255.0.5", 5568, sacnDataPacket(dark)));
     }
     ASSERT_TRUE(waitForFile(snapshot, kStartMs)) << readFile(dir.file("stderr.txt"));
-    int width = 0, height = 0, channels = 0;
-    unsigned char* pixels = stbi_load(snapshot.c_str(), &width, &height, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
-    int lit = 0;
-    for (int i = 0; i < width * height; ++i)
-        lit += pixels[i * 4] != 0 || pixels[i * 4 + 1] != 0 || pixels[i * 4 + 2] != 0;
-    stbi_image_free(pixels);
-    EXPECT_EQ(lit, 0) << "pixels still lit after all-zero sACN";
+    const RgbaImage shot = readRgbaPng(snapshot);
+    ASSERT_TRUE(shot.ok());
+    EXPECT_EQ(shot.litPixels(), 0) << "pixels still lit after all-zero sACN";
 
     program->signal(SIGTERM);
     int status = 0;

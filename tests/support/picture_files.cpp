@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <stb_image.h>
 #include <stb_image_write.h>
 
 #include "support/tmux_session.h"
@@ -65,6 +66,28 @@ bool writeSolidH264(const std::string& path, int width, int height, const std::s
                    "' -c:v libx264 -pix_fmt yuv420p -f h264 '" + path + "' 2>&1",
                &status);
     return status == 0;
+}
+
+int RgbaImage::litPixels() const
+{
+    int lit = 0;
+    for (size_t i = 0; i + 3 < rgba.size(); i += 4)
+        lit += rgba[i] != 0 || rgba[i + 1] != 0 || rgba[i + 2] != 0;
+    return lit;
+}
+
+RgbaImage readRgbaPng(const std::string& path)
+{
+    RgbaImage image;
+    int channels = 0;
+    unsigned char* pixels = stbi_load(path.c_str(), &image.width, &image.height, &channels, 4);
+    if (!pixels) {
+        image.width = image.height = 0;
+        return image;
+    }
+    image.rgba.assign(pixels, pixels + static_cast<size_t>(image.width) * image.height * 4);
+    stbi_image_free(pixels);
+    return image;
 }
 
 } // namespace Spectrafox::Test

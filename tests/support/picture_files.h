@@ -17,4 +17,19 @@ bool writeSolidGif(const std::string& path, int width, int height,
 bool writeSolidH264(const std::string& path, int width, int height, const std::string& colour,
                     double seconds = 1.0);
 
+// A PNG read back as RGBA, rows top first; width 0 when it could not be read.
+struct RgbaImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgba;
+
+    bool ok() const { return width > 0 && height > 0; }
+    // The pixel at column x of row y (from the top): its four bytes.
+    const uint8_t* at(int x, int y) const { return &rgba[(static_cast<size_t>(y) * width + x) * 4]; }
+    const uint8_t* centre() const { return at(width / 2, height / 2); }
+    // Pixels with any colour in them (alpha aside).
+    int litPixels() const;
+};
+RgbaImage readRgbaPng(const std::string& path);
+
 } // namespace Spectrafox::Test

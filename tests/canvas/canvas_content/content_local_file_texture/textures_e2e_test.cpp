@@ -3,7 +3,6 @@
 // of picture where it belongs.
 #include <gtest/gtest.h>
 
-#include <stb_image.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -91,20 +90,18 @@ TEST(TexturesOnScreen, EachKindOfPictureShowsWhereTheDeskPutsIt)
     ASSERT_TRUE(program.waitExit(kStopMs, &status));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
-    int w = 0, h = 0, n = 0;
-    unsigned char* pixels = stbi_load(snapshot.c_str(), &w, &h, &n, 4);
-    ASSERT_NE(pixels, nullptr);
-    ASSERT_EQ(w, kWidth);
-    ASSERT_EQ(h, kHeight);
+    const RgbaImage shot = readRgbaPng(snapshot);
+    ASSERT_TRUE(shot.ok());
+    ASSERT_EQ(shot.width, kWidth);
+    ASSERT_EQ(shot.height, kHeight);
     for (int i = 0; i < kColumns; ++i) {
         const int x = kWidth * (2 * i + 1) / (2 * kColumns);
-        const unsigned char* p = pixels + 4 * (static_cast<size_t>(kHeight / 2) * kWidth + x);
+        const uint8_t* p = shot.at(x, kHeight / 2);
         const Column& c = columns[i];
         EXPECT_NEAR(p[0], c.r, c.tolerance) << c.what;
         EXPECT_NEAR(p[1], c.g, c.tolerance) << c.what;
         EXPECT_NEAR(p[2], c.b, c.tolerance) << c.what;
     }
-    stbi_image_free(pixels);
 }
 
 } // namespace
