@@ -18,6 +18,7 @@
 #include "canvas/canvas.h"
 #include "canvas/canvas_manager.h"
 #include "platform/graphics/display_options.h"
+#include "support/eventually.h"
 #include "support/artnet_peer.h"
 #include "support/net_namespace.h"
 
@@ -73,16 +74,6 @@ private:
     std::unique_ptr<ArtnetReceiver> receiver;
 };
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 TEST(ArtSyncOnABridge, BothNodesChangeOnTheSameArtSyncAndFallBackAfterFourSeconds)
 {

@@ -27,6 +27,7 @@
 #include "canvas/canvas.h"
 #include "canvas/canvas_manager.h"
 #include "platform/graphics/display_options.h"
+#include "support/eventually.h"
 #include "support/net_namespace.h"
 #include "support/temp_dir.h"
 
@@ -50,16 +51,8 @@ bool haveCommand(const char* name)
     return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(200ms);
-    }
-    return true;
-}
+// The desk's OLA commands are slow: ask them a few times a second only.
+constexpr auto kOlaPoll = 200ms;
 
 // The OLA daemon refuses to run as root; it runs as its own system user.
 struct Account {
@@ -209,13 +202,13 @@ TEST(ArtnetReceiverWithOla, OlaDiscoversTheNodeAndItsDmxDrivesTheCanvases)
             device = artnetDeviceNumber(devices);
             return !device.empty();
         },
-        20s))
+        20s, kOlaPoll))
         << daemonLog();
     ASSERT_TRUE(eventually(
         [&] {
             return deskCommand(desk, dir, "ola_patch -d " + device + " -p 0 -u " + std::to_string(kUniverse));
         },
-        10s))
+        10s, kOlaPoll))
         << daemonLog();
 
     // Patching the port makes OLA poll; the node's reply puts it on the list.
@@ -225,7 +218,7 @@ TEST(ArtnetReceiverWithOla, OlaDiscoversTheNodeAndItsDmxDrivesTheCanvases)
             deskCommand(desk, dir, "ola_artnet -d " + device + " -u " + std::to_string(kUniverse), &nodes);
             return nodes.find(kNodeAddress) != std::string::npos;
         },
-        20s))
+        20s, kOlaPoll))
         << daemonLog();
 
     std::ostringstream values; // canvas 0: content 17, alpha full; canvas 1: content 99
@@ -237,7 +230,7 @@ TEST(ArtnetReceiverWithOla, OlaDiscoversTheNodeAndItsDmxDrivesTheCanvases)
             deskCommand(desk, dir, "ola_streaming_client -u " + std::to_string(kUniverse) + " -d " + values.str());
             return canvases[0]->getContentData() == 17 && canvases[1]->getContentData() == 99;
         },
-        20s))
+        20s, kOlaPoll))
         << daemonLog();
     EXPECT_EQ(canvases[0]->getAlpha(), 1.0f);
     receiver.reset();

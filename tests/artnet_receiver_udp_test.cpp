@@ -27,6 +27,7 @@
 #include "canvas/canvas.h"
 #include "canvas/canvas_manager.h"
 #include "platform/graphics/display_options.h"
+#include "support/eventually.h"
 #include "support/artnet_peer.h"
 #include "support/net_namespace.h"
 #include "support/temp_dir.h"
@@ -42,17 +43,6 @@ constexpr int kUniverse = 3;
 constexpr int kStart = 1;
 constexpr auto kPatience = 5s; // every wait below ends by then
 
-// Polls a condition until it holds or the time is up.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = kPatience)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 // Runs `work` on a helper thread; false if it did not finish in time. The
 // process is then ended, as a hung receiver would hang the whole suite.

@@ -21,6 +21,7 @@
 #include "canvas/canvas.h"
 #include "canvas/canvas_manager.h"
 #include "platform/graphics/display_options.h"
+#include "support/eventually.h"
 #include "support/artnet_peer.h"
 #include "support/net_namespace.h"
 #include "support/sacn_packets.h"
@@ -32,18 +33,7 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int kSacnUniverse = 300;
-constexpr auto kPatience = 5s;
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = kPatience)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 // Channel 1 (canvas 0's content) set to `value`, from source `source`.
 std::vector<uint8_t> contentFrom(uint16_t source, uint8_t sequence, uint8_t value, uint8_t priority = 100)
