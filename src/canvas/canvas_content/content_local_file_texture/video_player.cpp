@@ -161,47 +161,33 @@ void streamFile(DecodeState& st, VideoPipeline& pipeline, const std::atomic<bool
     }
 }
 
-PFNEGLCREATEIMAGEKHRPROC createImageFunction()
+template <typename Function> Function entryPoint(const char* name)
 {
-    static const auto function =
-        reinterpret_cast<PFNEGLCREATEIMAGEKHRPROC>(eglGetProcAddress("eglCreateImageKHR"));
-    return function;
+    return reinterpret_cast<Function>(eglGetProcAddress(name));
 }
 
-PFNEGLDESTROYIMAGEKHRPROC destroyImageFunction()
-{
-    static const auto function =
-        reinterpret_cast<PFNEGLDESTROYIMAGEKHRPROC>(eglGetProcAddress("eglDestroyImageKHR"));
-    return function;
-}
+// The EGL extension calls the player makes, looked up once.
+struct EglExtensions {
+    PFNEGLCREATEIMAGEKHRPROC create_image = entryPoint<PFNEGLCREATEIMAGEKHRPROC>("eglCreateImageKHR");
+    PFNEGLDESTROYIMAGEKHRPROC destroy_image = entryPoint<PFNEGLDESTROYIMAGEKHRPROC>("eglDestroyImageKHR");
+    PFNEGLCREATESYNCKHRPROC create_sync = entryPoint<PFNEGLCREATESYNCKHRPROC>("eglCreateSyncKHR");
+    PFNEGLCLIENTWAITSYNCKHRPROC client_wait_sync =
+        entryPoint<PFNEGLCLIENTWAITSYNCKHRPROC>("eglClientWaitSyncKHR");
+    PFNEGLDESTROYSYNCKHRPROC destroy_sync = entryPoint<PFNEGLDESTROYSYNCKHRPROC>("eglDestroySyncKHR");
+};
 
-PFNEGLCREATESYNCKHRPROC createSyncFunction()
+const EglExtensions& egl()
 {
-    static const auto function =
-        reinterpret_cast<PFNEGLCREATESYNCKHRPROC>(eglGetProcAddress("eglCreateSyncKHR"));
-    return function;
-}
-
-PFNEGLCLIENTWAITSYNCKHRPROC clientWaitSyncFunction()
-{
-    static const auto function =
-        reinterpret_cast<PFNEGLCLIENTWAITSYNCKHRPROC>(eglGetProcAddress("eglClientWaitSyncKHR"));
-    return function;
-}
-
-PFNEGLDESTROYSYNCKHRPROC destroySyncFunction()
-{
-    static const auto function =
-        reinterpret_cast<PFNEGLDESTROYSYNCKHRPROC>(eglGetProcAddress("eglDestroySyncKHR"));
-    return function;
+    static const EglExtensions extensions;
+    return extensions;
 }
 
 bool hasFenceSync(EGLDisplay display)
 {
     const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
     return extensions != nullptr && std::strstr(extensions, "EGL_KHR_fence_sync") != nullptr &&
-           createSyncFunction() != nullptr && clientWaitSyncFunction() != nullptr &&
-           destroySyncFunction() != nullptr;
+           egl().create_sync != nullptr && egl().client_wait_sync != nullptr &&
+           egl().destroy_sync != nullptr;
 }
 
 // The hand-over state in one word, so that both sides change it at once:
@@ -256,7 +242,7 @@ int VideoPlayer::startFreePlayer(std::string filename, GLuint* video_tex_ptr, in
 
 EGLImageKHR VideoPlayer::imageOf(GLuint texture) const
 {
-    const PFNEGLCREATEIMAGEKHRPROC create_image = createImageFunction();
+    const PFNEGLCREATEIMAGEKHRPROC create_image = egl().create_image;
     if (create_image == nullptr)
         return EGL_NO_IMAGE_KHR;
     return create_image(display, context, EGL_GL_TEXTURE_2D_KHR,
@@ -333,9 +319,9 @@ void VideoPlayer::releaseImage(Slot* slot)
     for (int i = 0; i < kImages; ++i) {
         const EGLSyncKHR fence = slot->fences[i].exchange(EGL_NO_SYNC_KHR);
         if (fence != EGL_NO_SYNC_KHR)
-            destroySyncFunction()(display, fence);
-        if (slot->images[i] != EGL_NO_IMAGE_KHR && destroyImageFunction() != nullptr)
-            destroyImageFunction()(display, slot->images[i]);
+            egl().destroy_sync(display, fence);
+        if (slot->images[i] != EGL_NO_IMAGE_KHR && egl().destroy_image != nullptr)
+            egl().destroy_image(display, slot->images[i]);
         slot->images[i] = EGL_NO_IMAGE_KHR;
         // The first texture belongs to whoever started the slot.
         if (i > 0 && slot->textures[i] != 0)
@@ -377,8 +363,8 @@ void VideoPlayer::waitUntilUnused(Slot* slot, int image)
     const EGLSyncKHR fence = slot->fences[image].exchange(EGL_NO_SYNC_KHR);
     if (fence == EGL_NO_SYNC_KHR)
         return;
-    clientWaitSyncFunction()(slot->egl_display, fence, 0, kLongestFenceWaitNs);
-    destroySyncFunction()(slot->egl_display, fence);
+    egl().client_wait_sync(slot->egl_display, fence, 0, kLongestFenceWaitNs);
+    egl().destroy_sync(slot->egl_display, fence);
 }
 
 // Called where the slot is drawn: takes the newest complete picture, if
@@ -393,7 +379,7 @@ GLuint VideoPlayer::currentTexture(int player_id, GLuint started_with)
         return slot->textures[slot->front];
     EGLSyncKHR fence = EGL_NO_SYNC_KHR;
     if (fence_sync)
-        fence = createSyncFunction()(display, EGL_SYNC_FENCE_KHR, nullptr);
+        fence = egl().create_sync(display, EGL_SYNC_FENCE_KHR, nullptr);
     if (fence != EGL_NO_SYNC_KHR)
         glFlush(); // a fence in an unflushed context might never signal
     else
