@@ -80,14 +80,8 @@ void writeTextures(const TempDir& dir)
 {
     writeSolidPng(dir.file("textures/001.png"), 4, 2, 0xFF0000FF);
     const std::vector<GifColor> colours = {{255, 0, 0}, {0, 255, 0}};
-    GifImage frame;
-    frame.width = frame.height = 2;
-    frame.minCodeSize = 2;
-    frame.indices = {0, 0, 0, 0};
-    GifImage second = frame;
-    second.indices = {1, 1, 1, 1};
     GifBuilder gif(2, 2, colours);
-    gif.graphicControl(1).image(frame).graphicControl(1).image(second).trailer();
+    gif.graphicControl(1).image(solidImage(2, 2, 0)).graphicControl(1).image(solidImage(2, 2, 1)).trailer();
     std::ofstream(dir.file("textures/002.gif"), std::ios::binary) << gif.bytes();
 }
 

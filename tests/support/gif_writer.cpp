@@ -107,6 +107,16 @@ int colorTableSizeField(std::size_t entries)
     return field;
 }
 
+GifImage solidImage(int width, int height, uint8_t index)
+{
+    GifImage image;
+    image.width = width;
+    image.height = height;
+    image.minCodeSize = 2;
+    image.indices.assign(static_cast<size_t>(width) * height, index);
+    return image;
+}
+
 GifBuilder::GifBuilder(int width, int height, const std::vector<GifColor>& globalTable, int background,
                        const std::string& version)
     : data(version)

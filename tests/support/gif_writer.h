@@ -42,6 +42,9 @@ struct GifImage {
     int minCodeSize = 8;
 };
 
+// A width x height image of the one colour index, with the smallest code size.
+GifImage solidImage(int width, int height, uint8_t index);
+
 // Builds a GIF file block by block.
 class GifBuilder {
 public:

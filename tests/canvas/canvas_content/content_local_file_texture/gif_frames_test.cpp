@@ -139,12 +139,8 @@ TEST(GifFramesTest, ReleasingAFrameFreesThatFrameOnly)
 TEST(GifFramesTest, LoadsFilesAndLeavesTheSizeAloneOnRejection)
 {
     TempDir dir;
-    GifImage red;
-    red.width = red.height = 2;
-    red.minCodeSize = 2;
-    red.indices = {0, 0, 0, 0};
-    GifImage green = red;
-    green.indices = {1, 1, 1, 1};
+    const GifImage red = solidImage(2, 2, 0);
+    const GifImage green = solidImage(2, 2, 1);
     const std::vector<GifColor> colours = {{255, 0, 0}, {0, 255, 0}};
     const struct {
         const char* name;
