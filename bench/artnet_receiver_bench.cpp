@@ -33,10 +33,10 @@
 #include <thread>
 #include <vector>
 
-#include "artnet_packet_parser.h"
+#include "network/artnet/artnet_packet_parser.h"
 #include "artnet_receiver.h"
-#include "dmx_channel_map.h"
-#include "sacn_receiver.h"
+#include "network/dmx_channel_map.h"
+#include "network/sacn/sacn_receiver.h"
 #include "canvas/canvas_manager.h"
 #include "platform/graphics/display_options.h"
 

@@ -1,19 +1,31 @@
-# spectrafox_layer(NAME [DIRS folder...] [FILES stem...] [BELOW layer...] [LIBS target...])
+# spectrafox_layer(NAME [DIRS folder...] [TOP_DIRS folder...] [FILES stem...]
+#                  [BELOW layer...] [LIBS target...])
 #
-# Makes the static library NAME from the sources of its folders and stems
-# under src/. Its headers (under include/) are linked into a folder of its
+# Makes the static library NAME from the sources under src/ of its folders
+# (DIRS: with every subfolder; TOP_DIRS: the folder's own files only) and of
+# its stems (FILES). Its headers (under include/) are linked into a folder of its
 # own in the build tree, and that folder is the only include path the layer
 # gives: a layer sees itself and what it stands on (BELOW), so an include of
 # a header from above it fails to compile. A header without a source of its
 # own is compiled once alone, so an upward include in it fails too.
 function(spectrafox_layer name)
-  cmake_parse_arguments(LAYER "" "" "DIRS;FILES;BELOW;LIBS" ${ARGN})
+  cmake_parse_arguments(LAYER "" "" "DIRS;TOP_DIRS;FILES;BELOW;LIBS" ${ARGN})
   set(sources)
   set(headers)
+  set(folders)
   foreach(dir IN LISTS LAYER_DIRS)
-    file(GLOB_RECURSE dir_sources CONFIGURE_DEPENDS
+    list(APPEND folders "GLOB_RECURSE|${dir}")
+  endforeach()
+  foreach(dir IN LISTS LAYER_TOP_DIRS)
+    list(APPEND folders "GLOB|${dir}")
+  endforeach()
+  foreach(folder IN LISTS folders)
+    string(REPLACE "|" ";" folder "${folder}")
+    list(GET folder 0 glob)
+    list(GET folder 1 dir)
+    file(${glob} dir_sources CONFIGURE_DEPENDS
          ${CMAKE_SOURCE_DIR}/src/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/src/${dir}/*.c)
-    file(GLOB_RECURSE dir_headers CONFIGURE_DEPENDS RELATIVE ${CMAKE_SOURCE_DIR}/include
+    file(${glob} dir_headers CONFIGURE_DEPENDS RELATIVE ${CMAKE_SOURCE_DIR}/include
          ${CMAKE_SOURCE_DIR}/include/${dir}/*.h)
     list(APPEND sources ${dir_sources})
     list(APPEND headers ${dir_headers})
@@ -75,7 +87,7 @@ function(spectrafox_check_every_file_has_a_layer)
   list(REMOVE_ITEM all ${layered} ${CHECK_EXCEPT})
   if(all)
     list(JOIN all "\n  " missing)
-    message(FATAL_ERROR "files that belong to no layer (add them to a spectrafox_layer in "
-                        "CMakeLists.txt):\n  ${missing}")
+    message(FATAL_ERROR "files that belong to no layer (put them in a layer's folder; see "
+                        "spectrafox_layer in CMakeLists.txt):\n  ${missing}")
   endif()
 endfunction()

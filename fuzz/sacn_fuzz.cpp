@@ -2,8 +2,8 @@
 // run of datagrams, each as [milliseconds since the previous one][length, 2
 // bytes, high first][bytes], fed to one parser and one merge in order, so
 // sequences, priorities, source ends and the source cap are all reached.
-#include "sacn_merger.h"
-#include "sacn_packet_parser.h"
+#include "network/sacn/sacn_merger.h"
+#include "network/sacn/sacn_packet_parser.h"
 
 #include <chrono>
 #include <cstdint>

@@ -10,15 +10,15 @@
 #include <thread>
 #include <vector>
 
-#include "art_sync_gate.h"
-#include "artnet_packet_parser.h"
-#include "datagram_socket.h"
-#include "artnet_protocol.h"
-#include "dmx_channel_map.h"
-#include "network_input_settings.h"
-#include "network_interface.h"
-#include "sacn_receiver.h"
-#include "status_led.h"
+#include "network/artnet/art_sync_gate.h"
+#include "network/artnet/artnet_packet_parser.h"
+#include "network/datagram_socket.h"
+#include "network/artnet/artnet_protocol.h"
+#include "network/dmx_channel_map.h"
+#include "network/network_input_settings.h"
+#include "network/network_interface.h"
+#include "network/sacn/sacn_receiver.h"
+#include "network/status_led.h"
 
 namespace Spectrafox {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "network_input_settings.h"
+#include "network/network_input_settings.h"
 
 namespace Spectrafox {
 

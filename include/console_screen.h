@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "terminal_state.h"
+#include "shell/terminal_state.h"
 
 namespace Spectrafox {
 

@@ -6,11 +6,11 @@
 #include <unistd.h>
 #include <utility>
 
-#include "art_poll_reply.h"
+#include "network/artnet/art_poll_reply.h"
 #include "canvas/canvas_manager.h"
-#include "host_interface_addresses.h"
-#include "interface_chooser.h"
-#include "udp_datagram_socket.h"
+#include "network/host_interface_addresses.h"
+#include "network/interface_chooser.h"
+#include "network/udp_datagram_socket.h"
 
 namespace Spectrafox {
 

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "artnet_protocol.h"
-#include "dmx_layout.h"
-#include "sacn_protocol.h"
+#include "network/artnet/artnet_protocol.h"
+#include "base/dmx_layout.h"
+#include "network/sacn/sacn_protocol.h"
 
 namespace Spectrafox {
 
@@ -48,7 +48,7 @@ bool startsWith(const std::string& line, const char* key)
 
 } // namespace
 
-// The README's config table lists the same keys, ranges and defaults.
+// The manual's config table (docs/operating.md) lists the same keys, ranges and defaults.
 const ConfigLoader::Key ConfigLoader::kKeys[] = {
     {"SUBNET=", [](Values& v) -> int& { return v.input.artnet_subnet; }, nullptr, 0, 15, Key::OutOfRange::Default},
     {"UNIVERSE=", [](Values& v) -> int& { return v.input.artnet_universe; }, nullptr, 0, 15,

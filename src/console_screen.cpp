@@ -1,7 +1,7 @@
 #include "console_screen.h"
-#include "fatal_error.h"
+#include "base/fatal_error.h"
 
-#include "product_identity.h"
+#include "base/product_identity.h"
 
 #include <csignal>
 #include <cstdarg>

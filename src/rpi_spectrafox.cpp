@@ -8,8 +8,8 @@
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
-#include "exit_deadline.h"
-#include "product_identity.h"
+#include "shell/exit_deadline.h"
+#include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
 
 using namespace Spectrafox;

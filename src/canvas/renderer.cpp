@@ -1,6 +1,6 @@
 #include "canvas/renderer.h"
 
-#include "fatal_error.h"
+#include "base/fatal_error.h"
 
 #include "platform/fixed_function/gl_fixed_function.h"
 

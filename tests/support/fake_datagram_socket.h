@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "datagram_socket.h"
+#include "network/datagram_socket.h"
 
 namespace Spectrafox::Test {
 

@@ -1,6 +1,6 @@
 #include "platform/media/container_reader.h"
 
-#include "regular_file.h"
+#include "base/regular_file.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -9,7 +9,7 @@
 
 #include "canvas/canvas_content/content_local_file_texture/video_size_probe.h"
 #include "platform/media/container_reader.h"
-#include "regular_file.h"
+#include "base/regular_file.h"
 
 namespace Spectrafox {
 

@@ -1,9 +1,9 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
-#include "fatal_error.h"
+#include "base/fatal_error.h"
 #include "platform/media/container_reader.h"
 #include "platform/omx/video_pipeline.h"
-#include "regular_file.h"
+#include "base/regular_file.h"
 
 #include <unistd.h>
 

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "base/dmx_layout.h"
+#include "base/product_identity.h"
+
+// Art-Net packet layouts as this node reads and writes them. Offsets are
+// counted in bytes from the start of the UDP payload.
+namespace Spectrafox::Artnet {
+
+constexpr uint16_t kPort = 6454;
+
+// Every packet starts with the ID and a 16-bit OpCode, low byte first.
+constexpr std::array<uint8_t, 8> kId = {'A', 'r', 't', '-', 'N', 'e', 't', 0};
+constexpr std::size_t kOpCodeOffset = 8;
+// ID and OpCode together: all that an ArtPoll needs to be recognised.
+constexpr std::size_t kHeaderSize = 10;
+
+constexpr uint16_t kOpPoll = 0x2000;
+constexpr uint16_t kOpPollReply = 0x2100;
+constexpr uint16_t kOpDmx = 0x5000;
+constexpr uint16_t kOpSync = 0x5200;
+
+// ArtDmx
+constexpr std::size_t kDmxSubUniOffset = 14; // high nibble sub-net, low nibble universe
+constexpr std::size_t kDmxNetOffset = 15;    // examined only when a Net is configured
+constexpr std::size_t kDmxLengthOffset = 16; // channel count, high byte first
+constexpr std::size_t kDmxDataOffset = 18;
+constexpr int kDmxMinChannels = 2;
+constexpr int kDmxUniverseChannels = Dmx::kUniverseChannels;
+
+using DmxUniverse = std::array<uint8_t, kDmxUniverseChannels>;
+
+// The Net is the top seven bits of the 15-bit Port-Address.
+constexpr int kMaxNet = 127;
+
+// ArtPollReply
+constexpr std::size_t kPollReplySize = 239;
+constexpr std::size_t kReplyIpOffset = 10;      // 4 bytes, most significant first
+constexpr std::size_t kReplyPortOffset = 14;    // 2 bytes, low byte first
+constexpr std::size_t kReplyVersInfoHOffset = 16;
+constexpr std::size_t kReplyVersInfoLOffset = 17;
+constexpr std::size_t kReplyNetSwitchOffset = 18;
+constexpr std::size_t kReplySubSwitchOffset = 19;
+constexpr std::size_t kReplyOemHiOffset = 20;
+constexpr std::size_t kReplyOemLoOffset = 21;
+constexpr std::size_t kReplyUbeaOffset = 22;
+constexpr std::size_t kReplyStatus1Offset = 23;
+constexpr std::size_t kReplyEstaManLoOffset = 24;
+constexpr std::size_t kReplyEstaManHiOffset = 25;
+constexpr std::size_t kReplyShortNameOffset = 26;
+constexpr std::size_t kReplyShortNameSize = 18;
+constexpr std::size_t kReplyLongNameOffset = 44;
+constexpr std::size_t kReplyLongNameSize = 64;
+constexpr std::size_t kReplyNodeReportOffset = 108;
+constexpr std::size_t kReplyNodeReportSize = 64;
+constexpr std::size_t kReplyNumPortsHiOffset = 172;
+constexpr std::size_t kReplyNumPortsLoOffset = 173;
+constexpr std::size_t kReplyPortTypesOffset = 174; // 4 bytes
+constexpr std::size_t kReplyGoodInputOffset = 178;  // 4 bytes
+constexpr std::size_t kReplyGoodOutputOffset = 182; // 4 bytes
+constexpr std::size_t kReplySwInOffset = 186;       // 4 bytes
+constexpr std::size_t kReplySwOutOffset = 190;      // 4 bytes
+constexpr std::size_t kReplyStyleOffset = 200;
+constexpr std::size_t kReplyMacOffset = 201;        // 6 bytes
+constexpr std::size_t kReplyBindIpOffset = 207;     // 4 bytes
+
+constexpr uint16_t kOemCode = 0x00FF;
+constexpr uint8_t kPortTypeDmxOutput = 0x80;   // port outputs DMX512 taken from the network
+constexpr uint8_t kGoodOutputTransmitting = 0x80;
+constexpr uint8_t kStyleNode = 0;
+
+constexpr const char* kShortName = Product::kShortName;
+constexpr const char* kLongName = Product::kName;
+constexpr const char* kNodeReport = "#0001 [0000] Status: OK!";
+
+} // namespace Spectrafox::Artnet
