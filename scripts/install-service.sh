@@ -77,7 +77,7 @@ cat > "$unit_file.part" <<UNIT
 # Installed by scripts/install-service.sh; remove with --uninstall.
 [Unit]
 Description=Spectrafox projector content server
-Documentation=file://$repo/README.md
+Documentation=file://$repo/docs/operating.md
 Wants=network-online.target
 After=network-online.target systemd-user-sessions.service getty@tty1.service
 # The server takes the console: no login prompt on tty1 while it runs.

@@ -180,7 +180,7 @@ TEST(ConfigLoaderInputs, ReceiverSettingsCarryEveryReceiverKey)
     EXPECT_EQ(settings.led_gpio_pin, 17);
 }
 
-// The README's config table and the loader agree: each integer key takes
+// The manual's config table and the loader agree: each integer key takes
 // both ends of its documented range, and one past the top gives the
 // documented default.
 TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
@@ -190,7 +190,7 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
         const char* key;
         Getter get;
         const char* prefix; // lines that make room for the value
-        int off_value;      // the default of a key whose README default says "absent"
+        int off_value;      // the default of a key whose documented default says "absent"
     } keys[] = {
         {"SUBNET=", &ConfigLoader::getArtnetSubnet, "", 0},
         {"UNIVERSE=", &ConfigLoader::getArtnetUniverse, "", 0},
@@ -200,7 +200,7 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
         {"NET=", &ConfigLoader::getArtnetNet, "", -1},
         {"SACN_UNIVERSE=", &ConfigLoader::getSacnUniverse, "", 0},
     };
-    const std::string readme = Spectrafox::Test::readFile(std::string(SPECTRAFOX_SOURCE_DIR) + "/README.md");
+    const std::string readme = Spectrafox::Test::readFile(std::string(SPECTRAFOX_SOURCE_DIR) + "/docs/operating.md");
     TempDir dir;
     const auto read = [&](const std::string& text, Getter get) {
         dir.write("config.txt", text);
