@@ -38,6 +38,7 @@ public:
         int freewheel_seconds = 2;
     };
     TimecodeSettings getTimecodeSettings() const;
+    int getTimecodeFreewheel() const { return values.timecode_freewheel; }
 
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
