@@ -1,11 +1,11 @@
 // Three real nodes on one private bridge, headless, each showing the same GIF
-// whose frames carry their own number (frame k is the colour k, 255, 128).
-// All take a snapshot every 100 ms of the system clock, so the same instants
-// can be compared. Runs: a desk sending ArtTimeCode with 0-3 ms of random
-// delay per packet (with a jump and a node started late), one node as master
-// and two chasing, and two nodes without timecode for reference. The figures
-// are printed as "FIGURE ..." lines (scripts/timecode-bench.sh collects them);
-// the limits asserted here are generous.
+// whose frames carry their own number (frame k is the colour k, 255, 128),
+// each writing a snapshot every 100 ms of the system clock, so that the same
+// instants can be compared. Runs: a desk sending ArtTimeCode delayed 0-3 ms at
+// random (with a jump, and a node started late), one node as master and two
+// chasing, and two nodes without timecode for reference. The figures are
+// printed as "FIGURE" lines for scripts/timecode-bench.sh; the limits
+// asserted are generous.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -29,6 +29,7 @@
 #include "network/artnet/art_timecode.h"
 #include "support/artnet_peer.h"
 #include "support/child_process.h"
+#include "support/eventually.h"
 #include "support/gif_writer.h"
 #include "support/net_namespace.h"
 #include "support/picture_files.h"
@@ -38,14 +39,14 @@ using namespace Spectrafox;
 using namespace Spectrafox::Test;
 using namespace std::chrono_literals;
 using SystemClock = std::chrono::system_clock;
+using Shown = std::map<long long, int>; // clip frame by snapshot interval
 
 namespace {
 
 constexpr int kClipFrames = 250; // 10 s at 25 fps
 constexpr double kClipRate = 25.0;
 constexpr int kSnapshotMs = 100;
-constexpr const char* kBroadcast = "10.83.0.255";
-constexpr int kStartMs = 30000;
+constexpr long long kSnapshotNumbers = 1000000000; // the program's file numbers wrap here
 
 std::string clipGif()
 {
@@ -53,7 +54,6 @@ std::string clipGif()
     for (int k = 0; k < 256; ++k)
         table.push_back({static_cast<uint8_t>(k), 255, 128});
     GifBuilder gif(16, 16, table);
-    gif.loop(0);
     for (int k = 0; k < kClipFrames; ++k) {
         GifImage frame = solidImage(16, 16, static_cast<uint8_t>(k));
         frame.minCodeSize = 8;
@@ -62,28 +62,21 @@ std::string clipGif()
     return gif.trailer().bytes();
 }
 
-// The program numbers its snapshots modulo this.
-constexpr long long kSnapshotNumbers = 1000000000;
-
 long long intervalOf(SystemClock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() / kSnapshotMs;
 }
 
-double secondsOf(long long interval_a, long long interval_b)
-{
-    return static_cast<double>(interval_a - interval_b) * kSnapshotMs / 1000.0;
-}
+double secondsBetween(long long earlier, long long later) { return (later - earlier) * kSnapshotMs / 1000.0; }
 
-// Frames apart on the looping clip, 0 to kClipFrames / 2.
+// Frames apart on the looping clip.
 int apart(int a, int b)
 {
     const int d = std::abs(a - b) % kClipFrames;
     return std::min(d, kClipFrames - d);
 }
 
-class Node {
-public:
+struct Node {
     Node(const NetNamespace& ns, const std::string& timecode)
     {
         dir.write("config.txt", "DMX_START=1\nANZAHL=1\n" + (timecode.empty() ? "" : "TIMECODE=" + timecode + "\n"));
@@ -99,33 +92,24 @@ public:
         process = std::make_unique<ChildProcess>(setup);
     }
 
-    // The clip frame each snapshot shows, by interval; pictures without the
-    // clip's marker colour are left out.
-    std::map<long long, int> frames() const
+    // Snapshots without the clip's marker colour (start-up) are left out.
+    Shown frames() const
     {
-        std::map<long long, int> shown;
+        Shown shown;
         DIR* folder = opendir(dir.path().c_str());
-        if (!folder)
-            return shown;
-        while (dirent* entry = readdir(folder)) {
-            long long interval = 0;
-            if (std::sscanf(entry->d_name, "shot-%lld.png", &interval) != 1)
+        while (dirent* entry = folder ? readdir(folder) : nullptr) {
+            long long number = 0;
+            if (std::sscanf(entry->d_name, "shot-%lld.png", &number) != 1)
                 continue;
-            interval += started - started % kSnapshotNumbers;
             const RgbaImage shot = readRgbaPng(dir.file(entry->d_name));
             if (shot.ok() && shot.centre()[1] == 255 && shot.centre()[2] == 128)
-                shown[interval] = shot.centre()[0];
+                shown[number + started - started % kSnapshotNumbers] = shot.centre()[0];
         }
-        closedir(folder);
+        if (folder)
+            closedir(folder);
         return shown;
     }
-    bool showing() const { return !frames().empty(); }
-    long long firstPicture() const
-    {
-        const auto shown = frames();
-        return shown.empty() ? -1 : shown.begin()->first;
-    }
-    std::string errors() const { return readFile(dir.file("stderr.txt")); }
+    bool showing() const { return eventually([this] { return !frames().empty(); }, 30s, 100ms); }
     bool stop()
     {
         process->signal(SIGTERM);
@@ -138,20 +122,14 @@ public:
     std::unique_ptr<ChildProcess> process;
 };
 
-// A desk on its own namespace: ArtTimeCode from 01:00:00:00 at 25 fps, each
-// packet delayed by 0-3 ms at random; `jump_at` packets in, the timecode
-// moves by `jump` seconds.
+// ArtTimeCode from 01:00:00:00 at 25 fps, broadcast, each packet 0-3 ms late
+// at random; from packet `jump_at` on the timecode is `jump` seconds further.
 class TimecodeDesk {
 public:
-    TimecodeDesk(const NetNamespace& ns, int jump_at, double jump)
-        : jump_at_packet(jump_at), jump_seconds(jump)
+    TimecodeDesk(const NetNamespace& ns, long jump_at, double jump) : jump_at(jump_at), jump(jump)
     {
-        {
-            ScopedNetNamespace at(ns);
-            peer = std::make_unique<UdpPeer>();
-        }
-        start_steady = std::chrono::steady_clock::now();
-        start_system = SystemClock::now();
+        ScopedNetNamespace at(ns);
+        peer = std::make_unique<UdpPeer>();
         thread = std::thread([this] { run(); });
     }
     ~TimecodeDesk()
@@ -159,18 +137,16 @@ public:
         stopping = true;
         thread.join();
     }
-
-    // The clip frame the desk's timecode names at a moment.
-    int frameAt(SystemClock::time_point t) const
+    int frameAt(long long interval) const
     {
-        const double since = std::chrono::duration<double>(t - start_system).count();
-        const double jumped = since * kClipRate >= jump_at_packet ? jump_seconds : 0.0;
-        return static_cast<long>(std::floor((kStart + since + jumped) * kClipRate + 1e-6)) % kClipFrames;
+        const double since = std::chrono::duration<double>(std::chrono::milliseconds(interval * kSnapshotMs) -
+                                                           start.time_since_epoch()).count();
+        const double tc = kStart + since + (since >= jump_at / kClipRate ? jump : 0.0);
+        return static_cast<int>(static_cast<long>(std::floor(tc * kClipRate + 1e-6)) % kClipFrames);
     }
-    SystemClock::time_point jumpTime() const
+    long long jumpInterval() const
     {
-        return start_system + std::chrono::duration_cast<SystemClock::duration>(
-                                  std::chrono::duration<double>(jump_at_packet / kClipRate));
+        return intervalOf(start + std::chrono::milliseconds(static_cast<long>(jump_at * 1000 / kClipRate)));
     }
 
 private:
@@ -180,168 +156,124 @@ private:
     {
         std::mt19937 random(2026);
         std::uniform_int_distribution<int> delay_us(0, 3000);
+        const auto steady_start = std::chrono::steady_clock::now();
         for (long n = 0; !stopping; ++n) {
-            const auto tick = start_steady + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                 std::chrono::duration<double>(n / kClipRate));
-            std::this_thread::sleep_until(tick + std::chrono::microseconds(delay_us(random)));
-            const double seconds = kStart + n / kClipRate + (n >= jump_at_packet ? jump_seconds : 0.0);
-            const ArtTimeCode::Bytes packet = ArtTimeCode::build(Timecode::fromSeconds(seconds, Timecode::Ebu25));
-            peer->sendTo(kBroadcast, 6454, std::vector<uint8_t>(packet.begin(), packet.end()));
+            std::this_thread::sleep_until(steady_start + std::chrono::microseconds(n * 40000 + delay_us(random)));
+            const double tc = kStart + n / kClipRate + (n >= jump_at ? jump : 0.0);
+            const ArtTimeCode::Bytes packet = ArtTimeCode::build(Timecode::fromSeconds(tc, Timecode::Ebu25));
+            peer->sendTo("10.83.0.255", 6454, std::vector<uint8_t>(packet.begin(), packet.end()));
         }
     }
 
-    const long jump_at_packet;
-    const double jump_seconds;
+    const long jump_at;
+    const double jump;
+    const SystemClock::time_point start = SystemClock::now();
     std::unique_ptr<UdpPeer> peer;
-    std::chrono::steady_clock::time_point start_steady;
-    SystemClock::time_point start_system;
     std::atomic<bool> stopping{false};
     std::thread thread;
 };
 
-// The 95th percentile of the largest difference between the nodes at the
-// instants from `from` to `until` where every node has a snapshot; -1 for
-// none. Printed as FIGURE `name`, with the number of instants.
-int percentile95(const char* name, const std::vector<std::map<long long, int>>& nodes, long long from,
-                 long long until = LLONG_MAX)
+// The 95th percentile of the widest difference between the nodes over the
+// instants from `from` to `until` where all have a snapshot; printed too.
+int percentile95(const char* name, const std::vector<Shown>& nodes, long long from, long long until = LLONG_MAX)
 {
     std::vector<int> spread;
     for (const auto& [interval, frame] : nodes[0]) {
-        if (interval < from || interval > until)
-            continue;
         int widest = 0;
-        bool everywhere = true;
-        for (const auto& other : nodes) {
+        for (const Shown& other : nodes) {
             const auto seen = other.find(interval);
-            if (seen == other.end()) {
-                everywhere = false;
+            widest = seen == other.end() ? INT_MAX : std::max(widest, apart(frame, seen->second));
+            if (widest == INT_MAX)
                 break;
-            }
-            widest = std::max(widest, apart(frame, seen->second));
         }
-        if (everywhere)
+        if (interval >= from && interval <= until && widest != INT_MAX)
             spread.push_back(widest);
     }
     std::sort(spread.begin(), spread.end());
     const int p95 = spread.empty() ? -1 : spread[(spread.size() * 95 + 99) / 100 - 1];
-    const auto same = std::count(spread.begin(), spread.end(), 0);
-    std::printf("FIGURE %s %d frames (95th percentile of %zu instants, largest %d, all nodes on one frame at %ld)\n",
-                name, p95, spread.size(), spread.empty() ? -1 : spread.back(), static_cast<long>(same));
-    std::fflush(stdout);
+    std::printf("FIGURE %s %d frames (95th percentile of %zu instants, largest %d, all on one frame at %ld)\n",
+                name, p95, spread.size(), spread.empty() ? -1 : spread.back(),
+                static_cast<long>(std::count(spread.begin(), spread.end(), 0)));
     return p95;
 }
 
-// The first instant from `from` on at which the node shows the desk's frame
-// (one frame of slack for the moment the snapshot is drawn); -1 never.
-long long firstAgreement(const std::map<long long, int>& shown, const TimecodeDesk& desk, long long from)
+// The first instant from `from` on at which the node shows the desk's frame,
+// give or take the one the snapshot may be drawn late; -1 for never.
+long long firstAgreement(const Shown& shown, const TimecodeDesk& desk, long long from)
 {
-    for (const auto& [interval, frame] : shown) {
-        const auto at = SystemClock::time_point(std::chrono::milliseconds(0)) +
-                        std::chrono::milliseconds(interval * kSnapshotMs);
-        if (interval >= from && apart(frame, desk.frameAt(at)) <= 1)
+    for (const auto& [interval, frame] : shown)
+        if (interval >= from && apart(frame, desk.frameAt(interval)) <= 1)
             return interval;
-    }
     return -1;
-}
-
-class Bridge {
-public:
-    bool ok(std::string* why)
-    {
-        for (const NetNamespace* ns : {&lan, &desk, &node[0], &node[1], &node[2]}) {
-            if (!ns->ok()) {
-                *why = ns->error();
-                return false;
-            }
-        }
-        return plugIntoBridge(lan, "br0", "p-desk", desk, "eth0", "10.83.0.1/24", why) &&
-               plugIntoBridge(lan, "br0", "p-n1", node[0], "eth0", "10.83.0.2/24", why) &&
-               plugIntoBridge(lan, "br0", "p-n2", node[1], "eth0", "10.83.0.3/24", why) &&
-               plugIntoBridge(lan, "br0", "p-n3", node[2], "eth0", "10.83.0.4/24", why);
-    }
-    NetNamespace lan, desk, node[3];
-};
-
-bool allShowing(const std::vector<Node*>& nodes)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (std::all_of(nodes.begin(), nodes.end(), [](Node* n) { return n->showing(); }))
-            return true;
-        std::this_thread::sleep_for(100ms);
-    }
-    return false;
-}
-
-void figure(const char* name, double value, const char* unit)
-{
-    std::printf("FIGURE %s %.2f %s\n", name, value, unit);
-    std::fflush(stdout);
 }
 
 TEST(TimecodeOnABridge, NodesShowTheSameFrameFollowJumpsAndJoinLate)
 {
-    Bridge net;
-    std::string why;
-    if (!net.ok(&why))
-        GTEST_SKIP() << why;
+    NetNamespace lan, desk_ns, ns[3];
+    for (const NetNamespace* n : {&lan, &desk_ns, &ns[0], &ns[1], &ns[2]})
+        if (!n->ok())
+            GTEST_SKIP() << n->error();
+    std::string failed;
+    ASSERT_TRUE(plugIntoBridge(lan, "br0", "p-desk", desk_ns, "eth0", "10.83.0.1/24", &failed)) << failed;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(plugIntoBridge(lan, "br0", "p-n" + std::to_string(i), ns[i], "eth0",
+                                   "10.83.0." + std::to_string(i + 2) + "/24", &failed)) << failed;
 
-    // A desk sends timecode; two nodes chase it from the start, a third is
-    // started 4 s later; 10 s in the desk jumps 13.2 s (330 frames).
+    // Two nodes chase the desk from the start, a third starts 4 s later; 10 s
+    // in, the desk jumps 13.2 s (330 frames).
     {
-        TimecodeDesk desk(net.desk, 250, 13.2);
-        Node one(net.node[0], "chase"), two(net.node[1], "chase");
-        ASSERT_TRUE(allShowing({&one, &two})) << one.errors() << two.errors();
+        TimecodeDesk desk(desk_ns, 250, 13.2);
+        Node one(ns[0], "chase"), two(ns[1], "chase");
+        ASSERT_TRUE(one.showing() && two.showing()) << readFile(one.dir.file("stderr.txt"));
         std::this_thread::sleep_for(4s);
-        Node late(net.node[2], "chase");
-        ASSERT_TRUE(allShowing({&late})) << late.errors();
-        const long long jump = intervalOf(desk.jumpTime());
-        while (SystemClock::now() < desk.jumpTime() + 5s)
+        Node late(ns[2], "chase");
+        ASSERT_TRUE(late.showing());
+        const long long jump = desk.jumpInterval();
+        while (intervalOf(SystemClock::now()) < jump + 50)
             std::this_thread::sleep_for(100ms);
-        const std::vector<std::map<long long, int>> shown = {one.frames(), two.frames(), late.frames()};
+        const std::vector<Shown> shown = {one.frames(), two.frames(), late.frames()};
 
-        const long long late_joined = firstAgreement(shown[2], desk, late.firstPicture());
-        ASSERT_GE(late_joined, 0) << "the late node never showed the desk's frame";
-        figure("late_join_from_start_s", secondsOf(late_joined, late.started), "s");
-        figure("late_join_from_first_picture_s", secondsOf(late_joined, late.firstPicture()), "s");
-        EXPECT_LE(secondsOf(late_joined, late.firstPicture()), 5.0);
+        const long long first_picture = shown[2].begin()->first;
+        const long long joined = firstAgreement(shown[2], desk, first_picture);
+        ASSERT_GE(joined, 0) << "the late node never showed the desk's frame";
+        std::printf("FIGURE late_join %.1f s after its start, %.1f s after its first picture\n",
+                    secondsBetween(late.started, joined), secondsBetween(first_picture, joined));
+        EXPECT_LE(secondsBetween(first_picture, joined), 5.0);
 
-        double slowest_follow = 0.0;
-        for (const auto& node : shown) {
+        double slowest = 0.0;
+        for (const Shown& node : shown) {
             const long long followed = firstAgreement(node, desk, jump + 1);
             ASSERT_GE(followed, 0) << "a node never followed the jump";
-            slowest_follow = std::max(slowest_follow, secondsOf(followed, jump));
+            slowest = std::max(slowest, secondsBetween(jump, followed));
         }
-        figure("jump_follow_s", slowest_follow, "s");
-        EXPECT_LE(slowest_follow, 2.0);
+        std::printf("FIGURE jump_follow %.1f s (snapshots every %d ms)\n", slowest, kSnapshotMs);
+        EXPECT_LE(slowest, 2.0);
 
-        // Steady state: after the late node joined, outside the second after the jump.
-        const int before_jump = percentile95("chase_p95_before_jump", shown, late_joined + 5, jump - 1);
-        const int after_jump = percentile95("chase_p95_after_jump", shown, jump + 10);
-        EXPECT_GE(before_jump, 0);
-        EXPECT_LE(std::max(before_jump, after_jump), 2);
+        // Steady: after the late node joined, and from a second after the jump.
+        for (const int p95 : {percentile95("chase_p95_before_jump", shown, joined + 5, jump - 1),
+                              percentile95("chase_p95_after_jump", shown, jump + 10)})
+            EXPECT_TRUE(p95 >= 0 && p95 <= 2) << p95;
         EXPECT_TRUE(one.stop() && two.stop() && late.stop());
     }
 
     // One node is the rig's clock, two chase it.
     {
-        Node master(net.node[0], "master"), one(net.node[1], "chase"), two(net.node[2], "chase");
-        ASSERT_TRUE(allShowing({&master, &one, &two})) << master.errors() << one.errors() << two.errors();
+        Node master(ns[0], "master"), one(ns[1], "chase"), two(ns[2], "chase");
+        ASSERT_TRUE(master.showing() && one.showing() && two.showing());
         const long long from = intervalOf(SystemClock::now()) + 10;
         std::this_thread::sleep_for(8s);
         const int p95 = percentile95("master_p95", {master.frames(), one.frames(), two.frames()}, from);
-        EXPECT_GE(p95, 0);
-        EXPECT_LE(p95, 2);
+        EXPECT_TRUE(p95 >= 0 && p95 <= 2);
         EXPECT_TRUE(master.stop() && one.stop() && two.stop());
     }
 
     // Reference: no timecode, the second node started half a second later.
     {
-        Node one(net.node[0], "");
-        ASSERT_TRUE(allShowing({&one})) << one.errors();
+        Node one(ns[0], "");
+        ASSERT_TRUE(one.showing());
         std::this_thread::sleep_for(500ms);
-        Node two(net.node[1], "");
-        ASSERT_TRUE(allShowing({&two})) << two.errors();
+        Node two(ns[1], "");
+        ASSERT_TRUE(two.showing());
         const long long from = intervalOf(SystemClock::now()) + 5;
         std::this_thread::sleep_for(3s);
         percentile95("reference_p95", {one.frames(), two.frames()}, from);

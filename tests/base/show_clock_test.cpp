@@ -143,19 +143,4 @@ TEST(ShowClock, FollowsTimecodeSmoothlyThroughJitterJumpsAndDropouts)
     }
 }
 
-// A master plays by its own clock and takes no timecode.
-TEST(ShowClock, MasterIgnoresTimecode)
-{
-    Clock::time_point t{};
-    ShowClock::Options options;
-    options.role = ShowClock::Role::Master;
-    ShowClock clock(options, [&t] { return t; });
-    t += std::chrono::seconds(3);
-    Timecode far;
-    far.hours = 5;
-    clock.takeTimecode(far, kDesk);
-    EXPECT_NEAR(clock.showSeconds(), 3.0, 1e-9);
-    EXPECT_EQ(clock.snapshot().state, ShowClock::State::Master);
-}
-
 } // namespace
