@@ -169,8 +169,11 @@ int ArtnetReceiver::parseArtNet(int len)
         takeArtSync(time);
         return 0;
     case ArtnetPacketKind::TimeCode:
-        if (on_timecode)
-            on_timecode(result.timecode, sender.address);
+        // Without a show clock ArtTimeCode is not ours, as before (the LED
+        // does not count it).
+        if (!on_timecode)
+            break;
+        on_timecode(result.timecode, sender.address);
         return 0;
     case ArtnetPacketKind::Unrecognised:
         break;
