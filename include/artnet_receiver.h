@@ -10,12 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "base/timecode.h"
 #include "network/artnet/art_sync_gate.h"
 #include "network/artnet/artnet_packet_parser.h"
 #include "network/datagram_socket.h"
 #include "network/artnet/artnet_protocol.h"
 #include "network/dmx_channel_map.h"
 #include "network/network_input_settings.h"
+#include "network/interface_chooser.h"
 #include "network/network_interface.h"
 #include "network/sacn/sacn_receiver.h"
 #include "network/status_led.h"
@@ -54,6 +56,9 @@ public:
         StatusLed::Reporter notice;
         // Called after every pass of the channel map, on the thread that ran it.
         std::function<void()> canvases_updated;
+        // Called with every well-formed ArtTimeCode and its sender's IPv4
+        // address (host byte order), on the listener thread.
+        std::function<void(const Timecode&, uint32_t)> on_timecode;
         // What ArtSync's time-out is measured with.
         std::function<Clock::time_point()> now = &Clock::now;
     };
@@ -85,6 +90,10 @@ public:
 
     static CanvasTarget targetOf(CanvasManager* screen, int canvases_id);
 
+    // Broadcasts an ArtTimeCode to the address ArtPollReply goes to. Any
+    // thread; the timecode must be valid().
+    void sendTimecode(const Timecode& timecode);
+
 private:
     static bool realUserIsRoot();
     static std::function<std::vector<InterfaceAddressEntry>()> hostInterfaceAddresses();
@@ -102,6 +111,7 @@ private:
     void countForLed();
     void updateCanvasValues();
     void sendArtPollReply();
+    InterfaceChooser::ReplyAddresses chooseAddresses();
 
     std::thread net_listener_thread;
     std::atomic<bool> quit{false};
@@ -121,8 +131,8 @@ private:
     ArtSyncGate sync_gate;
     uint8_t buffer[1024];
     DatagramSocket::Peer sender;
-    // The start-up reply and the listener's replies ask the host for its
-    // interfaces one at a time.
+    // The start-up reply, the listener's replies and the timecode sender ask
+    // the host for its interfaces one at a time.
     std::mutex reply_mutex;
 
     ArtnetPacketParser parser;
@@ -133,6 +143,7 @@ private:
     std::function<std::vector<InterfaceAddressEntry>()> interface_addresses;
     std::function<void(const std::string&)> console_line;
     std::function<void()> canvases_updated;
+    std::function<void(const Timecode&, uint32_t)> on_timecode;
     std::function<Clock::time_point()> now;
     // Made last and stopped first: its thread writes the table and the canvases.
     std::unique_ptr<SacnReceiver> sacn;

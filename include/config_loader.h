@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/timecode.h"
 #include "network/network_input_settings.h"
 
 namespace Spectrafox {
@@ -29,6 +30,16 @@ public:
     // SCAL_MULT and the LED pin.
     const NetworkInputSettings& getNetworkInputSettings() const { return values.input; }
 
+    // TIMECODE=, TIMECODE_FPS= and TIMECODE_FREEWHEEL=.
+    struct TimecodeSettings {
+        enum Mode { Off = 0, Chase = 1, Master = 2 };
+        Mode mode = Off;
+        Timecode::Type type = Timecode::Ebu25; // what a master sends
+        int freewheel_seconds = 2;
+    };
+    TimecodeSettings getTimecodeSettings() const;
+    int getTimecodeFreewheel() const { return values.timecode_freewheel; }
+
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
 
@@ -38,6 +49,9 @@ private:
         NetworkInputSettings input;
         int canvas_count = 1;
         int zoom = 1;
+        int timecode_mode = TimecodeSettings::Off;
+        float timecode_fps = 25.0f;
+        int timecode_freewheel = 2;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.
@@ -48,6 +62,9 @@ private:
         float& (*decimal)(Values&); // a decimal field (its range is open)
         double lo, hi;
         OutOfRange out_of_range;
+        // A word key: the integer field takes the index of the word given
+        // (the list ends with a null); an unknown word leaves it alone.
+        const char* const* words = nullptr;
     };
     static const Key kKeys[];
 
@@ -55,6 +72,7 @@ private:
     void applyCrossCheck();
     static void readInteger(const Key& key, const std::string& text, Values& values);
     static void readDecimal(const Key& key, const std::string& text, Values& values);
+    static void readWord(const Key& key, const std::string& text, Values& values);
 
     Values values;
 };

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "network/artnet/art_poll_reply.h"
+#include "network/artnet/art_timecode.h"
 #include "canvas/canvas_manager.h"
 #include "network/host_interface_addresses.h"
 #include "network/interface_chooser.h"
@@ -99,6 +100,7 @@ ArtnetReceiver::ArtnetReceiver(CanvasTarget target_, const NetworkInputSettings&
       interface_addresses(std::move(host.interface_addresses)),
       console_line(std::move(host.console_line)),
       canvases_updated(std::move(host.canvases_updated)),
+      on_timecode(std::move(host.on_timecode)),
       now(std::move(host.now))
 {
     status_led.init();
@@ -165,6 +167,13 @@ int ArtnetReceiver::parseArtNet(int len)
         return 0;
     case ArtnetPacketKind::Sync:
         takeArtSync(time);
+        return 0;
+    case ArtnetPacketKind::TimeCode:
+        // Without a show clock ArtTimeCode is not ours, as before (the LED
+        // does not count it).
+        if (!on_timecode)
+            break;
+        on_timecode(result.timecode, sender.address);
         return 0;
     case ArtnetPacketKind::Unrecognised:
         break;
@@ -236,13 +245,30 @@ void ArtnetReceiver::updateCanvasValues()
 // the desk's next poll.
 void ArtnetReceiver::sendArtPollReply()
 {
-    std::lock_guard<std::mutex> lock(reply_mutex);
-    const InterfaceChooser::ReplyAddresses chosen =
-        InterfaceChooser::choose(InterfaceChooser::listInterfaces(interface_addresses()));
+    const InterfaceChooser::ReplyAddresses chosen = chooseAddresses();
     const int net = settings.artnet_net == NetworkInputSettings::kAnyNet ? 0 : settings.artnet_net;
     const ArtPollReply::Bytes reply =
         ArtPollReply::build(chosen.my_ip_address, settings.artnet_subnet, settings.artnet_universe, net);
     socket->send(reply.data(), reply.size(), {chosen.send_broadcast_address, Artnet::kPort});
+}
+
+} // namespace Spectrafox
+
+namespace Spectrafox {
+
+InterfaceChooser::ReplyAddresses ArtnetReceiver::chooseAddresses()
+{
+    std::lock_guard<std::mutex> lock(reply_mutex);
+    return InterfaceChooser::choose(InterfaceChooser::listInterfaces(interface_addresses()));
+}
+
+// The same destination as the reply, so that the desks and the other nodes
+// hear the rig's clock where they hear this node.
+void ArtnetReceiver::sendTimecode(const Timecode& timecode)
+{
+    const InterfaceChooser::ReplyAddresses chosen = chooseAddresses();
+    const ArtTimeCode::Bytes packet = ArtTimeCode::build(timecode);
+    socket->send(packet.data(), packet.size(), {chosen.send_broadcast_address, Artnet::kPort});
 }
 
 } // namespace Spectrafox

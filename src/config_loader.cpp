@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <strings.h>
 
 #include "network/artnet/artnet_protocol.h"
 #include "base/dmx_layout.h"
@@ -46,6 +47,9 @@ bool startsWith(const std::string& line, const char* key)
     return line.compare(0, std::char_traits<char>::length(key), key) == 0;
 }
 
+// TIMECODE= words, by TimecodeSettings::Mode.
+constexpr const char* kTimecodeModes[] = {"off", "chase", "master", nullptr};
+
 } // namespace
 
 // The manual's config table (docs/operating.md) lists the same keys, ranges and defaults.
@@ -67,6 +71,13 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"SACN_UNIVERSE=", [](Values& v) -> int& { return v.input.sacn_universe; }, nullptr, Sacn::kMinUniverse,
      Sacn::kMaxUniverse, Key::OutOfRange::Default},
+    {"TIMECODE=", [](Values& v) -> int& { return v.timecode_mode; }, nullptr, 0, 0, Key::OutOfRange::Keep,
+     kTimecodeModes},
+    // Only 24, 25, 29.97 and 30 name a timecode type; any other rate gives 25.
+    {"TIMECODE_FPS=", nullptr, [](Values& v) -> float& { return v.timecode_fps; }, 23, 31,
+     Key::OutOfRange::Default},
+    {"TIMECODE_FREEWHEEL=", [](Values& v) -> int& { return v.timecode_freewheel; }, nullptr, 0, 60,
+     Key::OutOfRange::Default},
 };
 
 ConfigLoader::ConfigLoader()
@@ -111,7 +122,9 @@ void ConfigLoader::parseCleanLine(std::string& line)
         if (!startsWith(line, key.name))
             continue;
         line.erase(0, std::char_traits<char>::length(key.name));
-        if (key.integer)
+        if (key.words)
+            readWord(key, line, values);
+        else if (key.integer)
             readInteger(key, line, values);
         else
             readDecimal(key, line, values);
@@ -145,6 +158,25 @@ void ConfigLoader::readDecimal(const Key& key, const std::string& text, Values& 
         Values defaults;
         key.decimal(target) = key.decimal(defaults);
     }
+}
+
+void ConfigLoader::readWord(const Key& key, const std::string& text, Values& target)
+{
+    for (int index = 0; key.words[index]; ++index) {
+        if (strcasecmp(text.c_str(), key.words[index]) == 0)
+            key.integer(target) = index;
+    }
+}
+
+ConfigLoader::TimecodeSettings ConfigLoader::getTimecodeSettings() const
+{
+    TimecodeSettings settings;
+    settings.mode = static_cast<TimecodeSettings::Mode>(values.timecode_mode);
+    Timecode::Type type = Timecode::Ebu25;
+    if (Timecode::typeForRate(values.timecode_fps, &type))
+        settings.type = type;
+    settings.freewheel_seconds = values.timecode_freewheel;
+    return settings;
 }
 
 // Runs after every line, so the order of ANZAHL and DMX_START in the file matters.

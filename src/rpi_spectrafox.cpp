@@ -2,13 +2,18 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "artnet_receiver.h"
+#include "base/show_clock.h"
+#include "base/show_time.h"
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
+#include "network/artnet/timecode_sender.h"
 #include "shell/exit_deadline.h"
+#include "shell/timecode_status_line.h"
 #include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
 
@@ -19,6 +24,8 @@ namespace {
 // From a stop request (q, SIGINT, SIGTERM) to the end of the process, even
 // in the middle of a frame that takes far longer.
 constexpr std::chrono::milliseconds kStopLimit{400};
+// How often the console's timecode line is written.
+constexpr std::chrono::milliseconds kTimecodeLinePeriod{250};
 struct Arguments {
     bool help = false;
     bool silent = false;
@@ -59,6 +66,9 @@ void showConfig(ConsoleScreen* c_screen, const ConfigLoader* config)
         c_screen->print(" Net:%i", config->getArtnetNet());
     if (config->getSacnUniverse() != NetworkInputSettings::kSacnOff)
         c_screen->print(" sACN:%i", config->getSacnUniverse());
+    const ConfigLoader::TimecodeSettings timecode = config->getTimecodeSettings();
+    if (timecode.mode != ConfigLoader::TimecodeSettings::Off)
+        c_screen->print(" Timecode:%s", timecode.mode == ConfigLoader::TimecodeSettings::Master ? "master" : "chase");
     c_screen->print("\n");
 }
 
@@ -70,6 +80,30 @@ ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
     if (!silent)
         host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
     return host;
+}
+
+// Null without TIMECODE=: the pictures then play by their own clocks.
+ShowClock* makeShowClock(const ConfigLoader::TimecodeSettings& timecode)
+{
+    if (timecode.mode == ConfigLoader::TimecodeSettings::Off)
+        return nullptr;
+    ShowClock::Options options;
+    options.role = timecode.mode == ConfigLoader::TimecodeSettings::Master ? ShowClock::Role::Master
+                                                                           : ShowClock::Role::Chase;
+    options.freewheel_seconds = timecode.freewheel_seconds;
+    options.type = timecode.type;
+    return new ShowClock(options);
+}
+
+// The timecode's own row of the console, a few times a second.
+void showTimecodeLine(const ShowClock* show_clock)
+{
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point next_line;
+    if (!show_clock || Clock::now() < next_line)
+        return;
+    next_line = Clock::now() + kTimecodeLinePeriod;
+    ConsoleScreen::showNotice(TimecodeStatusLine::describe(show_clock->snapshot()));
 }
 
 void warnMalformed(const std::vector<std::string>& malformed)
@@ -98,6 +132,12 @@ int main(int argc, char** argv)
     ConfigLoader* config = new ConfigLoader();
     showConfig(c_screen, config);
 
+    // Installed before the pictures load: they play by the show time.
+    const ConfigLoader::TimecodeSettings timecode = config->getTimecodeSettings();
+    ShowClock* show_clock = makeShowClock(timecode);
+    if (show_clock)
+        ShowTime::install([show_clock] { return show_clock->showSeconds(); });
+
     // The window's close button and its key q end the run like the console's q.
     DisplayOptions display = args.display;
     display.on_quit_request = &ConsoleScreen::requestQuit;
@@ -109,9 +149,15 @@ int main(int argc, char** argv)
     // The receiver starts its listener thread and announces the node; it ends
     // the process with status 1 if the Art-Net port cannot be opened. An sACN
     // port or group it cannot have is said on the console and left out.
+    ArtnetReceiver::HostAccess host = hostAccessFor(c_screen, args.silent);
+    if (show_clock)
+        host.on_timecode = [show_clock](const Timecode& tc, uint32_t sender) { show_clock->takeTimecode(tc, sender); };
     ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
-                                              config->getNetworkInputSettings(),
-                                              hostAccessFor(c_screen, args.silent));
+                                              config->getNetworkInputSettings(), std::move(host));
+    TimecodeSender* timecode_sender = nullptr;
+    if (timecode.mode == ConfigLoader::TimecodeSettings::Master)
+        timecode_sender = new TimecodeSender(*show_clock, timecode.type,
+                                             [dmxr](const Timecode& tc) { dmxr->sendTimecode(tc); });
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
 
@@ -120,11 +166,16 @@ int main(int argc, char** argv)
     while (!c_screen->isQuit()) {
         screen->renderFrame();
         c_screen->showFrameRate(static_cast<double>(screen->getFPS()));
+        showTimecodeLine(show_clock);
     }
 
-    // The listener thread writes into the canvases: it stops first.
+    // The sender sends through the receiver's socket; the listener thread
+    // writes into the canvases: they stop first.
+    delete timecode_sender;
     delete dmxr;
     delete screen;
+    ShowTime::remove();
+    delete show_clock;
     delete config;
     delete stop_deadline;
     delete c_screen;

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "base/show_clock.h"
 #include "canvas/canvas.h"
+#include "network/artnet/art_timecode.h"
 #include "support/artnet_peer.h"
 #include "support/fake_datagram_socket.h"
 #include "support/temp_dir.h"
@@ -277,6 +279,45 @@ TEST(ArtnetReceiverInProcess, ArtSyncHoldsArtDmxAndFallsBackAfterFourSeconds)
 
     node.deliver(contentDmx(4));
     EXPECT_EQ(node.content(), 4) << "back to applying at once";
+}
+
+// ArtTimeCode reaches the show clock with its sender; broken ones and a
+// flood from a thousand other senders change nothing; a master's timecode
+// goes where the ArtPollReply goes.
+TEST(ArtnetReceiverInProcess, TimecodeReachesTheShowClockAndIsSentLikeTheReply)
+{
+    FakeClock steady;
+    ShowClock show_clock({}, [&steady] { return steady.now(); });
+    ArtnetReceiver::HostAccess host = Node::quietHost();
+    host.on_timecode = [&show_clock](const Timecode& tc, uint32_t sender) { show_clock.takeTimecode(tc, sender); };
+    Node node(Node::defaults(), host);
+    Timecode tc;
+    tc.hours = 1;
+    tc.frames = 10;
+    const ArtTimeCode::Bytes good = ArtTimeCode::build(tc);
+    node.deliver(std::vector<uint8_t>(good.begin(), good.end()));
+    std::vector<uint8_t> bad(good.begin(), good.end());
+    bad[16] = 60; // minutes
+    node.deliver(bad);
+    node.deliver(std::vector<uint8_t>(good.begin(), good.end() - 1));
+    for (uint32_t sender = 1; sender <= 1000; ++sender) {
+        tc.minutes = static_cast<int>(sender % 60);
+        const ArtTimeCode::Bytes other = ArtTimeCode::build(tc);
+        node.deliver(std::vector<uint8_t>(other.begin(), other.end()), {ip(10, 9, sender >> 8 & 0xFF, sender & 0xFF), 6454});
+    }
+    const ShowClock::Snapshot view = show_clock.snapshot();
+    EXPECT_EQ(view.state, ShowClock::State::Chase);
+    EXPECT_EQ(view.source, kDesk.address);
+    EXPECT_NEAR(view.show_seconds, 3600.4, 1e-6);
+    EXPECT_NE(view.other_source, 0u);
+
+    node.receiver->sendTimecode(tc);
+    const std::vector<FakeDatagramSocket::Sent> sent = node.socket->sent();
+    ASSERT_EQ(sent.size(), 2u); // the announcement, then the timecode
+    EXPECT_EQ(sent[1].destination.address, ip(192, 168, 1, 255));
+    EXPECT_EQ(sent[1].destination.port, 6454);
+    const ArtTimeCode::Bytes expected = ArtTimeCode::build(tc);
+    EXPECT_EQ(sent[1].bytes, std::vector<uint8_t>(expected.begin(), expected.end()));
 }
 
 TEST(ArtnetReceiverInProcess, ShutdownWakesTheWaitingReceive)

@@ -9,6 +9,7 @@
 #include "support/temp_dir.h"
 
 using Spectrafox::ConfigLoader;
+using Spectrafox::Timecode;
 using Spectrafox::Test::ScopedChdir;
 using Spectrafox::Test::TempDir;
 
@@ -150,6 +151,29 @@ TEST(ConfigLoaderInputs, NetAndSacnUniverse)
     EXPECT_EQ(config.getArtnetUniverse(), 3);
 }
 
+TEST(ConfigLoaderInputs, TimecodeModeAndRate)
+{
+    using Settings = ConfigLoader::TimecodeSettings;
+    const struct {
+        const char* file;
+        Settings::Mode mode;
+        Timecode::Type type;
+    } cases[] = {
+        {"", Settings::Off, Timecode::Ebu25},
+        {"TIMECODE = Master # rig clock\nTIMECODE_FPS=29.97\n", Settings::Master, Timecode::DropFrame2997},
+        {"TIMECODE=master\nTIMECODE=sometimes\n", Settings::Master, Timecode::Ebu25},
+        {"TIMECODE=chase\nTIMECODE_FPS=24\n", Settings::Chase, Timecode::Film24},
+        {"TIMECODE_FPS=27\n", Settings::Off, Timecode::Ebu25},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        dir.write("config.txt", c.file);
+        const Settings settings = ConfigLoader(dir.file("config.txt")).getTimecodeSettings();
+        EXPECT_EQ(settings.mode, c.mode) << c.file;
+        EXPECT_EQ(settings.type, c.type) << c.file;
+    }
+}
+
 TEST(ConfigLoaderCleanLine, DropsBlanksControlsAndHighBytesAndStopsAtHash)
 {
     std::string line = " A=\t1\x7F\x80\xFF # B=2";
@@ -199,6 +223,7 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
         {"LED_GPIO_PIN=", &ConfigLoader::getLedGpioPin, "", 0},
         {"NET=", &ConfigLoader::getArtnetNet, "", -1},
         {"SACN_UNIVERSE=", &ConfigLoader::getSacnUniverse, "", 0},
+        {"TIMECODE_FREEWHEEL=", &ConfigLoader::getTimecodeFreewheel, "", 0},
     };
     const std::string readme = Spectrafox::Test::readFile(std::string(SPECTRAFOX_SOURCE_DIR) + "/docs/operating.md");
     TempDir dir;

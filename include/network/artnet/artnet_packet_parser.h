@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "base/timecode.h"
 #include "network/artnet/artnet_protocol.h"
 
 namespace Spectrafox {
@@ -11,6 +12,7 @@ enum class ArtnetPacketKind {
     Poll,
     Dmx,          // any ArtDmx, addressed to this node or not
     Sync,         // ArtSync
+    TimeCode,     // ArtTimeCode whose fields are all in range
 };
 
 struct ArtnetParseResult {
@@ -19,9 +21,11 @@ struct ArtnetParseResult {
     bool channels_updated = false;
     // How many channels, from channel 1, were copied.
     int channels_carried = 0;
+    // The address an ArtTimeCode carries.
+    Timecode timecode;
 };
 
-// Recognises ArtPoll, ArtDmx and ArtSync in a received datagram and copies the
+// Recognises ArtPoll, ArtDmx, ArtSync and ArtTimeCode in a received datagram and copies the
 // channel values of an ArtDmx for the listened-to sub-net and universe (and
 // Net, when one is given). Pure: no I/O, no allocation, never reads past the
 // received bytes.

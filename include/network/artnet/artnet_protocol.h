@@ -23,6 +23,7 @@ constexpr uint16_t kOpPoll = 0x2000;
 constexpr uint16_t kOpPollReply = 0x2100;
 constexpr uint16_t kOpDmx = 0x5000;
 constexpr uint16_t kOpSync = 0x5200;
+constexpr uint16_t kOpTimeCode = 0x9700;
 
 // ArtDmx
 constexpr std::size_t kDmxSubUniOffset = 14; // high nibble sub-net, low nibble universe
@@ -33,6 +34,17 @@ constexpr int kDmxMinChannels = 2;
 constexpr int kDmxUniverseChannels = Dmx::kUniverseChannels;
 
 using DmxUniverse = std::array<uint8_t, kDmxUniverseChannels>;
+
+// ArtTimeCode
+constexpr std::size_t kTimeCodeSize = 19;
+constexpr std::size_t kProtVerOffset = 10;   // 2 bytes, high byte first
+constexpr uint16_t kProtVer = 14;
+constexpr std::size_t kTimeCodeStreamOffset = 13;
+constexpr std::size_t kTimeCodeFramesOffset = 14;
+constexpr std::size_t kTimeCodeSecondsOffset = 15;
+constexpr std::size_t kTimeCodeMinutesOffset = 16;
+constexpr std::size_t kTimeCodeHoursOffset = 17;
+constexpr std::size_t kTimeCodeTypeOffset = 18;
 
 // The Net is the top seven bits of the 15-bit Port-Address.
 constexpr int kMaxNet = 127;

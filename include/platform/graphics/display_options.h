@@ -23,6 +23,11 @@ struct DisplayOptions {
     // Above 0: write the frame with this number (counted from 1) to snapshot_path.
     int snapshot_frame = 0;
     std::string snapshot_path = "snapshot.png";
+    // Above 0: after every multiple of this many milliseconds of the system
+    // clock, write the next frame to the snapshot file numbered with that
+    // multiple. Nodes on one host (or on hosts whose clocks agree) thus
+    // sample the same instants and can be compared frame for frame.
+    int snapshot_every_ms = 0;
     // Offscreen there is no vertical sync; this keeps a headless run off the
     // CPU. 0 lifts the cap (benchmarks).
     int offscreen_fps_cap = kDefaultOffscreenFpsCap;

@@ -74,6 +74,7 @@ private:
                              DisplaySetupFailure* failure);
     void fail(DisplaySetupFailure* failure, DisplaySetupStep step, const std::string& detail) const;
     void writeDueSnapshots();
+    bool timedSnapshotDue(long long* interval);
     void paceOffscreen();
     void pumpEvents();
     void askToQuit() const;
@@ -88,6 +89,8 @@ private:
     uint32_t height = 0;
     long frames = 0;
     bool snapshot_requested = false;
+    // The system-clock interval of the last timed snapshot (--snapshot-every).
+    long long snapshot_interval = -1;
     std::chrono::steady_clock::time_point next_frame_due{};
 };
 

@@ -1,5 +1,7 @@
 #include "network/artnet/artnet_packet_parser.h"
 
+#include "network/artnet/art_timecode.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -27,6 +29,8 @@ ArtnetParseResult ArtnetPacketParser::parse(const uint8_t* data, long len,
         result.channels_updated = result.channels_carried > 0;
     } else if (opcode == kOpSync) {
         result.kind = ArtnetPacketKind::Sync;
+    } else if (opcode == kOpTimeCode && ArtTimeCode::parse(data, len, &result.timecode)) {
+        result.kind = ArtnetPacketKind::TimeCode;
     }
     return result;
 }

@@ -81,6 +81,8 @@ DisplayOptions::Parse DisplayOptions::applyArgument(const char* argument)
         ok = parseSize(v, &window_width, &window_height);
     else if (const char* v = valueOf(argument, "--snapshot-frame"))
         ok = parseInt(v, 1, INT_MAX, &snapshot_frame);
+    else if (const char* v = valueOf(argument, "--snapshot-every"))
+        ok = parseInt(v, 1, INT_MAX, &snapshot_every_ms);
     else if (const char* v = valueOf(argument, "--snapshot"))
         ok = parsePath(v, &snapshot_path);
     else if (const char* v = valueOf(argument, "--fps-cap"))
@@ -96,6 +98,7 @@ const char* DisplayOptions::usage()
            "  --window=WIDTHxHEIGHT    desktop window of this size instead of full screen\n"
            "  --snapshot=FILE.png      where snapshots go (default snapshot.png)\n"
            "  --snapshot-frame=N       write frame N to the snapshot file\n"
+           "  --snapshot-every=MS      write a numbered snapshot every MS ms of the system clock\n"
            "  --fps-cap=N              offscreen frame-rate cap, 0 for none (default 60)\n";
 }
 

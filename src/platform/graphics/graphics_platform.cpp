@@ -341,18 +341,38 @@ void GraphicsPlatform::presentFrame()
     pumpEvents();
 }
 
+// Timed snapshots are numbered modulo this, to fit a 32-bit long.
+constexpr long long kIntervalNumbers = 1000000000;
+
 void GraphicsPlatform::writeDueSnapshots()
 {
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);
     if (options.snapshot_frame == frames && !FrameSnapshot::writePng(options.snapshot_path, w, h))
         std::fprintf(stderr, "Snapshot: cannot write %s\n", options.snapshot_path.c_str());
-    if (snapshot_requested) {
+    long long interval = 0;
+    const bool timed = timedSnapshotDue(&interval);
+    if (snapshot_requested || timed) {
+        const long number = timed ? static_cast<long>(interval % kIntervalNumbers) : frames;
+        const std::string path = FrameSnapshot::numberedPath(options.snapshot_path, number);
         snapshot_requested = false;
-        const std::string path = FrameSnapshot::numberedPath(options.snapshot_path, frames);
         if (!FrameSnapshot::writePng(path, w, h))
             std::fprintf(stderr, "Snapshot: cannot write %s\n", path.c_str());
     }
+}
+
+// The first frame of every new interval; not the very first frame drawn,
+// which may lie anywhere in its interval.
+bool GraphicsPlatform::timedSnapshotDue(long long* interval)
+{
+    if (options.snapshot_every_ms <= 0)
+        return false;
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    *interval = std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count() /
+                options.snapshot_every_ms;
+    const bool due = snapshot_interval >= 0 && *interval != snapshot_interval;
+    snapshot_interval = *interval;
+    return due;
 }
 
 void GraphicsPlatform::paceOffscreen()

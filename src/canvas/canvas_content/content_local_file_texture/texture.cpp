@@ -10,6 +10,7 @@
 
 #include <stb_image_resize.h>
 
+#include "base/show_time.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 namespace Spectrafox {
@@ -270,10 +271,15 @@ void Texture::setTexture()
     }
 }
 
-// The animation clock runs on wall time since loading, whoever draws the slot.
+// The animation clock runs on wall time since loading, whoever draws the
+// slot; with a show time, on the show time since the slot's start mark (0:
+// started at start-up), so nodes sharing the show time show the same frame.
 int Texture::currentGifFrame()
 {
-    gif_time += getSecondsSinceLastCall() * 100.0;
+    if (ShowTime::installed())
+        gif_time = ShowTime::now() * 100.0;
+    else
+        gif_time += getSecondsSinceLastCall() * 100.0;
     gif_time = wrapGifTime(gif_time, gif_end_times.back());
     return chooseGifFrame(gif_end_times.data(), static_cast<int>(gif_end_times.size()), gif_time);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/show_time.h"
+
 #include "platform/fixed_function/gl_fixed_function.h"
 #include <cstdlib>
 #include <cstring>
@@ -247,6 +249,29 @@ TEST_F(SlotDrawing, GifFramesFollowTheirDelaysOnTheSlotClock)
         fake_now = 1000.0 + step.hundredths / 100.0;
         EXPECT_EQ(drawAndRead(*texture), step.colour) << step.hundredths;
     }
+}
+
+// With a show time, a GIF shows the frame the show time points to, whenever
+// it was loaded and whatever its own clock says, also when the show time
+// jumps back.
+TEST_F(SlotDrawing, GifFramesFollowTheShowTimeWhenOneIsInstalled)
+{
+    ASSERT_TRUE(writeSolidGif(dir.file("010.gif"), 4, 4, {{0xFF0000, 10}, {0x00FF00, 20}, {0x0000FF, 30}}));
+    double show = 0.0;
+    ShowTime::install([&show] { return show; });
+    fake_now = 5.0;
+    auto early = slot(10, &fakeClock);
+    fake_now = 5.37; // loaded later: its own clock would be 37 hundredths behind
+    auto late = slot(10, &fakeClock);
+    const Rgba red{255, 0, 0, 255}, green{0, 255, 0, 255}, blue{0, 0, 255, 255};
+    for (const auto& step : {std::make_pair(0.25, green), std::make_pair(3600.45, blue),
+                             std::make_pair(0.05, red)}) {
+        show = step.first;
+        fake_now += 0.13;
+        EXPECT_EQ(drawAndRead(*early), step.second) << step.first;
+        EXPECT_EQ(drawAndRead(*late), step.second) << step.first;
+    }
+    ShowTime::remove();
 }
 
 TEST_F(SlotDrawing, GifWhoseLastFrameHasNoDelayNeverShowsIt)

@@ -1,0 +1,284 @@
+// Three real nodes on one private bridge, headless, each showing the same GIF
+// whose frames carry their own number (frame k is the colour k, 255, 128),
+// each writing a snapshot every 100 ms of the system clock, so that the same
+// instants can be compared. Runs: a desk sending ArtTimeCode delayed 0-3 ms at
+// random (with a jump, and a node started late), one node as master and two
+// chasing, and two nodes without timecode for reference. The figures are
+// printed as "FIGURE" lines for scripts/timecode-bench.sh; the limits
+// asserted are generous.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/timecode.h"
+#include "network/artnet/art_timecode.h"
+#include "support/artnet_peer.h"
+#include "support/child_process.h"
+#include "support/eventually.h"
+#include "support/gif_writer.h"
+#include "support/net_namespace.h"
+#include "support/picture_files.h"
+#include "support/temp_dir.h"
+
+using namespace Spectrafox;
+using namespace Spectrafox::Test;
+using namespace std::chrono_literals;
+using SystemClock = std::chrono::system_clock;
+using Shown = std::map<long long, int>; // clip frame by snapshot interval
+
+namespace {
+
+constexpr int kClipFrames = 250; // 10 s at 25 fps
+constexpr double kClipRate = 25.0;
+constexpr int kSnapshotMs = 100;
+constexpr long long kSnapshotNumbers = 1000000000; // the program's file numbers wrap here
+
+std::string clipGif()
+{
+    std::vector<GifColor> table;
+    for (int k = 0; k < 256; ++k)
+        table.push_back({static_cast<uint8_t>(k), 255, 128});
+    GifBuilder gif(16, 16, table);
+    for (int k = 0; k < kClipFrames; ++k) {
+        GifImage frame = solidImage(16, 16, static_cast<uint8_t>(k));
+        frame.minCodeSize = 8;
+        gif.graphicControl(4).image(frame);
+    }
+    return gif.trailer().bytes();
+}
+
+long long intervalOf(SystemClock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() / kSnapshotMs;
+}
+
+double secondsBetween(long long earlier, long long later) { return (later - earlier) * kSnapshotMs / 1000.0; }
+
+// Frames apart on the looping clip.
+int apart(int a, int b)
+{
+    const int d = std::abs(a - b) % kClipFrames;
+    return std::min(d, kClipFrames - d);
+}
+
+struct Node {
+    Node(const NetNamespace& ns, const std::string& timecode)
+    {
+        dir.write("config.txt", "DMX_START=1\nANZAHL=1\n" + (timecode.empty() ? "" : "TIMECODE=" + timecode + "\n"));
+        dir.write("textures/000.gif", clipGif());
+        ChildProcess::Setup setup;
+        setup.argv = {SPECTRAFOX_BINARY, "--silent", "--headless=64x36", "--fps-cap=120",
+                      "--snapshot=" + dir.file("shot.png"), "--snapshot-every=" + std::to_string(kSnapshotMs)};
+        setup.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}};
+        setup.working_directory = dir.path();
+        setup.stderr_path = dir.file("stderr.txt");
+        ScopedNetNamespace at(ns);
+        started = intervalOf(SystemClock::now());
+        process = std::make_unique<ChildProcess>(setup);
+    }
+
+    // Snapshots without the clip's marker colour (start-up) are left out.
+    Shown frames() const
+    {
+        Shown shown;
+        DIR* folder = opendir(dir.path().c_str());
+        while (dirent* entry = folder ? readdir(folder) : nullptr) {
+            long long number = 0;
+            if (std::sscanf(entry->d_name, "shot-%lld.png", &number) != 1)
+                continue;
+            const RgbaImage shot = readRgbaPng(dir.file(entry->d_name));
+            if (shot.ok() && shot.centre()[1] == 255 && shot.centre()[2] == 128)
+                shown[number + started - started % kSnapshotNumbers] = shot.centre()[0];
+        }
+        if (folder)
+            closedir(folder);
+        return shown;
+    }
+    bool showing() const { return eventually([this] { return !frames().empty(); }, 30s, 100ms); }
+    bool stop()
+    {
+        process->signal(SIGTERM);
+        int status = 0;
+        return process->waitExit(10000, &status) && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    TempDir dir;
+    long long started = 0;
+    std::unique_ptr<ChildProcess> process;
+};
+
+// ArtTimeCode from 01:00:00:00 at 25 fps, broadcast, each packet 0-3 ms late
+// at random; from packet `jump_at` on the timecode is `jump` seconds further.
+class TimecodeDesk {
+public:
+    TimecodeDesk(const NetNamespace& ns, long jump_at, double jump) : jump_at(jump_at), jump(jump)
+    {
+        ScopedNetNamespace at(ns);
+        peer = std::make_unique<UdpPeer>();
+        thread = std::thread([this] { run(); });
+    }
+    ~TimecodeDesk()
+    {
+        stopping = true;
+        thread.join();
+    }
+    int frameAt(long long interval) const
+    {
+        const double since = std::chrono::duration<double>(std::chrono::milliseconds(interval * kSnapshotMs) -
+                                                           start.time_since_epoch()).count();
+        const double tc = kStart + since + (since >= jump_at / kClipRate ? jump : 0.0);
+        return static_cast<int>(static_cast<long>(std::floor(tc * kClipRate + 1e-6)) % kClipFrames);
+    }
+    long long jumpInterval() const
+    {
+        return intervalOf(start + std::chrono::milliseconds(static_cast<long>(jump_at * 1000 / kClipRate)));
+    }
+
+private:
+    static constexpr double kStart = 3600.0;
+
+    void run()
+    {
+        std::mt19937 random(2026);
+        std::uniform_int_distribution<int> delay_us(0, 3000);
+        const auto steady_start = std::chrono::steady_clock::now();
+        for (long n = 0; !stopping; ++n) {
+            std::this_thread::sleep_until(steady_start + std::chrono::microseconds(n * 40000 + delay_us(random)));
+            const double tc = kStart + n / kClipRate + (n >= jump_at ? jump : 0.0);
+            const ArtTimeCode::Bytes packet = ArtTimeCode::build(Timecode::fromSeconds(tc, Timecode::Ebu25));
+            peer->sendTo("10.83.0.255", 6454, std::vector<uint8_t>(packet.begin(), packet.end()));
+        }
+    }
+
+    const long jump_at;
+    const double jump;
+    const SystemClock::time_point start = SystemClock::now();
+    std::unique_ptr<UdpPeer> peer;
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+};
+
+// The 95th percentile of the widest difference between the nodes over the
+// instants from `from` to `until` where all have a snapshot; printed too.
+int percentile95(const char* name, const std::vector<Shown>& nodes, long long from, long long until = LLONG_MAX)
+{
+    std::vector<int> spread;
+    for (const auto& [interval, frame] : nodes[0]) {
+        int widest = 0;
+        for (const Shown& other : nodes) {
+            const auto seen = other.find(interval);
+            widest = seen == other.end() ? INT_MAX : std::max(widest, apart(frame, seen->second));
+            if (widest == INT_MAX)
+                break;
+        }
+        if (interval >= from && interval <= until && widest != INT_MAX)
+            spread.push_back(widest);
+    }
+    std::sort(spread.begin(), spread.end());
+    const int p95 = spread.empty() ? -1 : spread[(spread.size() * 95 + 99) / 100 - 1];
+    std::printf("FIGURE %s %d frames (95th percentile of %zu instants, largest %d, all on one frame at %ld)\n",
+                name, p95, spread.size(), spread.empty() ? -1 : spread.back(),
+                static_cast<long>(std::count(spread.begin(), spread.end(), 0)));
+    return p95;
+}
+
+// The first instant from `from` on at which the node shows the desk's frame,
+// give or take the one the snapshot may be drawn late; -1 for never.
+long long firstAgreement(const Shown& shown, const TimecodeDesk& desk, long long from)
+{
+    for (const auto& [interval, frame] : shown)
+        if (interval >= from && apart(frame, desk.frameAt(interval)) <= 1)
+            return interval;
+    return -1;
+}
+
+TEST(TimecodeOnABridge, NodesShowTheSameFrameFollowJumpsAndJoinLate)
+{
+    NetNamespace lan, desk_ns, ns[3];
+    for (const NetNamespace* n : {&lan, &desk_ns, &ns[0], &ns[1], &ns[2]})
+        if (!n->ok())
+            GTEST_SKIP() << n->error();
+    std::string failed;
+    ASSERT_TRUE(plugIntoBridge(lan, "br0", "p-desk", desk_ns, "eth0", "10.83.0.1/24", &failed)) << failed;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(plugIntoBridge(lan, "br0", "p-n" + std::to_string(i), ns[i], "eth0",
+                                   "10.83.0." + std::to_string(i + 2) + "/24", &failed)) << failed;
+
+    // Two nodes chase the desk from the start, a third starts 4 s later; 10 s
+    // in, the desk jumps 13.2 s (330 frames).
+    {
+        TimecodeDesk desk(desk_ns, 250, 13.2);
+        Node one(ns[0], "chase"), two(ns[1], "chase");
+        ASSERT_TRUE(one.showing() && two.showing()) << readFile(one.dir.file("stderr.txt"));
+        std::this_thread::sleep_for(4s);
+        Node late(ns[2], "chase");
+        ASSERT_TRUE(late.showing());
+        const long long jump = desk.jumpInterval();
+        while (intervalOf(SystemClock::now()) < jump + 50)
+            std::this_thread::sleep_for(100ms);
+        const std::vector<Shown> shown = {one.frames(), two.frames(), late.frames()};
+
+        const long long first_picture = shown[2].begin()->first;
+        const long long joined = firstAgreement(shown[2], desk, first_picture);
+        ASSERT_GE(joined, 0) << "the late node never showed the desk's frame";
+        std::printf("FIGURE late_join %.1f s after its start, %.1f s after its first picture\n",
+                    secondsBetween(late.started, joined), secondsBetween(first_picture, joined));
+        EXPECT_LE(secondsBetween(first_picture, joined), 5.0);
+
+        double slowest = 0.0;
+        for (const Shown& node : shown) {
+            const long long followed = firstAgreement(node, desk, jump + 1);
+            ASSERT_GE(followed, 0) << "a node never followed the jump";
+            slowest = std::max(slowest, secondsBetween(jump, followed));
+        }
+        std::printf("FIGURE jump_follow %.1f s (snapshots every %d ms)\n", slowest, kSnapshotMs);
+        EXPECT_LE(slowest, 2.0);
+
+        // Steady: after the late node joined, and from a second after the jump.
+        for (const int p95 : {percentile95("chase_p95_before_jump", shown, joined + 5, jump - 1),
+                              percentile95("chase_p95_after_jump", shown, jump + 10)})
+            EXPECT_TRUE(p95 >= 0 && p95 <= 2) << p95;
+        EXPECT_TRUE(one.stop() && two.stop() && late.stop());
+    }
+
+    // One node is the rig's clock, two chase it.
+    {
+        Node master(ns[0], "master"), one(ns[1], "chase"), two(ns[2], "chase");
+        ASSERT_TRUE(master.showing() && one.showing() && two.showing());
+        const long long from = intervalOf(SystemClock::now()) + 10;
+        std::this_thread::sleep_for(8s);
+        const int p95 = percentile95("master_p95", {master.frames(), one.frames(), two.frames()}, from);
+        EXPECT_TRUE(p95 >= 0 && p95 <= 2);
+        EXPECT_TRUE(master.stop() && one.stop() && two.stop());
+    }
+
+    // Reference: no timecode, the second node started half a second later.
+    {
+        Node one(ns[0], "");
+        ASSERT_TRUE(one.showing());
+        std::this_thread::sleep_for(500ms);
+        Node two(ns[1], "");
+        ASSERT_TRUE(two.showing());
+        const long long from = intervalOf(SystemClock::now()) + 5;
+        std::this_thread::sleep_for(3s);
+        percentile95("reference_p95", {one.frames(), two.frames()}, from);
+        EXPECT_TRUE(one.stop() && two.stop());
+    }
+}
+
+} // namespace
