@@ -132,14 +132,14 @@ public:
 
     void frame()
     {
-        glClear(GL_COLOR_BUFFER_BIT);
+        Spectrafox::glClear(GL_COLOR_BUFFER_BIT);
         float mvp[16] = {0};
         mvp[10] = -1.0f;
         mvp[15] = 1.0f;
         for (const CanvasDraws& d : draws) {
             fillArrays(d, vertices, color);
             glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, 0, tex_coords);
-            glBindTexture(GL_TEXTURE_2D, texture);
+            Spectrafox::glBindTexture(GL_TEXTURE_2D, texture);
             const double radians = d.rotation * M_PI / 180.0;
             const float c = static_cast<float>(std::cos(radians));
             const float s = static_cast<float>(std::sin(radians));
@@ -167,11 +167,11 @@ public:
         glGetIntegerv(GL_CURRENT_PROGRAM, &renderer_program);
         glGetPointerv(GL_VERTEX_ARRAY_POINTER, &renderer_vertices);
         glGetPointerv(GL_COLOR_ARRAY_POINTER, &renderer_colours);
-        glUseProgram(program);
+        Spectrafox::glUseProgram(program);
         glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 0, vertices);
         glVertexAttribPointer(1, 4, GL_FLOAT, GL_FALSE, 0, color);
         run();
-        glUseProgram(static_cast<GLuint>(renderer_program));
+        Spectrafox::glUseProgram(static_cast<GLuint>(renderer_program));
         glVertexPointer(3, GL_FLOAT, 0, renderer_vertices);
         glColorPointer(4, GL_FLOAT, 0, renderer_colours);
     }
@@ -386,7 +386,7 @@ std::vector<unsigned char> readCurrentFrame()
 {
     std::vector<unsigned char> pixels(static_cast<size_t>(kWidth) * kHeight * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    Spectrafox::glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
     return pixels;
 }
 
@@ -417,7 +417,7 @@ template <typename F, typename G> double timeFrame(F frame, G finish)
 
 void finishCurrent()
 {
-    glFinish();
+    Spectrafox::glFinish();
 }
 
 } // namespace
@@ -437,7 +437,7 @@ int main()
     const std::vector<CanvasDraws> draws = precompute(manager);
     BareEs2Loop bare(draws, manager.getScreenRatio(), static_cast<GLuint>(texture), coords);
     bare.withOwnState([&] { bare.frame(); });
-    glFinish();
+    Spectrafox::glFinish();
     BareEs1Loop es1(draws, manager.getScreenRatio());
     if (es1.available()) {
         manager.renderFrame();

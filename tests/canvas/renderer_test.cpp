@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-using namespace Spectrafox;
-using namespace Spectrafox::Test;
+// Inside the namespace the GL calls reach our layer, as in the drawing code.
+namespace Spectrafox::Test {
 
 namespace {
 
@@ -274,3 +274,5 @@ TEST(RendererAngleTest, WrapsLikeTheCanvas)
 }
 
 } // namespace
+
+} // namespace Spectrafox::Test
