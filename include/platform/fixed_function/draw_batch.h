@@ -26,15 +26,17 @@ struct DrawSource {
     float current_color[4] = {1.0f, 1.0f, 1.0f, 1.0f};
 };
 
-// Triangle-strip draws of one texture and state, gathered into one triangle
-// list whose positions are already transformed into clip space, so that the
-// matrices may change between the draws. The strips are cut into triangles
-// in the order the rasteriser cuts a strip, (0 1 2), (2 1 3), ..., so each
-// triangle is rasterised as it was drawn alone. Storage is reserved once:
-// a strip that does not fit is drawn after the batch is flushed.
+// Triangle-strip draws of one texture and state, gathered into one indexed
+// triangle list whose positions are already transformed into clip space, so
+// that the matrices may change between the draws. The strips are cut into
+// triangles in the order the rasteriser cuts a strip, (0 1 2), (2 1 3), ...,
+// so each triangle is rasterised as it was drawn alone. Storage is reserved
+// once: a strip that does not fit is drawn after the batch is flushed.
 class DrawBatch {
 public:
+    // Indices are 16-bit, as ES 2.0 guarantees.
     static constexpr GLsizei kMaxVertices = 16384;
+    static constexpr GLsizei kMaxIndices = 3 * kMaxVertices;
 
     DrawBatch();
 
@@ -58,6 +60,7 @@ private:
     std::vector<float> positions; // x y z w
     std::vector<float> colors;    // r g b a
     std::vector<float> texcoords; // s t
+    std::vector<GLushort> indices;
     GLsizei vertex_count = 0;
 };
 

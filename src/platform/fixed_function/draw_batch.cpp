@@ -6,8 +6,8 @@ namespace Spectrafox {
 
 namespace {
 
-// Triangles of a strip of n vertices, three vertices each.
-GLsizei trianglesOf(GLsizei count)
+// Indices of the triangles of a strip of n vertices, three each.
+GLsizei indicesOf(GLsizei count)
 {
     return count < 3 ? 0 : (count - 2) * 3;
 }
@@ -33,11 +33,12 @@ DrawBatch::DrawBatch()
     positions.reserve(static_cast<std::size_t>(kMaxVertices) * 4);
     colors.reserve(static_cast<std::size_t>(kMaxVertices) * 4);
     texcoords.reserve(static_cast<std::size_t>(kMaxVertices) * 2);
+    indices.reserve(static_cast<std::size_t>(kMaxIndices));
 }
 
 bool DrawBatch::accepts(GLenum mode, GLsizei count, const DrawSource& source, bool texturing)
 {
-    if (mode != GL_TRIANGLE_STRIP || count < 3 || trianglesOf(count) > kMaxVertices)
+    if (mode != GL_TRIANGLE_STRIP || count < 3 || count > kMaxVertices)
         return false;
     if (!source.position.enabled || !isFloatArray(source.position, 2, 4))
         return false;
@@ -48,17 +49,20 @@ bool DrawBatch::accepts(GLenum mode, GLsizei count, const DrawSource& source, bo
 
 bool DrawBatch::fits(GLsizei strip_count) const
 {
-    return vertex_count + trianglesOf(strip_count) <= kMaxVertices;
+    return vertex_count + strip_count <= kMaxVertices &&
+           static_cast<GLsizei>(indices.size()) + indicesOf(strip_count) <= kMaxIndices;
 }
 
 void DrawBatch::addStrip(const DrawSource& source, GLint first, GLsizei count,
                          const MatrixStack::Matrix& mvp, bool texturing)
 {
+    const GLsizei base = vertex_count;
+    for (GLint i = 0; i < count; ++i)
+        addVertex(source, first + i, mvp, texturing);
     for (GLint i = 0; i + 2 < count; ++i) {
         const GLint odd = i & 1;
-        addVertex(source, first + i + odd, mvp, texturing);
-        addVertex(source, first + i + 1 - odd, mvp, texturing);
-        addVertex(source, first + i + 2, mvp, texturing);
+        for (const GLint k : {i + odd, i + 1 - odd, i + 2})
+            indices.push_back(static_cast<GLushort>(base + k));
     }
 }
 
@@ -94,7 +98,8 @@ void DrawBatch::draw(GLuint position_attribute, GLuint color_attribute,
         glEnableVertexAttribArray(attributes[k]);
         glVertexAttribPointer(attributes[k], sizes[k], GL_FLOAT, GL_FALSE, 0, data[k]);
     }
-    ::glDrawArrays(GL_TRIANGLES, 0, vertex_count);
+    ::glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indices.size()), GL_UNSIGNED_SHORT,
+                     indices.data());
     clear();
 }
 
@@ -103,6 +108,7 @@ void DrawBatch::clear()
     positions.clear();
     colors.clear();
     texcoords.clear();
+    indices.clear();
     vertex_count = 0;
 }
 
