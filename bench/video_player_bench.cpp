@@ -12,6 +12,7 @@
 #include "canvas/renderer.h"
 
 #include <EGL/egl.h>
+#include "platform/fixed_function/fixed_function_pipeline.h"
 #include "platform/fixed_function/gl_fixed_function.h"
 
 #include <chrono>
@@ -85,6 +86,7 @@ public:
             Spectrafox::glBindTexture(GL_TEXTURE_2D, textures[i]);
             Spectrafox::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         }
+        FixedFunctionPipeline::instance().flush();
         eglSwapBuffers(eglGetCurrentDisplay(), eglGetCurrentSurface(EGL_DRAW));
         Spectrafox::glFinish();
     }
