@@ -92,6 +92,7 @@ bool FixedFunctionPipeline::attachToCurrentContext(std::string* error)
     program = 0;
     program_failed = false;
     source = DrawSource();
+    batch.clear(); // drawn for a context that is gone, if any
     bound_texture = 0;
     draw_calls = 0;
     // The current colour of a fresh fixed-function context.
