@@ -87,7 +87,7 @@ double startToFirstFrame(const std::string& folder)
     CanvasManager manager(options);
     manager.generateCanvasGroup(1, "CONTENT_TEXTURE_256");
     manager.renderFrame();
-    glFinish();
+    Spectrafox::glFinish();
     const double elapsed = seconds(start);
     return elapsed;
 }

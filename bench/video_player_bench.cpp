@@ -12,6 +12,7 @@
 #include "canvas/renderer.h"
 
 #include <EGL/egl.h>
+#include "platform/fixed_function/fixed_function_pipeline.h"
 #include "platform/fixed_function/gl_fixed_function.h"
 
 #include <chrono>
@@ -48,12 +49,12 @@ GLuint makeVideoTexture()
 {
     GLuint texture = 0;
     glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, kWidth, kHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    Spectrafox::glBindTexture(GL_TEXTURE_2D, texture);
+    Spectrafox::glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, kWidth, kHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    Spectrafox::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    Spectrafox::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    Spectrafox::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    Spectrafox::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     return texture;
 }
 
@@ -76,17 +77,18 @@ public:
 
     void frame()
     {
-        glClear(GL_COLOR_BUFFER_BIT);
+        Spectrafox::glClear(GL_COLOR_BUFFER_BIT);
         for (int i = 0; i < kSlots; ++i) {
             const float left = -1.0f + 2.0f * i / kSlots;
             const float right = left + 2.0f / kSlots;
             const float quad[8] = {left, -1, right, -1, left, 1, right, 1};
             glVertexPointer(2, GL_FLOAT, 0, quad);
-            glBindTexture(GL_TEXTURE_2D, textures[i]);
+            Spectrafox::glBindTexture(GL_TEXTURE_2D, textures[i]);
             Spectrafox::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         }
+        FixedFunctionPipeline::instance().flush();
         eglSwapBuffers(eglGetCurrentDisplay(), eglGetCurrentSurface(EGL_DRAW));
-        glFinish();
+        Spectrafox::glFinish();
     }
 
 private:
@@ -214,7 +216,7 @@ int main()
                 raw_ms, container_ms);
     if (raw_ms > 0.0)
         std::printf("CPU per picture .mp4 / raw: %.2f\n", container_ms / raw_ms);
-    glDeleteTextures(kSlots, textures);
+    Spectrafox::glDeleteTextures(kSlots, textures);
     std::remove(clip.c_str());
     std::remove(mp4.c_str());
     rmdir(dir_pattern);

@@ -7,8 +7,8 @@
 
 #include <cmath>
 
-using namespace Spectrafox;
-using namespace Spectrafox::Test;
+// Inside the namespace the GL calls reach our layer, as in the drawing code.
+namespace Spectrafox::Test {
 
 namespace {
 
@@ -132,3 +132,5 @@ TEST(CanvasManagerTest, EachGroupCarriesThePluginResolvedForItsType)
 }
 
 } // namespace
+
+} // namespace Spectrafox::Test

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-using namespace Spectrafox;
-using namespace Spectrafox::Test;
+// Inside the namespace the GL calls reach our layer, as in the drawing code.
+namespace Spectrafox::Test {
 
 namespace {
 
@@ -215,6 +215,17 @@ TEST_F(GlTest, NoCanvasesGiveABlackFrame)
     EXPECT_EQ(std::count(frame.begin(), frame.end(), kBlack), long(frame.size()));
 }
 
+// Batched draws are drawn before the swap: what is cleared behind the
+// layer's back after it is gone, and nothing comes back at the next read.
+TEST_F(GlTest, AFrameIsCompleteWhenItIsShown)
+{
+    auto canvas = exampleCanvas(1.0f, 1.0f);
+    canvas->setNumber(3);
+    gl.renderer().drawCanvases({canvas.get()});
+    ::glClear(GL_COLOR_BUFFER_BIT);
+    EXPECT_EQ(gl.pixelAt(gl.width() / 2, gl.height() / 2), kBlack);
+}
+
 TEST_F(GlTest, HalfTransparentCanvasMixesWithTheOneBelow)
 {
     // An unregistered type binds nothing, so both canvases use this white
@@ -274,3 +285,5 @@ TEST(RendererAngleTest, WrapsLikeTheCanvas)
 }
 
 } // namespace
+
+} // namespace Spectrafox::Test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/fixed_function/draw_batch.h"
 #include "platform/fixed_function/matrix_stack.h"
 
 #include <GLES2/gl2.h>
@@ -14,6 +15,13 @@ namespace Spectrafox {
 // draws with the product of the two matrices, the vertex colour and, when
 // texturing is on, the texture modulated by that colour. Client arrays and
 // the current colour are native ES 2.0 vertex attributes at fixed locations.
+//
+// Consecutive triangle strips of one texture and state are batched: their
+// vertices are transformed on the CPU and drawn together when the texture
+// or any state changes, before pixels are read or the frame is shown, or
+// on flush(). Every call that changes state or reads the framebuffer of this
+// context therefore goes through our layer (gl_fixed_function.h), or is
+// preceded by flush().
 //
 // The program stays in use between draws: code that uses a program of its
 // own puts this one back (glGetIntegerv(GL_CURRENT_PROGRAM) before).
@@ -40,24 +48,54 @@ public:
     void selectMatrixMode(GLenum mode);
     // The stack that the matrix mode selects, for a change.
     MatrixStack& changeCurrentMatrix();
-    void setTexturing(bool on) { texturing = on; }
+    void setTexturing(bool on);
     bool isTexturing() const { return texturing; }
 
-    // Makes the program and its uniforms current for a draw. False when no
-    // program could be built, so nothing may be drawn.
-    bool prepareDraw();
+    // GL_VERTEX_ARRAY, GL_COLOR_ARRAY or GL_TEXTURE_COORD_ARRAY; null for
+    // other names.
+    ClientArray* clientArray(GLenum array);
+    void setClientArrayEnabled(GLenum array, bool on);
+    void setClientArrayPointer(GLenum array, GLint size, GLenum type, GLsizei stride,
+                               const void* pointer);
+    void setCurrentColor(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha);
+    void bindTexture(GLenum target, GLuint name);
+
+    // Draws now, or adds the draw to the batch.
+    void draw(GLenum mode, GLint first, GLsizei count);
+    // Draws what is batched.
+    void flush();
+    // On by default; off, every draw is drawn at once (the baseline of the
+    // renderer bench).
+    void setBatching(bool on);
+    // Draw calls handed to the driver since the context was attached.
+    unsigned long drawCalls() const { return draw_calls; }
 
 private:
     FixedFunctionPipeline() = default;
     bool buildProgram(std::string* error);
-    void uploadUniforms();
+    // Makes the program and its uniforms current for a draw. False when no
+    // program could be built, so nothing may be drawn.
+    bool prepareDraw(bool clip_space);
+    void uploadUniforms(bool clip_space);
+    const MatrixStack::Matrix& modelViewProjection();
+    void restoreClientArrays();
+    // Hands a client array to its ES 2.0 vertex attribute.
+    void passOn(GLenum array, const ClientArray& client);
+    static GLuint attributeOf(GLenum array);
 
     MatrixStack projection;
     MatrixStack modelview;
     MatrixStack* current = &modelview;
     bool texturing = false;
     bool matrices_changed = true;
-    int uploaded_texturing = -1; // -1: not yet uploaded
+    MatrixStack::Matrix mvp = MatrixStack::identity();
+    bool mvp_uploaded = false;       // u_mvp holds mvp, not the identity
+    int uploaded_texturing = -1;     // -1: not yet uploaded
+    DrawSource source;
+    GLuint bound_texture = 0;
+    bool batching = true;
+    DrawBatch batch;
+    unsigned long draw_calls = 0;
     GLuint program = 0;
     bool program_failed = false;
     GLint mvp_location = -1;

@@ -19,7 +19,12 @@
 // - glEnable/glDisable(GL_TEXTURE_2D): texturing with texture unit 0 in the
 //   default environment, modulate (texel times colour). Other capabilities
 //   (blending, scissor) pass through to ES 2.0.
-// - glDrawArrays with the state above.
+// - glDrawArrays with the state above. Triangle strips are batched (see
+//   FixedFunctionPipeline): the calls below that change state, textures or
+//   the framebuffer, or read it, draw the batch first and then pass
+//   through to ES 2.0. Any other call of this context that does so must
+//   be preceded by FixedFunctionPipeline::instance().flush(); so must a
+//   switch to another context, a fence and a swap.
 // - glShadeModel and glHint(GL_PERSPECTIVE_CORRECTION_HINT) are accepted and
 //   do nothing: colours are always interpolated (every draw of ours gives
 //   its vertices one colour) and ES 2.0 is always perspective-correct.
@@ -86,5 +91,22 @@ void glDisable(GLenum cap);
 void glDrawArrays(GLenum mode, GLint first, GLsizei count);
 void glShadeModel(GLenum mode);
 void glHint(GLenum target, GLenum mode);
+
+void glBindTexture(GLenum target, GLuint texture);
+void glDeleteTextures(GLsizei n, const GLuint* textures);
+void glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height,
+                  GLint border, GLenum format, GLenum type, const void* pixels);
+void glTexSubImage2D(GLenum target, GLint level, GLint xoffset, GLint yoffset, GLsizei width,
+                     GLsizei height, GLenum format, GLenum type, const void* pixels);
+void glTexParameteri(GLenum target, GLenum pname, GLint param);
+void glTexParameterf(GLenum target, GLenum pname, GLfloat param);
+void glBlendFunc(GLenum sfactor, GLenum dfactor);
+void glViewport(GLint x, GLint y, GLsizei width, GLsizei height);
+void glUseProgram(GLuint program);
+void glClear(GLbitfield mask);
+void glReadPixels(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type,
+                  void* pixels);
+void glFlush();
+void glFinish();
 
 } // namespace Spectrafox

@@ -87,17 +87,23 @@ bool FixedFunctionPipeline::attachToCurrentContext(std::string* error)
     current = &modelview;
     texturing = false;
     matrices_changed = true;
+    mvp_uploaded = false;
     uploaded_texturing = -1;
     program = 0;
     program_failed = false;
+    source = DrawSource();
+    batch.clear(); // drawn for a context that is gone, if any
+    bound_texture = 0;
+    draw_calls = 0;
     // The current colour of a fresh fixed-function context.
-    glVertexAttrib4f(kColorAttribute, 1.0f, 1.0f, 1.0f, 1.0f);
+    setCurrentColor(1.0f, 1.0f, 1.0f, 1.0f);
     program_failed = !buildProgram(error);
     return !program_failed;
 }
 
 void FixedFunctionPipeline::detachFromCurrentContext()
 {
+    flush();
     if (program != 0)
         glDeleteProgram(program);
     program = 0;
@@ -134,7 +140,7 @@ bool FixedFunctionPipeline::buildProgram(std::string* error)
     texturing_location = glGetUniformLocation(program, "u_texturing");
     glUseProgram(program);
     glUniform1i(glGetUniformLocation(program, "u_texture"), 0);
-    matrices_changed = true;
+    mvp_uploaded = false;
     uploaded_texturing = -1;
     return true;
 }
@@ -153,7 +159,138 @@ MatrixStack& FixedFunctionPipeline::changeCurrentMatrix()
     return *current;
 }
 
-bool FixedFunctionPipeline::prepareDraw()
+void FixedFunctionPipeline::setTexturing(bool on)
+{
+    if (on != texturing)
+        flush();
+    texturing = on;
+}
+
+ClientArray* FixedFunctionPipeline::clientArray(GLenum array)
+{
+    switch (array) {
+    case GL_VERTEX_ARRAY: return &source.position;
+    case GL_COLOR_ARRAY: return &source.color;
+    case GL_TEXTURE_COORD_ARRAY: return &source.texcoord;
+    default: return nullptr;
+    }
+}
+
+// Batched draws have read their arrays already, so these change nothing
+// that is waiting to be drawn. ES 2.0 gets them at once for the draws
+// that are not batched.
+void FixedFunctionPipeline::setClientArrayEnabled(GLenum array, bool on)
+{
+    if (ClientArray* client = clientArray(array)) {
+        client->enabled = on;
+        passOn(array, *client);
+    }
+}
+
+void FixedFunctionPipeline::setClientArrayPointer(GLenum array, GLint size, GLenum type,
+                                                  GLsizei stride, const void* pointer)
+{
+    if (ClientArray* client = clientArray(array)) {
+        *client = {client->enabled, size, type, stride, pointer};
+        passOn(array, *client);
+    }
+}
+
+void FixedFunctionPipeline::passOn(GLenum array, const ClientArray& client)
+{
+    const GLuint attribute = attributeOf(array);
+    // Byte colours mean 0..255, as in ES 1.1.
+    const GLboolean normalized = client.type == GL_UNSIGNED_BYTE ? GL_TRUE : GL_FALSE;
+    glVertexAttribPointer(attribute, client.size, client.type, normalized, client.stride,
+                          client.pointer);
+    if (client.enabled)
+        glEnableVertexAttribArray(attribute);
+    else
+        glDisableVertexAttribArray(attribute);
+}
+
+GLuint FixedFunctionPipeline::attributeOf(GLenum array)
+{
+    switch (array) {
+    case GL_COLOR_ARRAY: return kColorAttribute;
+    case GL_TEXTURE_COORD_ARRAY: return kTexCoordAttribute;
+    default: return kPositionAttribute;
+    }
+}
+
+void FixedFunctionPipeline::setCurrentColor(GLfloat red, GLfloat green, GLfloat blue,
+                                            GLfloat alpha)
+{
+    const float rgba[4] = {red, green, blue, alpha};
+    for (int k = 0; k < 4; ++k)
+        source.current_color[k] = rgba[k];
+    glVertexAttrib4f(kColorAttribute, red, green, blue, alpha);
+}
+
+void FixedFunctionPipeline::bindTexture(GLenum target, GLuint name)
+{
+    if (target == GL_TEXTURE_2D) {
+        if (name != bound_texture)
+            flush();
+        bound_texture = name;
+    }
+    ::glBindTexture(target, name);
+}
+
+void FixedFunctionPipeline::setBatching(bool on)
+{
+    flush();
+    batching = on;
+}
+
+void FixedFunctionPipeline::draw(GLenum mode, GLint first, GLsizei count)
+{
+    if (batching && DrawBatch::accepts(mode, count, source, texturing)) {
+        if (!batch.fits(count))
+            flush();
+        batch.addStrip(source, first, count, modelViewProjection(), texturing);
+        return;
+    }
+    flush();
+    if (prepareDraw(false)) {
+        ::glDrawArrays(mode, first, count);
+        ++draw_calls;
+    }
+}
+
+void FixedFunctionPipeline::flush()
+{
+    if (batch.empty())
+        return;
+    if (!prepareDraw(true)) {
+        batch.clear();
+        return;
+    }
+    batch.draw(kPositionAttribute, kColorAttribute, kTexCoordAttribute);
+    ++draw_calls;
+    restoreClientArrays();
+}
+
+void FixedFunctionPipeline::restoreClientArrays()
+{
+    passOn(GL_VERTEX_ARRAY, source.position);
+    passOn(GL_COLOR_ARRAY, source.color);
+    passOn(GL_TEXTURE_COORD_ARRAY, source.texcoord);
+    const float* c = source.current_color;
+    glVertexAttrib4f(kColorAttribute, c[0], c[1], c[2], c[3]);
+}
+
+const MatrixStack::Matrix& FixedFunctionPipeline::modelViewProjection()
+{
+    if (matrices_changed) {
+        mvp = MatrixStack::product(projection.top(), modelview.top());
+        matrices_changed = false;
+        mvp_uploaded = false;
+    }
+    return mvp;
+}
+
+bool FixedFunctionPipeline::prepareDraw(bool clip_space)
 {
     // A context that nobody attached builds its program on the first draw.
     if (program == 0) {
@@ -163,16 +300,22 @@ bool FixedFunctionPipeline::prepareDraw()
             return false;
         }
     }
-    uploadUniforms();
+    uploadUniforms(clip_space);
     return true;
 }
 
-void FixedFunctionPipeline::uploadUniforms()
+// A batch carries clip-space positions and is drawn with the identity.
+void FixedFunctionPipeline::uploadUniforms(bool clip_space)
 {
-    if (matrices_changed) {
-        const MatrixStack::Matrix mvp = MatrixStack::product(projection.top(), modelview.top());
-        glUniformMatrix4fv(mvp_location, 1, GL_FALSE, mvp.data());
-        matrices_changed = false;
+    if (clip_space) {
+        glUniformMatrix4fv(mvp_location, 1, GL_FALSE, MatrixStack::identity().data());
+        mvp_uploaded = false;
+    } else {
+        const MatrixStack::Matrix& matrix = modelViewProjection();
+        if (!mvp_uploaded) {
+            glUniformMatrix4fv(mvp_location, 1, GL_FALSE, matrix.data());
+            mvp_uploaded = true;
+        }
     }
     if (uploaded_texturing != static_cast<int>(texturing)) {
         glUniform1f(texturing_location, texturing ? 1.0f : 0.0f);

@@ -11,17 +11,6 @@ FixedFunctionPipeline& pipeline()
     return FixedFunctionPipeline::instance();
 }
 
-// The vertex attribute that serves a client array; false for other names.
-bool attributeFor(GLenum array, GLuint* attribute)
-{
-    switch (array) {
-    case GL_VERTEX_ARRAY: *attribute = FixedFunctionPipeline::kPositionAttribute; return true;
-    case GL_COLOR_ARRAY: *attribute = FixedFunctionPipeline::kColorAttribute; return true;
-    case GL_TEXTURE_COORD_ARRAY: *attribute = FixedFunctionPipeline::kTexCoordAttribute; return true;
-    default: return false;
-    }
-}
-
 // The client array whose pointer `pname` asks for.
 GLenum arrayOfPointer(GLenum pname)
 {
@@ -70,72 +59,67 @@ void glRotatef(GLfloat angle, GLfloat x, GLfloat y, GLfloat z)
     pipeline().changeCurrentMatrix().rotate(angle, x, y, z);
 }
 
+// The arrays are read on our side at draw time; ES 2.0 gets them when a
+// draw is not batched.
 void glEnableClientState(GLenum array)
 {
-    GLuint attribute = 0;
-    if (attributeFor(array, &attribute))
-        ::glEnableVertexAttribArray(attribute);
+    pipeline().setClientArrayEnabled(array, true);
 }
 
 void glDisableClientState(GLenum array)
 {
-    GLuint attribute = 0;
-    if (attributeFor(array, &attribute))
-        ::glDisableVertexAttribArray(attribute);
+    pipeline().setClientArrayEnabled(array, false);
 }
 
 void glVertexPointer(GLint size, GLenum type, GLsizei stride, const void* pointer)
 {
-    ::glVertexAttribPointer(FixedFunctionPipeline::kPositionAttribute, size, type, GL_FALSE, stride,
-                            pointer);
+    pipeline().setClientArrayPointer(GL_VERTEX_ARRAY, size, type, stride, pointer);
 }
 
 void glColorPointer(GLint size, GLenum type, GLsizei stride, const void* pointer)
 {
-    // Byte colours mean 0..255, as in ES 1.1.
-    const GLboolean normalized = type == GL_UNSIGNED_BYTE ? GL_TRUE : GL_FALSE;
-    ::glVertexAttribPointer(FixedFunctionPipeline::kColorAttribute, size, type, normalized, stride,
-                            pointer);
+    pipeline().setClientArrayPointer(GL_COLOR_ARRAY, size, type, stride, pointer);
 }
 
 void glTexCoordPointer(GLint size, GLenum type, GLsizei stride, const void* pointer)
 {
-    ::glVertexAttribPointer(FixedFunctionPipeline::kTexCoordAttribute, size, type, GL_FALSE, stride,
-                            pointer);
+    pipeline().setClientArrayPointer(GL_TEXTURE_COORD_ARRAY, size, type, stride, pointer);
 }
 
 void glGetPointerv(GLenum pname, void** params)
 {
-    GLuint attribute = 0;
-    if (attributeFor(arrayOfPointer(pname), &attribute))
-        ::glGetVertexAttribPointerv(attribute, GL_VERTEX_ATTRIB_ARRAY_POINTER, params);
+    if (const ClientArray* array = pipeline().clientArray(arrayOfPointer(pname)))
+        *params = const_cast<void*>(array->pointer);
 }
 
 void glColor4f(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha)
 {
-    ::glVertexAttrib4f(FixedFunctionPipeline::kColorAttribute, red, green, blue, alpha);
+    pipeline().setCurrentColor(red, green, blue, alpha);
 }
 
 void glEnable(GLenum cap)
 {
-    if (cap == GL_TEXTURE_2D)
+    if (cap == GL_TEXTURE_2D) {
         pipeline().setTexturing(true);
-    else
-        ::glEnable(cap);
+        return;
+    }
+    pipeline().flush();
+    ::glEnable(cap);
 }
 
 void glDisable(GLenum cap)
 {
-    if (cap == GL_TEXTURE_2D)
+    if (cap == GL_TEXTURE_2D) {
         pipeline().setTexturing(false);
-    else
-        ::glDisable(cap);
+        return;
+    }
+    pipeline().flush();
+    ::glDisable(cap);
 }
 
 void glDrawArrays(GLenum mode, GLint first, GLsizei count)
 {
-    if (pipeline().prepareDraw())
-        ::glDrawArrays(mode, first, count);
+    pipeline().draw(mode, first, count);
 }
 
 void glShadeModel(GLenum) {}
@@ -144,6 +128,86 @@ void glHint(GLenum target, GLenum mode)
 {
     if (target != GL_PERSPECTIVE_CORRECTION_HINT)
         ::glHint(target, mode);
+}
+
+void glBindTexture(GLenum target, GLuint texture)
+{
+    pipeline().bindTexture(target, texture);
+}
+
+void glDeleteTextures(GLsizei n, const GLuint* textures)
+{
+    pipeline().flush();
+    ::glDeleteTextures(n, textures);
+}
+
+void glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width,
+                  GLsizei height, GLint border, GLenum format, GLenum type, const void* pixels)
+{
+    pipeline().flush();
+    ::glTexImage2D(target, level, internalformat, width, height, border, format, type, pixels);
+}
+
+void glTexSubImage2D(GLenum target, GLint level, GLint xoffset, GLint yoffset, GLsizei width,
+                     GLsizei height, GLenum format, GLenum type, const void* pixels)
+{
+    pipeline().flush();
+    ::glTexSubImage2D(target, level, xoffset, yoffset, width, height, format, type, pixels);
+}
+
+void glTexParameteri(GLenum target, GLenum pname, GLint param)
+{
+    pipeline().flush();
+    ::glTexParameteri(target, pname, param);
+}
+
+void glTexParameterf(GLenum target, GLenum pname, GLfloat param)
+{
+    pipeline().flush();
+    ::glTexParameterf(target, pname, param);
+}
+
+void glBlendFunc(GLenum sfactor, GLenum dfactor)
+{
+    pipeline().flush();
+    ::glBlendFunc(sfactor, dfactor);
+}
+
+void glViewport(GLint x, GLint y, GLsizei width, GLsizei height)
+{
+    pipeline().flush();
+    ::glViewport(x, y, width, height);
+}
+
+void glUseProgram(GLuint program)
+{
+    pipeline().flush();
+    ::glUseProgram(program);
+}
+
+void glClear(GLbitfield mask)
+{
+    pipeline().flush();
+    ::glClear(mask);
+}
+
+void glReadPixels(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type,
+                  void* pixels)
+{
+    pipeline().flush();
+    ::glReadPixels(x, y, width, height, format, type, pixels);
+}
+
+void glFlush()
+{
+    pipeline().flush();
+    ::glFlush();
+}
+
+void glFinish()
+{
+    pipeline().flush();
+    ::glFinish();
 }
 
 } // namespace Spectrafox

@@ -329,6 +329,8 @@ DisplaySetupFailure GraphicsPlatform::failureAt(DisplaySetupStep step,
 void GraphicsPlatform::presentFrame()
 {
     ++frames;
+    // The frame's last batched draws, before the snapshot and the swap.
+    FixedFunctionPipeline::instance().flush();
     writeDueSnapshots();
     SDL_GL_SwapWindow(window);
     if (isOffscreen()) {

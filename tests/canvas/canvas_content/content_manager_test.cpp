@@ -24,8 +24,8 @@ public:
 
 } // namespace Spectrafox
 
-using namespace Spectrafox;
-using namespace Spectrafox::Test;
+// Inside the namespace the GL calls reach our layer, as in the drawing code.
+namespace Spectrafox::Test {
 
 namespace {
 
@@ -173,3 +173,5 @@ TEST_F(ContentManagerTest, FindPluginGivesTheFirstRegisteredOrNull)
 }
 
 } // namespace
+
+} // namespace Spectrafox::Test

@@ -1,5 +1,6 @@
 // The fixed-function calls of our drawing code, drawn on OpenGL ES 2.0 and
 // read back: where things land, what colour they get, what is blended.
+#include "platform/fixed_function/fixed_function_pipeline.h"
 #include "platform/fixed_function/gl_fixed_function.h"
 #include "platform/fixed_function/matrix_stack.h"
 #include "support/gl_fixture.h"
@@ -284,6 +285,97 @@ TEST_F(GlFixedFunctionTest, ArraysAreReadAtDrawTimeFromThePointerSetLast)
     glClear(GL_COLOR_BUFFER_BIT);
     draw();
     EXPECT_EQ(gl.pixelAt(kSize / 2 + 8, kSize / 2), (Rgba{0, 255, 255, 255}));
+}
+
+// Strips wait in a batch until the texture or state changes. Each case draws
+// quad A on the left, changes something, draws quad B on the right, and
+// must give the frame that drawing each at once gives: the change must not
+// reach back to A.
+TEST_F(GlFixedFunctionTest, BatchedDrawsLookAsIfDrawnAtOnce)
+{
+    GLuint blue_texture = 0;
+    glGenTextures(1, &blue_texture);
+    const Rgba red{255, 0, 0, 255};
+    const Rgba blue{0, 0, 255, 255};
+    const auto bindBlue = [&] {
+        glBindTexture(GL_TEXTURE_2D, blue_texture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, &blue);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    };
+    Quad quad(1, 1, 1, 0.5f);
+    // Red at half alpha over black; alpha 0.5 * 0.5 + 0.5 * 1.
+    const Rgba half_red{128, 0, 0, 191};
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        Rgba a, b; // at the quads' centres
+    } cases[] = {
+        {"another texture", bindBlue, half_red, {0, 0, 128, 191}},
+        {"the same texture rewritten",
+         [&] { glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, &blue); },
+         half_red, {0, 0, 128, 191}},
+        {"texturing off", [] { glDisable(GL_TEXTURE_2D); }, half_red, {128, 128, 128, 191}},
+        {"blending off", [] { glDisable(GL_BLEND); }, half_red, {255, 0, 0, 128}},
+        {"blend function", [] { glBlendFunc(GL_ZERO, GL_ONE); }, half_red, kBlack},
+        {"projection",
+         [] {
+             const float squeeze[16] = {1, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+             glMatrixMode(GL_PROJECTION);
+             glMultMatrixf(squeeze);
+             glMatrixMode(GL_MODELVIEW);
+         },
+         half_red, half_red},
+        {"current colour",
+         [] {
+             glDisableClientState(GL_COLOR_ARRAY);
+             glColor4f(0, 0, 0, 0.5f);
+         },
+         half_red, {0, 0, 0, 191}},
+        {"colour array rewritten in place",
+         [&] {
+             for (int v = 0; v < 4; ++v)
+                 quad.colors[v * 4] = 0.0f;
+         },
+         half_red, {0, 0, 0, 191}},
+        {"clear", [] { glClear(GL_COLOR_BUFFER_BIT); }, kBlack, half_red},
+        {"read-back, then a clear behind the layer's back",
+         [] {
+             Rgba ignored;
+             glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, &ignored);
+             ::glClear(GL_COLOR_BUFFER_BIT);
+         },
+         kBlack, half_red},
+    };
+    const auto drawCase = [&](const auto& c, bool batching) {
+        FixedFunctionPipeline::instance().setBatching(batching);
+        upload({red});
+        glEnable(GL_TEXTURE_2D);
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        quad = Quad(1, 1, 1, 0.5f);
+        quad.use();
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glClear(GL_COLOR_BUFFER_BIT);
+        glTranslatef(-0.5f, 0.0f, 0.0f);
+        draw();
+        c.change();
+        glTranslatef(1.0f, 0.0f, 0.0f);
+        draw();
+        return gl.frame();
+    };
+    for (const auto& c : cases) {
+        const std::vector<Rgba> at_once = drawCase(c, false);
+        const std::vector<Rgba> batched = drawCase(c, true);
+        EXPECT_TRUE(batched == at_once) << c.name;
+        EXPECT_TRUE(near(gl.pixelAt(kSize / 4, kSize / 2), c.a, 1))
+            << c.name << ": A " << gl.pixelAt(kSize / 4, kSize / 2);
+        EXPECT_TRUE(near(gl.pixelAt(kSize * 3 / 4, kSize / 2), c.b, 1))
+            << c.name << ": B " << gl.pixelAt(kSize * 3 / 4, kSize / 2);
+    }
+    glDeleteTextures(1, &blue_texture);
 }
 
 TEST_F(GlFixedFunctionTest, StackMisuseIsIgnoredAndDrawingGoesOn)

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
-using namespace Spectrafox;
-using namespace Spectrafox::Test;
+// Inside the namespace the GL calls reach our layer, as in the drawing code.
+namespace Spectrafox::Test {
 
 namespace {
 
@@ -210,3 +210,5 @@ TEST(DisplayOptionsTest, CommandLineSwitches)
 }
 
 } // namespace
+
+} // namespace Spectrafox::Test

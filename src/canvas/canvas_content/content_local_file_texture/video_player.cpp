@@ -1,6 +1,7 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 #include "base/fatal_error.h"
+#include "platform/fixed_function/fixed_function_pipeline.h"
 #include "platform/media/container_reader.h"
 #include "platform/omx/video_pipeline.h"
 #include "base/regular_file.h"
@@ -377,6 +378,9 @@ GLuint VideoPlayer::currentTexture(int player_id, GLuint started_with)
     unsigned state = slot->hand_over.load();
     if (readyOf(state) == kNoImage)
         return slot->textures[slot->front];
+    // The fence must follow the draws of the image that it gives up, some
+    // of which may still wait in the draw batch.
+    FixedFunctionPipeline::instance().flush();
     EGLSyncKHR fence = EGL_NO_SYNC_KHR;
     if (fence_sync)
         fence = egl().create_sync(display, EGL_SYNC_FENCE_KHR, nullptr);

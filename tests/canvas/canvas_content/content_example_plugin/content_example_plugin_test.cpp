@@ -5,8 +5,8 @@
 
 #include <climits>
 
-using namespace Spectrafox;
-using namespace Spectrafox::Test;
+// Inside the namespace the GL calls reach our layer, as in the drawing code.
+namespace Spectrafox::Test {
 
 namespace {
 
@@ -67,3 +67,5 @@ TEST_F(ContentExamplePluginTest, TintDropsBlue)
 }
 
 } // namespace
+
+} // namespace Spectrafox::Test

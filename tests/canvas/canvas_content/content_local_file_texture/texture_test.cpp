@@ -15,8 +15,8 @@
 #include "support/picture_files.h"
 #include "support/temp_dir.h"
 
-using namespace Spectrafox;
-using namespace Spectrafox::Test;
+// Inside the namespace the GL calls reach our layer, as in the drawing code.
+namespace Spectrafox::Test {
 
 namespace {
 
@@ -312,3 +312,5 @@ TEST(TextureFitTest, SizesBeyondTheLimitShrinkKeepingTheirProportions)
 }
 
 } // namespace
+
+} // namespace Spectrafox::Test

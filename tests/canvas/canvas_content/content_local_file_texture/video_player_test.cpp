@@ -19,8 +19,8 @@
 #include <thread>
 #include <unistd.h>
 
-using namespace Spectrafox;
-using namespace Spectrafox::Test;
+// Inside the namespace the GL calls reach our layer, as in the drawing code.
+namespace Spectrafox::Test {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -627,3 +627,5 @@ TEST_F(VideoPlayerFeedTest, AnEmptyFileEndsPlaybackOnItsOwn)
 }
 
 } // namespace
+
+} // namespace Spectrafox::Test
