@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "config_loader.h"
 #include "console_screen.h"
 #include "shell/exit_deadline.h"
+#include "shell/service_notifier.h"
 #include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
 
@@ -22,6 +24,8 @@ constexpr std::chrono::milliseconds kStopLimit{400};
 struct Arguments {
     bool help = false;
     bool silent = false;
+    // Run by the boot service: a stray q does not end the show.
+    bool service = false;
     DisplayOptions display;
     std::vector<std::string> malformed;
 };
@@ -34,6 +38,8 @@ Arguments scanArguments(int argc, char** argv)
             args.help = true;
         else if (std::strcmp(argv[i], "--silent") == 0)
             args.silent = true;
+        else if (std::strcmp(argv[i], "--service") == 0)
+            args.service = true;
         else if (args.display.applyArgument(argv[i]) == DisplayOptions::Parse::Malformed)
             args.malformed.push_back(argv[i]);
     }
@@ -72,6 +78,24 @@ ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
     return host;
 }
 
+// The terminal's s, SIGUSR1 and the window's s all end up as a snapshot;
+// the window's q and close button end the run like the console's q.
+DisplayOptions displayWiredTo(const Arguments& args)
+{
+    DisplayOptions display = args.display;
+    display.on_quit_request = &ConsoleScreen::requestQuit;
+    display.snapshot_request = &ConsoleScreen::takeSnapshotRequest;
+    return display;
+}
+
+void keepShowOnQuitKeyUnderService(const Arguments& args)
+{
+    if (args.service)
+        ConsoleScreen::keepShowOnQuitKey(
+            "Running as the boot service: q does not end the show; stop it with "
+            "'sudo systemctl stop spectrafox'");
+}
+
 void warnMalformed(const std::vector<std::string>& malformed)
 {
     for (const std::string& argument : malformed)
@@ -90,6 +114,7 @@ int main(int argc, char** argv)
     }
     warnMalformed(args.malformed);
 
+    keepShowOnQuitKeyUnderService(args);
     ConsoleScreen* c_screen = args.silent ? new ConsoleScreen(true) : new ConsoleScreen();
     c_screen->showTitle();
     ExitDeadline* stop_deadline =
@@ -98,10 +123,7 @@ int main(int argc, char** argv)
     ConfigLoader* config = new ConfigLoader();
     showConfig(c_screen, config);
 
-    // The window's close button and its key q end the run like the console's q.
-    DisplayOptions display = args.display;
-    display.on_quit_request = &ConsoleScreen::requestQuit;
-    CanvasManager* screen = new CanvasManager(display);
+    CanvasManager* screen = new CanvasManager(displayWiredTo(args));
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
@@ -114,13 +136,21 @@ int main(int argc, char** argv)
                                               hostAccessFor(c_screen, args.silent));
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
+    // Null unless systemd asked for notifications.
+    std::unique_ptr<ServiceNotifier> service = ServiceNotifier::forThisProcess();
+    if (service)
+        service->markReady();
 
     // No sleep: the buffer swap paces the loop (vertical sync on a display,
     // the frame-rate cap offscreen).
     while (!c_screen->isQuit()) {
         screen->renderFrame();
-        c_screen->showFrameRate(static_cast<double>(screen->getFPS()));
+        const double fps = static_cast<double>(screen->getFPS());
+        c_screen->showFrameRate(fps);
+        if (service)
+            service->frameShown(fps);
     }
+    service.reset();
 
     // The listener thread writes into the canvases: it stops first.
     delete dmxr;

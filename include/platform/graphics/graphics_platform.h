@@ -1,11 +1,13 @@
 #pragma once
 
 #include "platform/graphics/display_options.h"
+#include "platform/graphics/snapshot_writer.h"
 
 #include <EGL/egl.h>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct SDL_Window;
@@ -74,6 +76,7 @@ private:
                              DisplaySetupFailure* failure);
     void fail(DisplaySetupFailure* failure, DisplaySetupStep step, const std::string& detail) const;
     void writeDueSnapshots();
+    void queueSnapshot(const std::string& path);
     void paceOffscreen();
     void pumpEvents();
     void askToQuit() const;
@@ -88,6 +91,8 @@ private:
     uint32_t height = 0;
     long frames = 0;
     bool snapshot_requested = false;
+    // Made at the first snapshot: most runs never take one.
+    std::unique_ptr<SnapshotWriter> snapshots;
     std::chrono::steady_clock::time_point next_frame_due{};
 };
 

@@ -1,0 +1,212 @@
+// The real program as a service runs it: under systemd's notifications, on a
+// terminal that stops taking output, stopped and photographed by signals.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/net_namespace.h"
+#include "support/picture_files.h"
+#include "support/temp_dir.h"
+
+using namespace Spectrafox::Test;
+
+namespace {
+
+constexpr int kStartMs = 30000; // llvmpipe start-up under sanitizers is slow
+// Far above the program's own stop limit (under a second), far below
+// forever: a stop that waits on the terminal never ends at all.
+constexpr int kStopMs = 5000;
+
+// The far end of NOTIFY_SOCKET, as systemd holds it.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string& socket_path) : path(socket_path)
+    {
+        fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket() { ::close(fd); }
+    bool ok() const { return bound; }
+
+    // Messages until one contains `wanted` (true) or `timeout_ms` passed.
+    bool waitFor(const std::string& wanted, int timeout_ms)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd ready{fd, POLLIN, 0};
+            if (::poll(&ready, 1, 50) != 1)
+                continue;
+            char message[512];
+            const ssize_t size = ::recv(fd, message, sizeof message - 1, 0);
+            if (size <= 0)
+                continue;
+            received.emplace_back(message, static_cast<size_t>(size));
+            if (received.back().find(wanted) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+    std::vector<std::string> received;
+
+private:
+    std::string path;
+    int fd = -1;
+    bool bound = false;
+};
+
+// A pseudo-terminal whose other end nobody reads, already full: the next
+// write to it blocks until the end of the test.
+class StalledTerminal {
+public:
+    StalledTerminal()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+            return;
+        winsize size{30, 100, 0, 0};
+        ::ioctl(master, TIOCSWINSZ, &size);
+        slave_path = ::ptsname(master);
+        const int slave = ::open(slave_path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const std::string filler(4096, 'x');
+        while (slave >= 0 && ::write(slave, filler.data(), filler.size()) > 0) {
+        }
+        if (slave >= 0)
+            ::close(slave);
+    }
+    ~StalledTerminal()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+    const std::string& path() const { return slave_path; }
+
+private:
+    int master = -1;
+    std::string slave_path;
+};
+
+// The first file in `dir` named like a numbered snapshot of `stem`.
+std::string numberedSnapshotIn(const std::string& dir, const std::string& stem)
+{
+    std::string found;
+    if (DIR* listing = ::opendir(dir.c_str())) {
+        while (dirent* entry = ::readdir(listing)) {
+            const std::string name = entry->d_name;
+            if (name.rfind(stem + "-", 0) == 0 && name.size() > 4 &&
+                name.compare(name.size() - 4, 4, ".png") == 0)
+                found = dir + "/" + name;
+        }
+        ::closedir(listing);
+    }
+    return found;
+}
+
+class ProgramUnattended : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!node.ok())
+            GTEST_SKIP() << node.error();
+        // Slot 0 fills the one canvas until DMX arrives: an orange screen.
+        dir.write("textures/.keep", "");
+        writeSolidPng(dir.file("textures/000.png"), 8, 8, 0xFF8000FF);
+    }
+
+    std::unique_ptr<ChildProcess> start(const std::vector<std::string>& extra,
+                                        const std::string& terminal)
+    {
+        ChildProcess::Setup setup;
+        setup.argv = {SPECTRAFOX_BINARY, "--headless=64x36", "--snapshot=" + dir.file("shot.png")};
+        setup.argv.insert(setup.argv.end(), extra.begin(), extra.end());
+        setup.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""},
+                             {"NOTIFY_SOCKET", dir.file("notify.sock")}, {"TERM", "xterm"}};
+        setup.working_directory = dir.path();
+        setup.stdout_path = dir.file("stdout.txt");
+        setup.stderr_path = dir.file("stderr.txt");
+        setup.terminal_path = terminal;
+        ScopedNetNamespace inside(node);
+        return std::make_unique<ChildProcess>(setup);
+    }
+
+    NetNamespace node;
+    TempDir dir;
+};
+
+TEST_F(ProgramUnattended, TellsSystemdItIsReadyAliveAndHowFastThenStopping)
+{
+    NotifySocket systemd(dir.file("notify.sock"));
+    ASSERT_TRUE(systemd.ok());
+    auto program = start({"--silent"}, "");
+    ASSERT_TRUE(systemd.waitFor("READY=1", kStartMs)) << readFile(dir.file("stderr.txt"));
+    ASSERT_TRUE(systemd.waitFor("STATUS=", 5000));
+    EXPECT_NE(systemd.received.back().find(" fps"), std::string::npos) << systemd.received.back();
+    // The watchdog is fed over and over while frames are drawn.
+    for (int beat = 0; beat < 3; ++beat)
+        ASSERT_TRUE(systemd.waitFor("WATCHDOG=1", 2000)) << "beat " << beat;
+    program->signal(SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(program->waitExit(kStopMs, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(systemd.waitFor("STOPPING=1", 1000));
+}
+
+// An SSH client gone to sleep stops reading the terminal: the show goes on,
+// takes snapshots, keeps feeding the watchdog, outlives a hang-up, and a
+// stop still ends it.
+TEST_F(ProgramUnattended, ATerminalThatTakesNoOutputNeitherFreezesNorHoldsTheStop)
+{
+    for (const bool hang_up : {false, true}) {
+        SCOPED_TRACE(hang_up ? "after SIGHUP" : "terminal stalled");
+        NotifySocket systemd(dir.file("notify.sock"));
+        ASSERT_TRUE(systemd.ok());
+        StalledTerminal terminal;
+        ASSERT_FALSE(terminal.path().empty());
+        auto program = start({}, terminal.path());
+        ASSERT_TRUE(systemd.waitFor("READY=1", kStartMs)) << readFile(dir.file("stderr.txt"));
+        if (hang_up)
+            program->signal(SIGHUP);
+        // Frames go on: the watchdog is fed, a snapshot shows the picture.
+        systemd.received.clear();
+        ASSERT_TRUE(systemd.waitFor("WATCHDOG=1", 2000));
+        ASSERT_TRUE(systemd.waitFor("WATCHDOG=1", 2000));
+        program->signal(SIGUSR1);
+        std::string shot;
+        for (int wait = 0; wait < 500 && shot.empty(); ++wait) {
+            ::usleep(10000);
+            shot = numberedSnapshotIn(dir.path(), "shot");
+        }
+        ASSERT_FALSE(shot.empty()) << "no snapshot after SIGUSR1";
+        const RgbaImage picture = readRgbaPng(shot);
+        ASSERT_TRUE(picture.ok());
+        EXPECT_EQ(picture.centre()[0], 0xFF);
+        EXPECT_EQ(picture.centre()[1], 0x80);
+        EXPECT_EQ(picture.centre()[2], 0x00);
+        ::unlink(shot.c_str());
+
+        program->signal(SIGTERM);
+        int status = 0;
+        ASSERT_TRUE(program->waitExit(kStopMs, &status)) << "the stop waits on the terminal";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        ::unlink(dir.file("notify.sock").c_str());
+    }
+}
+
+} // namespace
