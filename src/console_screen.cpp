@@ -194,6 +194,9 @@ void ConsoleScreen::startConsole()
 void ConsoleScreen::runWriter(std::shared_ptr<Writer> writer)
 {
     const bool in_curses = enterCurses();
+    if (!in_curses)
+        writeWithoutWaiting(STDERR_FILENO, "rpi_spectrafox: unknown terminal type (TERM): the "
+                                           "console stays blank; --silent runs without one\n");
     for (;;) {
         const ConsoleOutbox::Batch batch = writer->outbox.take(kWriterWake);
         if (in_curses && !terminal_gone.load(std::memory_order_relaxed))
@@ -260,15 +263,17 @@ void ConsoleScreen::handleKeys(const std::string& keys)
 void ConsoleScreen::signalReceiver(int) { requestQuit(); }
 
 // The SSH session or the terminal window closed: the show goes on. Output
-// from here on goes nowhere (open and dup2 are safe in a handler).
+// meant for that terminal goes nowhere from here on; a journal or a file on
+// standard error keeps it (open, isatty and dup2 are safe in a handler).
 void ConsoleScreen::terminalHungUp(int)
 {
     terminal_gone.store(true);
     const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (nowhere < 0)
         return;
-    ::dup2(nowhere, STDOUT_FILENO);
-    ::dup2(nowhere, STDERR_FILENO);
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO})
+        if (::isatty(fd))
+            ::dup2(nowhere, fd);
     ::close(nowhere);
 }
 
