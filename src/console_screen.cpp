@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <ncurses.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,17 +33,26 @@ constexpr int kFrameRateRow = 4;
 constexpr int kNoticeRow = 6;
 constexpr size_t kKeyReadBytes = 64;
 
-// A write that gives up rather than wait: through a descriptor of its own
-// for the same file, non-blocking, so the shared one keeps its mode; where
-// no such descriptor can be had (a socket), only when output is taken now.
+// A write that gives up rather than wait. A file never keeps a writer
+// waiting; a terminal or pipe is written through a descriptor of its own,
+// non-blocking, so the shared one keeps its mode; anything else (a socket)
+// only when it takes output now.
 void writeWithoutWaiting(int fd, const std::string& text)
 {
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    const int own = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_APPEND);
-    if (own >= 0) {
-        (void)!::write(own, text.data(), text.size());
-        ::close(own);
+    struct stat info {};
+    const bool known = ::fstat(fd, &info) == 0;
+    if (known && S_ISREG(info.st_mode)) {
+        (void)!::write(fd, text.data(), text.size());
         return;
+    }
+    if (known && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        const int own = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (own >= 0) {
+            (void)!::write(own, text.data(), text.size());
+            ::close(own);
+            return;
+        }
     }
     pollfd output{fd, POLLOUT, 0};
     if (::poll(&output, 1, 0) == 1 && (output.revents & POLLOUT))
