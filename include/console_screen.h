@@ -35,6 +35,9 @@ public:
     // Under the boot service a stray q on a keyboard left at the projector
     // must not end the show: q then only says how to stop the service.
     static void keepShowOnQuitKey(const std::string& how_to_stop);
+    // The key q, on the terminal or in the window: a quit, or under the
+    // service the hint how to stop it.
+    static void quitKeyPressed();
     // A snapshot of the next frame was asked for (key s, SIGUSR1); true once
     // per request.
     static bool takeSnapshotRequest();

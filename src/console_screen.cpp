@@ -260,14 +260,17 @@ void ConsoleScreen::handleKeys(const std::string& keys)
     for (const char key : keys) {
         if (key == 's')
             snapshot_wanted.store(true);
-        if (key != 'q')
-            continue; // upper-case Q included
-        if (quit_key_ends_show.load(std::memory_order_acquire)) {
-            requestQuit();
-            return;
-        }
-        showNotice(stop_hint);
+        if (key == 'q') // upper-case Q is ignored
+            quitKeyPressed();
     }
+}
+
+void ConsoleScreen::quitKeyPressed()
+{
+    if (quit_key_ends_show.load(std::memory_order_acquire))
+        requestQuit();
+    else
+        showNotice(stop_hint);
 }
 
 void ConsoleScreen::signalReceiver(int) { requestQuit(); }

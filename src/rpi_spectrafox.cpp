@@ -79,11 +79,11 @@ ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
 }
 
 // The terminal's s, SIGUSR1 and the window's s all end up as a snapshot;
-// the window's q and close button end the run like the console's q.
+// the window's q and close button act as the console's q.
 DisplayOptions displayWiredTo(const Arguments& args)
 {
     DisplayOptions display = args.display;
-    display.on_quit_request = &ConsoleScreen::requestQuit;
+    display.on_quit_request = &ConsoleScreen::quitKeyPressed;
     display.snapshot_request = &ConsoleScreen::takeSnapshotRequest;
     return display;
 }
