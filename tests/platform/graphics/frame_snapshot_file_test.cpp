@@ -1,15 +1,10 @@
 #include "platform/graphics/frame_snapshot.h"
-#include "platform/graphics/snapshot_writer.h"
-#include "support/eventually.h"
 #include "support/picture_files.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <condition_variable>
-#include <mutex>
 
 using namespace Spectrafox;
 using namespace Spectrafox::Test;
@@ -46,36 +41,6 @@ TEST(SnapshotFileTest, LinksAtThePathOrItsTemporaryNameAreNotFollowed)
         ASSERT_TRUE(shot.ok()) << c.what;
         EXPECT_EQ(shot.at(1, 0)[0], 255) << c.what;
     }
-}
-
-// While one snapshot is being written, more requests are dropped rather
-// than queued: a held key or a looping script costs one picture's memory.
-TEST(SnapshotWriterTest, AtMostOneSnapshotPendingTheRestDropped)
-{
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool release = false;
-    int written = 0;
-    SnapshotWriter writer([&](const SnapshotWriter::Picture&) {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return release; });
-        ++written;
-        return true;
-    });
-    EXPECT_TRUE(writer.submit({"a.png", 1, 1, {0, 0, 0}}));
-    for (int i = 0; i < 10; ++i)
-        EXPECT_FALSE(writer.submit({"b.png", 1, 1, {0, 0, 0}}));
-    EXPECT_TRUE(writer.busy());
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        release = true;
-    }
-    changed.notify_all();
-    ASSERT_TRUE(eventually([&] { return !writer.busy(); }));
-    EXPECT_TRUE(writer.submit({"c.png", 1, 1, {0, 0, 0}}));
-    ASSERT_TRUE(eventually([&] { return !writer.busy(); }));
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(written, 2);
 }
 
 } // namespace
