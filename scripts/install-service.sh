@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs Spectrafox as a systemd service that starts at boot on the Pi's
 # console (tty1, KMS/DRM), runs from a show folder (its config.txt and
-# textures/), restarts after a failure and stops cleanly with SIGTERM.
+# textures/), tells systemd when it is up and that its render loop is alive
+# (a frozen one is killed by the watchdog), restarts after a failure but
+# gives up on a crash loop, and stops cleanly with SIGTERM.
 #
 # Usage: scripts/install-service.sh [--root DIR] [--binary FILE] [DIR]
 #        scripts/install-service.sh [--root DIR] --uninstall
@@ -17,7 +19,7 @@ uninstall=0
 show=""
 binary="$repo/build/rpi_spectrafox"
 
-usage() { sed -n '2,12s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '2,14s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -82,11 +84,20 @@ Wants=network-online.target
 After=network-online.target systemd-user-sessions.service getty@tty1.service
 # The server takes the console: no login prompt on tty1 while it runs.
 Conflicts=getty@tty1.service
+# A crash loop (a file that kills the server at every start) ends after this
+# many starts in this time, with "start-limit-hit" in the journal, instead of
+# restarting forever; 'systemctl reset-failed spectrafox' allows it again.
+StartLimitIntervalSec=300
+StartLimitBurst=5
 
 [Service]
-Type=simple
+# READY=1 once the start message shows; WATCHDOG=1 while frames are drawn.
+Type=notify
+NotifyAccess=main
 WorkingDirectory=$show
-ExecStart="$binary"
+# --service: a stray q on a keyboard left at the projector does not end the
+# show; systemctl stop does.
+ExecStart="$binary" --service
 Environment=TERM=linux
 StandardInput=tty
 StandardOutput=tty
@@ -94,6 +105,10 @@ StandardError=journal+console
 TTYPath=/dev/tty1
 TTYReset=yes
 TTYVHangup=yes
+# Loading many videos and pictures may take a while on a Pi.
+TimeoutStartSec=180
+# No frame for this long: the watchdog kills the server and it restarts.
+WatchdogSec=15
 Restart=on-failure
 RestartSec=3
 KillSignal=SIGTERM

@@ -2,16 +2,20 @@
 # A long headless run under a flood of Art-Net, for days-long stability: 25
 # canvases of 63 copies each at full size and opacity, ArtDmx as fast as the
 # sender can go and an ArtPoll every 10 ms. Samples the server's resident
-# memory, then stops it with SIGTERM and times the exit. Runs in a private
-# network namespace (loopback only). Not part of the test suite.
+# memory and frame rate, then stops it with SIGTERM and times the exit. Runs
+# in a private network namespace (loopback only). Not part of the test suite.
 #
 # Usage: scripts/soak.sh [MINUTES] [extra server switches, e.g. --fps-cap=0]
+# TERMINAL=stalled runs the server with its console on (not --silent) on a
+# pseudo-terminal that nobody reads and that is full from the start, as an
+# SSH session whose laptop went to sleep: the picture must not notice.
 # SIZE=WIDTHxHEIGHT (default 1920x1080) sets the offscreen size: a software
 # renderer needs many seconds per frame at full HD under this load, a smaller
 # size gives it many frames. SERVER=FILE runs another build (default
-# build/rpi_spectrafox, see scripts/build.sh). Prints one line per sample and
-# a summary; exits 1 if memory grew by more than 10% after the first minute
-# or the exit took a second or more.
+# build/rpi_spectrafox, see scripts/build.sh). Prints one line per sample
+# (the frame rate is what the server reports to a fake systemd notify socket)
+# and a summary; exits 1 if memory grew by more than 10% after the first
+# minute, the frame rate fell to nothing, or the exit took a second or more.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ "${SPECTRAFOX_SOAK_INSIDE:-}" != 1 ]; then
@@ -24,7 +28,7 @@ shift || true
 binary="${SERVER:-$root/build/rpi_spectrafox}"
 [ -x "$binary" ] || { echo "soak: build first: scripts/build.sh" >&2; exit 2; }
 work="$(mktemp -d)"
-trap 'kill "$flood" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill "${flood:-}" "${notify:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 mkdir -p "$work/textures"
 printf 'DMX_START=1\nANZAHL=25\n' > "$work/config.txt"
@@ -40,8 +44,47 @@ open(sys.argv[1], "wb").write(png)
 PY
 
 cd "$work"
-"$binary" --silent --headless="${SIZE:-1920x1080}" "$@" 2> "$work/stderr.txt" &
-server=$!
+# systemd's end of NOTIFY_SOCKET: keeps the latest frame rate in fps.txt.
+python3 - "$work/notify.sock" "$work/fps.txt" <<'PY' &
+import os, re, socket, sys
+sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+sock.bind(sys.argv[1])
+while True:
+    found = re.search(rb"STATUS=Showing at ([0-9.]+) fps", sock.recv(4096))
+    if found:
+        with open(sys.argv[2] + ".new", "wb") as out:
+            out.write(found.group(1))
+        os.replace(sys.argv[2] + ".new", sys.argv[2])
+PY
+notify=$!
+export NOTIFY_SOCKET="$work/notify.sock"
+terminal="${TERMINAL:-none}"
+if [ "$terminal" = stalled ]; then
+  # The server becomes the leader of a session whose terminal is a pty full
+  # to the brim; the master stays open (in the server) and is never read.
+  TERM=xterm python3 - "$binary" --headless="${SIZE:-1920x1080}" "$@" <<'PY' &
+import fcntl, os, sys, termios
+master, slave = os.openpty()
+os.set_blocking(slave, False)
+try:
+    while True:
+        os.write(slave, b"x" * 4096)
+except BlockingIOError:
+    pass
+os.set_blocking(slave, True)
+os.setsid()
+fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+for fd in (0, 1, 2):
+    os.dup2(slave, fd)
+os.set_inheritable(master, True)
+os.execv(sys.argv[1], sys.argv[1:])
+PY
+  server=$!
+else
+  "$binary" --silent --headless="${SIZE:-1920x1080}" "$@" 2> "$work/stderr.txt" &
+  server=$!
+fi
+touch "$work/stderr.txt"
 sleep 2
 kill -0 "$server" || { cat "$work/stderr.txt"; exit 1; }
 
@@ -68,20 +111,22 @@ PY
 flood=$!
 
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$server/status"; }
+fps() { cat "$work/fps.txt" 2>/dev/null || echo 0; }
 samples=$(( minutes * 6 ))
 first_minute_rss=""
 peak=0
-echo "size ${SIZE:-1920x1080}, switches: $*"
-echo "time_s rss_kib"
+echo "size ${SIZE:-1920x1080}, terminal: $terminal, switches: $*"
+echo "time_s rss_kib fps"
 for i in $(seq 1 "$samples"); do
   sleep 10
   kill -0 "$server" 2>/dev/null || { echo "soak: server died"; cat "$work/stderr.txt"; exit 1; }
   now=$(rss)
-  echo "$(( i * 10 )) $now"
-  [ "$i" -eq 6 ] && first_minute_rss=$now
+  echo "$(( i * 10 )) $now $(fps)"
+  [ "$i" -eq 6 ] && first_minute_rss=$now && first_minute_fps=$(fps)
   [ "$now" -gt "$peak" ] && peak=$now
 done
 last=$(rss)
+last_fps=$(fps)
 kill "$flood"
 start_ns=$(date +%s%N)
 kill -TERM "$server"
@@ -94,5 +139,7 @@ stop_ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
 kill "$killer" 2>/dev/null || true
 base=${first_minute_rss:-$last}
 echo "summary: rss after 1 min ${base} KiB, last ${last} KiB, peak ${peak} KiB;" \
+     "fps after 1 min ${first_minute_fps:-$last_fps}, last ${last_fps};" \
      "exit status ${status} ${stop_ms} ms after SIGTERM"
-[ "$status" -eq 0 ] && [ "$stop_ms" -lt 1000 ] && [ "$last" -le $(( base + base / 10 )) ]
+[ "$status" -eq 0 ] && [ "$stop_ms" -lt 1000 ] && [ "$last" -le $(( base + base / 10 )) ] &&
+  awk -v f="$last_fps" 'BEGIN { exit !(f > 0) }'

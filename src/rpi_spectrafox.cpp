@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "network/artnet/timecode_sender.h"
 #include "shell/exit_deadline.h"
 #include "shell/timecode_status_line.h"
+#include "shell/service_notifier.h"
 #include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
 
@@ -29,6 +31,8 @@ constexpr std::chrono::milliseconds kTimecodeLinePeriod{250};
 struct Arguments {
     bool help = false;
     bool silent = false;
+    // Run by the boot service: a stray q does not end the show.
+    bool service = false;
     DisplayOptions display;
     std::vector<std::string> malformed;
 };
@@ -41,6 +45,8 @@ Arguments scanArguments(int argc, char** argv)
             args.help = true;
         else if (std::strcmp(argv[i], "--silent") == 0)
             args.silent = true;
+        else if (std::strcmp(argv[i], "--service") == 0)
+            args.service = true;
         else if (args.display.applyArgument(argv[i]) == DisplayOptions::Parse::Malformed)
             args.malformed.push_back(argv[i]);
     }
@@ -106,6 +112,24 @@ void showTimecodeLine(const ShowClock* show_clock)
     ConsoleScreen::showNotice(TimecodeStatusLine::describe(show_clock->snapshot()));
 }
 
+// The terminal's s, SIGUSR1 and the window's s all end up as a snapshot;
+// the window's q and close button act as the console's q.
+DisplayOptions displayWiredTo(const Arguments& args)
+{
+    DisplayOptions display = args.display;
+    display.on_quit_request = &ConsoleScreen::quitKeyPressed;
+    display.snapshot_request = &ConsoleScreen::takeSnapshotRequest;
+    return display;
+}
+
+void keepShowOnQuitKeyUnderService(const Arguments& args)
+{
+    if (args.service)
+        ConsoleScreen::keepShowOnQuitKey(
+            "Running as the boot service: q does not end the show; stop it with "
+            "'sudo systemctl stop spectrafox'");
+}
+
 void warnMalformed(const std::vector<std::string>& malformed)
 {
     for (const std::string& argument : malformed)
@@ -124,6 +148,7 @@ int main(int argc, char** argv)
     }
     warnMalformed(args.malformed);
 
+    keepShowOnQuitKeyUnderService(args);
     ConsoleScreen* c_screen = args.silent ? new ConsoleScreen(true) : new ConsoleScreen();
     c_screen->showTitle();
     ExitDeadline* stop_deadline =
@@ -138,10 +163,7 @@ int main(int argc, char** argv)
     if (show_clock)
         ShowTime::install([show_clock] { return show_clock->showSeconds(); });
 
-    // The window's close button and its key q end the run like the console's q.
-    DisplayOptions display = args.display;
-    display.on_quit_request = &ConsoleScreen::requestQuit;
-    CanvasManager* screen = new CanvasManager(display);
+    CanvasManager* screen = new CanvasManager(displayWiredTo(args));
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
@@ -160,14 +182,22 @@ int main(int argc, char** argv)
                                              [dmxr](const Timecode& tc) { dmxr->sendTimecode(tc); });
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
+    // Null unless systemd asked for notifications.
+    std::unique_ptr<ServiceNotifier> service = ServiceNotifier::forThisProcess();
+    if (service)
+        service->markReady();
 
     // No sleep: the buffer swap paces the loop (vertical sync on a display,
     // the frame-rate cap offscreen).
     while (!c_screen->isQuit()) {
         screen->renderFrame();
-        c_screen->showFrameRate(static_cast<double>(screen->getFPS()));
+        const double fps = static_cast<double>(screen->getFPS());
+        c_screen->showFrameRate(fps);
         showTimecodeLine(show_clock);
+        if (service)
+            service->frameShown(fps);
     }
+    service.reset();
 
     // The sender sends through the receiver's socket; the listener thread
     // writes into the canvases: they stop first.

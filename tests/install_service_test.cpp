@@ -60,8 +60,12 @@ TEST(InstallService, InstallsAnEnabledUnitThatVerifiesAndUninstallsCleanly)
     const std::string unit = readFile(unit_path);
     const std::vector<std::string> lines = {
         "WorkingDirectory=" + s.show_dir + "\n",
-        std::string("ExecStart=\"") + SPECTRAFOX_BINARY + "\"\n",
+        std::string("ExecStart=\"") + SPECTRAFOX_BINARY + "\" --service\n",
+        "Type=notify\n",
+        "WatchdogSec=15\n",
         "Restart=on-failure\n",
+        "StartLimitIntervalSec=300\n",
+        "StartLimitBurst=5\n",
         "KillSignal=SIGTERM\n",
         "TimeoutStopSec=10\n",
         "TTYPath=/dev/tty1\n",

@@ -89,6 +89,25 @@ TEST_F(ProgramInTerminal, ShowsBoldTitleAndCheckedConfigThenQuitsOnLowerCaseQOnl
     expectCleanExit(*session);
 }
 
+// Under the boot service a stray q must not end the show; s on the console
+// takes a snapshot as the window's s does.
+TEST_F(ProgramInTerminal, UnderTheServiceQSaysHowToStopAndSTakesASnapshot)
+{
+    auto session = start("--service --snapshot=shot.png");
+    ASSERT_TRUE(waitForStartMessage(*session)) << session->capture();
+    session->sendKeys("q");
+    ASSERT_TRUE(TmuxSession::waitUntil(
+        [&] { return session->capture().find("systemctl stop spectrafox") != std::string::npos; }))
+        << session->capture();
+    EXPECT_FALSE(session->isDead());
+    session->sendKeys("s");
+    EXPECT_TRUE(TmuxSession::waitUntil([&] {
+        return !runCommand("ls '" + dir.path() + "' | grep -E '^shot-[0-9]{6}\\.png$'").empty();
+    }));
+    ASSERT_EQ(kill(session->programPid(), SIGTERM), 0);
+    expectCleanExit(*session);
+}
+
 TEST_F(ProgramInTerminal, SigtermEndsWithStatusZeroAndRestoresTheTerminal)
 {
     auto session = start("--some-unknown-switch");

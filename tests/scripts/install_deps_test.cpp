@@ -86,7 +86,7 @@ TEST(InstallDepsTest, ListsOnlyPackagesTheReleaseHas)
         // Building and running: GLES2 headers, no GLES1 library, no test tools.
         {"trixie build", kTrixie, "",
          {"build-essential", "cmake", "pkg-config", "libgles-dev", "libegl-dev", "libsdl2-dev",
-          "libstb-dev", "mediainfo"},
+          "libstb-dev", "libsystemd-dev", "mediainfo"},
          {"libgles1", "libgles1?", "libgtest-dev", "libgif-dev", "clang", "imagemagick"}},
         {"bookworm demo", kBookworm, "--demo",
          {"libgles-dev", "imagemagick", "ffmpeg", "mediainfo"},

@@ -32,10 +32,20 @@ void redirect(const std::string& path, int target)
     }
     if (!setup.working_directory.empty() && chdir(setup.working_directory.c_str()) != 0)
         _exit(126);
-    const int null_in = open("/dev/null", O_RDONLY);
-    dup2(null_in, STDIN_FILENO);
-    redirect(setup.stdout_path, STDOUT_FILENO);
-    redirect(setup.stderr_path, STDERR_FILENO);
+    if (!setup.terminal_path.empty()) {
+        // A new session's leader takes the first terminal it opens.
+        setsid();
+        const int terminal = open(setup.terminal_path.c_str(), O_RDWR);
+        if (terminal < 0)
+            _exit(126);
+        for (const int target : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+            dup2(terminal, target);
+    } else {
+        const int null_in = open("/dev/null", O_RDONLY);
+        dup2(null_in, STDIN_FILENO);
+        redirect(setup.stdout_path, STDOUT_FILENO);
+        redirect(setup.stderr_path, STDERR_FILENO);
+    }
     if (setup.extra_fd >= 0)
         fcntl(setup.extra_fd, F_SETFD, 0);
     std::vector<char*> argv;

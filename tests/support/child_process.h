@@ -18,6 +18,9 @@ public:
         std::string stdout_path = "/dev/null";
         std::string stderr_path = "/dev/null";
         int extra_fd = -1; // kept open in the child under the same number
+        // Non-empty: a terminal (a pty's slave) that becomes the child's
+        // controlling terminal and its standard input, output and error.
+        std::string terminal_path;
     };
 
     explicit ChildProcess(const Setup& setup);

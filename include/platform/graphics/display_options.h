@@ -34,6 +34,9 @@ struct DisplayOptions {
     // Called on the main thread when the window is closed or the key q is
     // pressed in it; without it those events are ignored.
     std::function<void()> on_quit_request;
+    // Polled once per frame on the main thread: true asks for a snapshot of
+    // this frame to the numbered snapshot file, as the window's key s does.
+    std::function<bool()> snapshot_request;
 
     static DisplayOptions headless(int width, int height);
     bool forcesHeadless() const { return headless_width > 0 && headless_height > 0; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace Spectrafox {
 
@@ -8,10 +9,17 @@ namespace Spectrafox {
 // row first.
 class FrameSnapshot {
 public:
-    // Reads width x height pixels with glReadPixels and writes them through a
-    // temporary file renamed into place, so a reader never sees half a file.
-    // Returns false (and leaves no file behind) when writing fails.
+    // readRgb, then writeRgbPng: both halves on the calling thread.
     static bool writePng(const std::string& path, int width, int height);
+    // The current framebuffer as RGB rows, top row first (GL thread).
+    static std::vector<unsigned char> readRgb(int width, int height);
+    // Encodes and writes through a new temporary file in the same folder,
+    // renamed into place: a reader never sees half a file, and a link
+    // planted at the path or beside it is replaced, never followed (the
+    // server may run as root in a folder others can write). Returns false
+    // (and leaves no file behind) when writing fails. Any thread.
+    static bool writeRgbPng(const std::string& path, int width, int height,
+                            const std::vector<unsigned char>& rgb);
     // "shot.png" and frame 42 give "shot-000042.png".
     static std::string numberedPath(const std::string& path, long frame);
 };

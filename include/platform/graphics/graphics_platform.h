@@ -1,11 +1,13 @@
 #pragma once
 
 #include "platform/graphics/display_options.h"
+#include "platform/graphics/snapshot_writer.h"
 
 #include <EGL/egl.h>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct SDL_Window;
@@ -75,6 +77,7 @@ private:
     void fail(DisplaySetupFailure* failure, DisplaySetupStep step, const std::string& detail) const;
     void writeDueSnapshots();
     bool timedSnapshotDue(long long* interval);
+    void queueSnapshot(const std::string& path);
     void paceOffscreen();
     void pumpEvents();
     void askToQuit() const;
@@ -91,6 +94,8 @@ private:
     bool snapshot_requested = false;
     // The system-clock interval of the last timed snapshot (--snapshot-every).
     long long snapshot_interval = -1;
+    // Made at the first snapshot: most runs never take one.
+    std::unique_ptr<SnapshotWriter> snapshots;
     std::chrono::steady_clock::time_point next_frame_due{};
 };
 

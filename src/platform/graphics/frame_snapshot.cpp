@@ -3,13 +3,51 @@
 #include <GLES2/gl2.h>
 #include <stb_image_write.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace Spectrafox {
 
+namespace {
+
+constexpr const char kTemporarySuffix[] = ".part";
+
+struct FileSink {
+    int fd;
+    bool failed;
+};
+
+void writeToSink(void* context, void* data, int size)
+{
+    auto* sink = static_cast<FileSink*>(context);
+    const char* bytes = static_cast<const char*>(data);
+    size_t left = static_cast<size_t>(size);
+    while (!sink->failed && left > 0) {
+        const ssize_t written = ::write(sink->fd, bytes, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            sink->failed = true;
+            return;
+        }
+        bytes += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+} // namespace
+
 bool FrameSnapshot::writePng(const std::string& path, int width, int height)
+{
+    return writeRgbPng(path, width, height, readRgb(width, height));
+}
+
+std::vector<unsigned char> FrameSnapshot::readRgb(int width, int height)
 {
     const size_t read_row_bytes = static_cast<size_t>(width) * 4;
     std::vector<unsigned char> pixels(read_row_bytes * static_cast<size_t>(height));
@@ -26,15 +64,27 @@ bool FrameSnapshot::writePng(const std::string& path, int width, int height)
         for (int x = 0; x < width; ++x, from += 4, to += 3)
             std::memcpy(to, from, 3);
     }
+    return rgb;
+}
 
-    const std::string temporary = path + ".part";
-    if (!stbi_write_png(temporary.c_str(), width, height, 3, rgb.data(),
-                        static_cast<int>(row_bytes))) {
-        std::remove(temporary.c_str());
+bool FrameSnapshot::writeRgbPng(const std::string& path, int width, int height,
+                                const std::vector<unsigned char>& rgb)
+{
+    // mkostemps creates the file itself (O_CREAT | O_EXCL): a name that
+    // exists, a link included, is never opened.
+    std::string name = path + ".XXXXXX" + kTemporarySuffix;
+    const int fd = ::mkostemps(name.data(), static_cast<int>(sizeof kTemporarySuffix - 1), O_CLOEXEC);
+    if (fd < 0)
         return false;
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    ::fchmod(fd, 0644);
+    FileSink sink{fd, false};
+    const int row_bytes = width * 3;
+    const bool encoded =
+        stbi_write_png_to_func(&writeToSink, &sink, width, height, 3, rgb.data(), row_bytes) != 0;
+    const bool closed = ::close(fd) == 0;
+    // rename replaces a link at the path rather than write through it.
+    if (!encoded || sink.failed || !closed || std::rename(name.c_str(), path.c_str()) != 0) {
+        ::unlink(name.c_str());
         return false;
     }
     return true;

@@ -348,18 +348,16 @@ constexpr long long kIntervalNumbers = 1000000000;
 
 void GraphicsPlatform::writeDueSnapshots()
 {
-    const int w = static_cast<int>(width);
-    const int h = static_cast<int>(height);
-    if (options.snapshot_frame == frames && !FrameSnapshot::writePng(options.snapshot_path, w, h))
-        std::fprintf(stderr, "Snapshot: cannot write %s\n", options.snapshot_path.c_str());
+    if (options.snapshot_request && options.snapshot_request())
+        snapshot_requested = true;
+    if (options.snapshot_frame == frames)
+        queueSnapshot(options.snapshot_path);
     long long interval = 0;
     const bool timed = timedSnapshotDue(&interval);
     if (snapshot_requested || timed) {
         const long number = timed ? static_cast<long>(interval % kIntervalNumbers) : frames;
-        const std::string path = FrameSnapshot::numberedPath(options.snapshot_path, number);
         snapshot_requested = false;
-        if (!FrameSnapshot::writePng(path, w, h))
-            std::fprintf(stderr, "Snapshot: cannot write %s\n", path.c_str());
+        queueSnapshot(FrameSnapshot::numberedPath(options.snapshot_path, number));
     }
 }
 
@@ -375,6 +373,19 @@ bool GraphicsPlatform::timedSnapshotDue(long long* interval)
     const bool due = snapshot_interval >= 0 && *interval != snapshot_interval;
     snapshot_interval = *interval;
     return due;
+}
+
+// The pixels are read here, between drawing and the swap; compressing and
+// writing them is the writer thread's work.
+void GraphicsPlatform::queueSnapshot(const std::string& path)
+{
+    if (!snapshots)
+        snapshots = std::make_unique<SnapshotWriter>();
+    if (snapshots->busy())
+        return;
+    const int w = static_cast<int>(width);
+    const int h = static_cast<int>(height);
+    snapshots->submit(SnapshotWriter::Picture{path, w, h, FrameSnapshot::readRgb(w, h)});
 }
 
 void GraphicsPlatform::paceOffscreen()
@@ -402,8 +413,8 @@ void GraphicsPlatform::pumpEvents()
         } else if (event.type == SDL_KEYDOWN) {
             if (event.key.keysym.sym == SDLK_q)
                 askToQuit();
-            else if (event.key.keysym.sym == SDLK_s)
-                snapshot_requested = true;
+            else if (event.key.keysym.sym == SDLK_s && !event.key.repeat)
+                snapshot_requested = true; // a held key is one snapshot
         }
     }
 }
