@@ -25,6 +25,10 @@ public:
     // NET= (-1: every Net) and SACN_UNIVERSE= (0: no sACN).
     int getArtnetNet() const { return values.input.artnet_net; }
     int getSacnUniverse() const { return values.input.sacn_universe; }
+    // TEXTURE_MEMORY_MB= (0: absent, a share of the machine's memory).
+    int getTextureMemoryMb() const { return values.texture_memory_mb; }
+    static constexpr int kMinTextureMemoryMb = 16;
+    static constexpr int kMaxTextureMemoryMb = 1048576;
     // Every receiver setting: sub-net, universe, Net, sACN, DMX_START,
     // SCAL_MULT and the LED pin.
     const NetworkInputSettings& getNetworkInputSettings() const { return values.input; }
@@ -38,6 +42,7 @@ private:
         NetworkInputSettings input;
         int canvas_count = 1;
         int zoom = 1;
+        int texture_memory_mb = 0;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.

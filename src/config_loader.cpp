@@ -67,6 +67,8 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"SACN_UNIVERSE=", [](Values& v) -> int& { return v.input.sacn_universe; }, nullptr, Sacn::kMinUniverse,
      Sacn::kMaxUniverse, Key::OutOfRange::Default},
+    {"TEXTURE_MEMORY_MB=", [](Values& v) -> int& { return v.texture_memory_mb; }, nullptr,
+     kMinTextureMemoryMb, kMaxTextureMemoryMb, Key::OutOfRange::Default},
 };
 
 ConfigLoader::ConfigLoader()

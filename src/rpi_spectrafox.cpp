@@ -1,4 +1,5 @@
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -101,7 +102,10 @@ int main(int argc, char** argv)
     // The window's close button and its key q end the run like the console's q.
     DisplayOptions display = args.display;
     display.on_quit_request = &ConsoleScreen::requestQuit;
-    CanvasManager* screen = new CanvasManager(display);
+    ContentOptions content;
+    content.picture_memory_bytes = static_cast<std::uint64_t>(config->getTextureMemoryMb()) << 20;
+    content.notice = &ConsoleScreen::showNotice;
+    CanvasManager* screen = new CanvasManager(display, content);
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");

@@ -59,6 +59,11 @@ double Texture::monotonicSeconds()
 
 void Texture::load(SlotPicture picture)
 {
+    memory = std::move(picture.memory);
+    if (picture.over_budget) {
+        makeErrorTexture(kOverMemoryBudget);
+        return;
+    }
     switch (picture.kind) {
     case SlotKind::Png:
         loadPng(picture);
@@ -89,6 +94,7 @@ void Texture::loadPng(SlotPicture& picture)
     setNearestFilters();
     uploadFittingPicture(picture.pixels, size_x, size_y);
     picture.releasePixels();
+    memory.shrinkTo(PictureMemoryBudget::textureBytes(size_x, size_y, 1));
 }
 
 void Texture::loadGif(SlotPicture& picture)
@@ -118,6 +124,7 @@ void Texture::loadGif(SlotPicture& picture)
         uploadFittingPicture(frames.frame(k), size_x, size_y);
         frames.releaseFrame(k); // only the texture keeps the picture
     }
+    memory.shrinkTo(PictureMemoryBudget::textureBytes(size_x, size_y, frames.count()));
 }
 
 void Texture::loadVideo(SlotPicture& picture)
@@ -188,6 +195,7 @@ void Texture::fitIntoTextureLimit(int width, int height, int max_size, int* fitt
 
 void Texture::makeErrorTexture(const unsigned char rgba[4])
 {
+    memory.shrinkTo(0);
     texture_type = SlotKind::Missing;
     size_x = size_y = 1;
     glGenTextures(1, &none_tex);
