@@ -17,9 +17,10 @@ class SlotPicture {
 public:
     // Missing here: no regular .png, .gif, .h264, .mp4, .mov or .mkv file.
     using Kind = SlotKind;
-    // Asked once, before a picture is decoded, for the bytes it will need;
-    // false leaves the picture out.
-    using Admission = std::function<bool(std::uint64_t bytes, PictureMemoryBudget::Reservation* out)>;
+    // Asked once, before a picture is decoded, for the bytes it needs at its
+    // peak and keeps as textures; false leaves the picture out.
+    using Admission =
+        std::function<bool(std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out)>;
 
     SlotPicture() = default;
     ~SlotPicture();
@@ -73,7 +74,7 @@ private:
     void decodeGif(const Admission& admit);
     void probeVideo(const Admission& admit);
     void probeContainer(const Admission& admit);
-    bool admitted(const Admission& admit, std::uint64_t bytes);
+    bool admitted(const Admission& admit, std::uint64_t peak, std::uint64_t kept);
 };
 
 } // namespace Spectrafox

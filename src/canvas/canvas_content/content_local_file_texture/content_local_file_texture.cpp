@@ -43,8 +43,9 @@ void ContentLocalFileTexture::loadSlots()
     SlotTurns turns;
     auto decode = [this, &turns](int slot) {
         SlotPicture picture = SlotPicture::load(
-            slot, "./textures/", [&](std::uint64_t bytes, PictureMemoryBudget::Reservation* out) {
-                return turns.inTurn(slot, [&] { return budget.reserve(bytes, out); });
+            slot, "./textures/",
+            [&](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
+                return turns.inTurn(slot, [&] { return budget.admit(peak, kept, out); });
             });
         turns.pass(slot);
         return picture;

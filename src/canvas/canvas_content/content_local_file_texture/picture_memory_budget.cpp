@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <utility>
 
 namespace Spectrafox {
 
 PictureMemoryBudget::Reservation::Reservation(Reservation&& other) noexcept
-    : budget(std::exchange(other.budget, nullptr)), held(std::exchange(other.held, 0))
+    : budget(std::exchange(other.budget, nullptr)), held(std::exchange(other.held, 0)),
+      kept(std::exchange(other.kept, 0))
 {
 }
 
@@ -20,6 +20,7 @@ PictureMemoryBudget::Reservation& PictureMemoryBudget::Reservation::operator=(Re
         shrinkTo(0);
         budget = std::exchange(other.budget, nullptr);
         held = std::exchange(other.held, 0);
+        kept = std::exchange(other.kept, 0);
     }
     return *this;
 }
@@ -28,34 +29,49 @@ void PictureMemoryBudget::Reservation::shrinkTo(std::uint64_t keep)
 {
     if (!budget || keep >= held)
         return;
-    budget->giveBack(held - keep);
+    const std::uint64_t kept_given_back = keep == 0 ? kept : 0;
+    budget->giveBack(held - keep, kept_given_back);
     held = keep;
+    kept -= kept_given_back;
 }
 
 PictureMemoryBudget::PictureMemoryBudget(std::uint64_t limit) : limit_bytes(limit) {}
 
-bool PictureMemoryBudget::reserve(std::uint64_t bytes, Reservation* out)
+bool PictureMemoryBudget::admit(std::uint64_t peak, std::uint64_t kept, Reservation* out)
 {
     *out = Reservation();
-    std::uint64_t used = in_use.load();
-    do {
-        if (bytes > limit_bytes || used > limit_bytes - bytes)
-            return false;
-    } while (!in_use.compare_exchange_weak(used, used + bytes));
+    std::unique_lock<std::mutex> lock(mutex);
+    if (peak > limit_bytes || kept > peak || kept_total > limit_bytes - peak)
+        return false;
+    freed.wait(lock, [&] { return in_use <= limit_bytes - peak; });
+    in_use += peak;
+    kept_total += kept;
     out->budget = this;
-    out->held = bytes;
+    out->held = peak;
+    out->kept = kept;
     return true;
+}
+
+std::uint64_t PictureMemoryBudget::inUse() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return in_use;
+}
+
+void PictureMemoryBudget::giveBack(std::uint64_t bytes, std::uint64_t kept_bytes)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        in_use -= bytes;
+        kept_total -= kept_bytes;
+    }
+    freed.notify_all();
 }
 
 std::uint64_t PictureMemoryBudget::textureBytes(int width, int height, int count)
 {
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     return static_cast<std::uint64_t>(count) * (4 * pixels + kPerTextureBytes);
-}
-
-void PictureMemoryBudget::giveBack(std::uint64_t bytes)
-{
-    in_use.fetch_sub(bytes);
 }
 
 std::uint64_t PictureMemoryBudget::defaultLimit()

@@ -1,5 +1,7 @@
 #include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -47,8 +49,8 @@ std::string SlotPicture::baseName(int slot, const std::string& directory)
 namespace {
 // Larger PNG files are not read: they would not fit in memory once decoded.
 constexpr size_t kLargestPngFile = size_t{1} << 30;
-// The signature and the IHDR chunk, which holds the size.
-constexpr size_t kPngHeaderBytes = 33;
+// The signature and the start of the IHDR chunk, which holds the size.
+constexpr size_t kPngHeaderBytes = 24;
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 // Only PNGs reach the decoder: it knows many other formats.
@@ -56,6 +58,27 @@ bool hasPngSignature(const std::vector<unsigned char>& bytes)
 {
     return bytes.size() >= sizeof kPngSignature &&
            std::memcmp(bytes.data(), kPngSignature, sizeof kPngSignature) == 0;
+}
+
+uint32_t bigEndian32(const unsigned char* bytes)
+{
+    return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+           static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
+// The size a PNG declares in its IHDR chunk, which must come first.
+bool pngHeaderSize(const std::vector<unsigned char>& header, int* width, int* height)
+{
+    if (header.size() < kPngHeaderBytes || !hasPngSignature(header) ||
+        std::memcmp(header.data() + 12, "IHDR", 4) != 0)
+        return false;
+    const uint32_t declared_width = bigEndian32(header.data() + 16);
+    const uint32_t declared_height = bigEndian32(header.data() + 20);
+    if (declared_width == 0 || declared_height == 0 || declared_width > INT_MAX || declared_height > INT_MAX)
+        return false;
+    *width = static_cast<int>(declared_width);
+    *height = static_cast<int>(declared_height);
+    return true;
 }
 
 std::string megabytes(std::uint64_t bytes)
@@ -91,12 +114,12 @@ SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admi
     return picture;
 }
 
-bool SlotPicture::admitted(const Admission& admit, std::uint64_t bytes)
+bool SlotPicture::admitted(const Admission& admit, std::uint64_t peak, std::uint64_t kept)
 {
-    if (!admit || admit(bytes, &memory))
+    if (!admit || admit(peak, kept, &memory))
         return true;
     over_budget = true;
-    refusal = "needs " + megabytes(bytes) + " of picture memory";
+    refusal = "needs " + megabytes(peak) + " of picture memory";
     return false;
 }
 
@@ -109,12 +132,10 @@ void SlotPicture::decodePng(const Admission& admit)
     std::uint64_t file_size = 0;
     int header_width = 0, header_height = 0, channels = 0;
     if (!RegularFile::readPrefix(file_name, kPngHeaderBytes, &header, &file_size) ||
-        !hasPngSignature(header) || file_size > kLargestPngFile ||
-        !stbi_info_from_memory(header.data(), static_cast<int>(header.size()), &header_width,
-                               &header_height, &channels))
+        file_size > kLargestPngFile || !pngHeaderSize(header, &header_width, &header_height))
         return;
     const std::uint64_t picture_bytes = PictureMemoryBudget::textureBytes(header_width, header_height, 1);
-    if (!admitted(admit, file_size + 3 * picture_bytes))
+    if (!admitted(admit, file_size + 3 * picture_bytes, picture_bytes))
         return;
     std::vector<unsigned char> bytes;
     if (RegularFile::readAll(file_name, kLargestPngFile, &bytes) && hasPngSignature(bytes))
@@ -144,7 +165,8 @@ void SlotPicture::decodeGif(const Admission& admit)
     }
     const std::uint64_t frame_bytes = PictureMemoryBudget::textureBytes(screen_width, screen_height, 1);
     const std::uint64_t picture_bytes = PictureMemoryBudget::textureBytes(screen_width, screen_height, frames);
-    if (!admitted(admit, static_cast<std::uint64_t>(file_size) + 2 * frame_bytes + 2 * picture_bytes))
+    if (!admitted(admit, static_cast<std::uint64_t>(file_size) + 2 * frame_bytes + 2 * picture_bytes,
+                  picture_bytes))
         return;
     gif_frames = GifFrames::load(file_name, &width, &height);
     // Replaced since it was measured: not what the memory was granted for.

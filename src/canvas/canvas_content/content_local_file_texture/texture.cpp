@@ -94,7 +94,7 @@ void Texture::loadPng(SlotPicture& picture)
     setNearestFilters();
     uploadFittingPicture(picture.pixels, size_x, size_y);
     picture.releasePixels();
-    memory.shrinkTo(PictureMemoryBudget::textureBytes(size_x, size_y, 1));
+    memory.settle();
 }
 
 void Texture::loadGif(SlotPicture& picture)
@@ -124,7 +124,7 @@ void Texture::loadGif(SlotPicture& picture)
         uploadFittingPicture(frames.frame(k), size_x, size_y);
         frames.releaseFrame(k); // only the texture keeps the picture
     }
-    memory.shrinkTo(PictureMemoryBudget::textureBytes(size_x, size_y, frames.count()));
+    memory.settle();
 }
 
 void Texture::loadVideo(SlotPicture& picture)
