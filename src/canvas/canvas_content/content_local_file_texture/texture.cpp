@@ -244,12 +244,15 @@ double Texture::wrapGifTime(double time, int cycle_length)
     return rest == 0.0 ? cycle_length : rest;
 }
 
+// The first frame that ends at or after the time (end times never fall),
+// found by binary search: a long animation costs no more per draw.
 int Texture::chooseGifFrame(const int* end_times, int count, double time)
 {
-    int frame = 0;
-    while (frame < count - 1 && end_times[frame] < time)
-        ++frame;
-    return frame;
+    if (count <= 0)
+        return 0;
+    const int* last = end_times + count - 1;
+    return static_cast<int>(std::lower_bound(end_times, last, time,
+                                             [](int end, double t) { return end < t; }) - end_times);
 }
 
 void Texture::setTexture()
