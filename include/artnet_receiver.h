@@ -19,6 +19,7 @@
 #include "network/network_interface.h"
 #include "network/sacn/sacn_receiver.h"
 #include "network/status_led.h"
+#include "network/artnet/art_poll_limiter.h"
 
 namespace Spectrafox {
 
@@ -119,6 +120,7 @@ private:
     Artnet::DmxUniverse held{};
     int held_channels = 0;
     ArtSyncGate sync_gate;
+    ArtPollLimiter poll_limiter;
     uint8_t buffer[1024];
     DatagramSocket::Peer sender;
     // The start-up reply and the listener's replies ask the host for its
