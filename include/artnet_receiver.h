@@ -21,6 +21,7 @@
 #include "network/network_interface.h"
 #include "network/sacn/sacn_receiver.h"
 #include "network/status_led.h"
+#include "network/artnet/art_poll_limiter.h"
 
 namespace Spectrafox {
 
@@ -129,6 +130,7 @@ private:
     Artnet::DmxUniverse held{};
     int held_channels = 0;
     ArtSyncGate sync_gate;
+    ArtPollLimiter poll_limiter;
     uint8_t buffer[1024];
     DatagramSocket::Peer sender;
     // The start-up reply, the listener's replies and the timecode sender ask

@@ -26,6 +26,10 @@ public:
     // NET= (-1: every Net) and SACN_UNIVERSE= (0: no sACN).
     int getArtnetNet() const { return values.input.artnet_net; }
     int getSacnUniverse() const { return values.input.sacn_universe; }
+    // TEXTURE_MEMORY_MB= (0: absent, a share of the machine's memory).
+    int getTextureMemoryMb() const { return values.texture_memory_mb; }
+    static constexpr int kMinTextureMemoryMb = 16;
+    static constexpr int kMaxTextureMemoryMb = 1048576;
     // Every receiver setting: sub-net, universe, Net, sACN, DMX_START,
     // SCAL_MULT and the LED pin.
     const NetworkInputSettings& getNetworkInputSettings() const { return values.input; }
@@ -52,6 +56,7 @@ private:
         int timecode_mode = TimecodeSettings::Off;
         float timecode_fps = 25.0f;
         int timecode_freewheel = 2;
+        int texture_memory_mb = 0;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.

@@ -16,6 +16,8 @@ TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
 # Installed where the release has them: the renderer benchmark compares with
 # the OpenGL ES 1.1 library where one exists.
 TEST_OPTIONAL_PKGS=(libgles1)
+# scripts/test-32bit.sh, on amd64 only: i386 code and GoogleTest's sources.
+BIT32_PKGS=(g++-multilib googletest file)
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -58,7 +60,7 @@ install_test_peers() {
 
 # No argument: what building and running needs. --demo: also the tools that
 # make the demo pictures. --test: also everything the test suite uses.
-# --print first: only list the packages wanted, one a line (optional ones
+# --32bit: what scripts/test-32bit.sh needs. --print first: only list the packages wanted, one a line (optional ones
 # marked "?"), and install nothing.
 print_only=no
 [ "${1:-}" = --print ] && { print_only=yes; shift; }
@@ -79,7 +81,8 @@ case "${1:-}" in
     fi
     [ -n "$major" ] || { echo "cannot tell which clang this release uses" >&2; exit 1; }
     want+=("libfuzzer-$major-dev" "libclang-rt-$major-dev") ;;
-  *) echo "usage: $0 [--print] [--demo|--test]" >&2; exit 2 ;;
+  --32bit) want+=("${BIT32_PKGS[@]}") ;;
+  *) echo "usage: $0 [--print] [--demo|--test|--32bit]" >&2; exit 2 ;;
 esac
 if [ "$print_only" = yes ]; then
   printf '%s\n' "${want[@]}"

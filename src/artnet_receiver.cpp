@@ -155,11 +155,15 @@ int ArtnetReceiver::parseArtNet(int len)
     const Clock::time_point time = now();
     if (sync_gate.expire(time))
         applyHeldChannels();
+    // Also on a receive that timed out: a held-back poll is answered then.
+    if (poll_limiter.replyDue(time))
+        sendArtPollReply();
     const bool holding = sync_gate.synchronous();
     const ArtnetParseResult result = parseIntoTable(len, holding);
     switch (result.kind) {
     case ArtnetPacketKind::Poll:
-        sendArtPollReply();
+        if (poll_limiter.pollArrived(time))
+            sendArtPollReply();
         return 0;
     case ArtnetPacketKind::Dmx:
         if (result.channels_updated)

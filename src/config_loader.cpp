@@ -78,6 +78,8 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"TIMECODE_FREEWHEEL=", [](Values& v) -> int& { return v.timecode_freewheel; }, nullptr, 0, 60,
      Key::OutOfRange::Default},
+    {"TEXTURE_MEMORY_MB=", [](Values& v) -> int& { return v.texture_memory_mb; }, nullptr,
+     kMinTextureMemoryMb, kMaxTextureMemoryMb, Key::OutOfRange::Default},
 };
 
 ConfigLoader::ConfigLoader()

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -112,6 +113,15 @@ void showTimecodeLine(const ShowClock* show_clock)
     ConsoleScreen::showNotice(TimecodeStatusLine::describe(show_clock->snapshot()));
 }
 
+// The picture memory budget, and the console row that names a slot left out.
+ContentOptions contentOptionsFrom(const ConfigLoader& config)
+{
+    ContentOptions content;
+    content.picture_memory_bytes = static_cast<std::uint64_t>(config.getTextureMemoryMb()) << 20;
+    content.notice = &ConsoleScreen::showNotice;
+    return content;
+}
+
 // The terminal's s, SIGUSR1 and the window's s all end up as a snapshot;
 // the window's q and close button act as the console's q.
 DisplayOptions displayWiredTo(const Arguments& args)
@@ -163,7 +173,7 @@ int main(int argc, char** argv)
     if (show_clock)
         ShowTime::install([show_clock] { return show_clock->showSeconds(); });
 
-    CanvasManager* screen = new CanvasManager(displayWiredTo(args));
+    CanvasManager* screen = new CanvasManager(displayWiredTo(args), contentOptionsFrom(*config));
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");

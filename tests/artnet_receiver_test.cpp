@@ -142,6 +142,7 @@ TEST(ArtnetReceiverInProcess, AnnouncesAndAnswersEveryPollOnTheChosenBroadcast)
         settings.artnet_net = c.net;
         Node node(settings, Node::quietHost(), c.interfaces);
         node.deliver(artPoll());
+        node.clock.advance(ArtPollLimiter::kWindow);
         node.deliver(artPoll());
         // Too short for an OpCode: not a poll.
         node.deliver({'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00});
@@ -160,6 +161,27 @@ TEST(ArtnetReceiverInProcess, AnnouncesAndAnswersEveryPollOnTheChosenBroadcast)
             EXPECT_EQ(reply.bytes[190], c.universe);
         }
     }
+}
+
+// A flood of polls gets a few replies a second, and the last poll is still
+// answered once its window is over.
+TEST(ArtnetReceiverInProcess, PollFloodIsAnsweredAFewTimesASecondAndTheLastPollToo)
+{
+    Node node;
+    const std::size_t announced = node.socket->sent().size();
+    for (int i = 0; i < 1000; ++i) {
+        node.deliver(artPoll());
+        node.clock.advance(std::chrono::milliseconds(1));
+    }
+    const std::size_t flooded = node.socket->sent().size() - announced;
+    EXPECT_GE(flooded, 4u); // 0, 250, 500 and 750 ms
+    EXPECT_LE(flooded, 5u);
+    node.clock.advance(ArtPollLimiter::kWindow);
+    node.timeOut(); // the receive's regular wake-up
+    EXPECT_EQ(node.socket->sent().size() - announced, flooded + 1);
+    node.clock.advance(ArtPollLimiter::kWindow);
+    node.timeOut();
+    EXPECT_EQ(node.socket->sent().size() - announced, flooded + 1); // nothing left to answer
 }
 
 TEST(ArtnetReceiverInProcess, OnlyArtDmxForThisNodeMovesTheCanvases)

@@ -224,6 +224,7 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
         {"NET=", &ConfigLoader::getArtnetNet, "", -1},
         {"SACN_UNIVERSE=", &ConfigLoader::getSacnUniverse, "", 0},
         {"TIMECODE_FREEWHEEL=", &ConfigLoader::getTimecodeFreewheel, "", 0},
+        {"TEXTURE_MEMORY_MB=", &ConfigLoader::getTextureMemoryMb, "", 0},
     };
     const std::string readme = Spectrafox::Test::readFile(std::string(SPECTRAFOX_SOURCE_DIR) + "/docs/operating.md");
     TempDir dir;

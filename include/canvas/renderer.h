@@ -20,7 +20,7 @@ class Renderer {
 public:
     // Opens the display automatically (see DisplayOptions).
     Renderer();
-    explicit Renderer(const DisplayOptions& options);
+    explicit Renderer(const DisplayOptions& options, const ContentOptions& content = ContentOptions());
     // Leaves the screen black, then releases content, context and display.
     ~Renderer();
     Renderer(const Renderer&) = delete;

@@ -26,7 +26,7 @@ public:
 
     // Finds the chip's base, exports the pin and makes it an output.
     void init();
-    // Level 1 for a value above 0, else 0.
+    // Level 1 for a value above 0, else 0; written only when it changes.
     void set(int value);
     // Unexports the pin.
     void release();
@@ -50,6 +50,7 @@ private:
     Reporter reporter;
     int chip_base = 0;
     int led_status = 0;
+    bool level_written = false;
     // Only "above 2" matters, so it stops counting there and never overflows.
     int led_packet_counter = 0;
 };

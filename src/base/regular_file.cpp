@@ -7,10 +7,34 @@
 
 namespace Spectrafox {
 
+namespace {
+
+// Fills the buffer from the descriptor's start; the bytes actually read.
+size_t readInto(int fd, unsigned char* buffer, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t count = ::read(fd, buffer + done, size - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        done += static_cast<size_t>(count);
+    }
+    return done;
+}
+
+} // namespace
+
+// Opened, not only looked at: a file this process may not read counts as
+// missing, so the next name in a lookup gets its chance.
 bool RegularFile::exists(const std::string& path)
 {
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    const int fd = openForReading(path);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 
 int RegularFile::openForReading(const std::string& path)
@@ -30,6 +54,23 @@ int RegularFile::openForReading(const std::string& path)
     return fd;
 }
 
+bool RegularFile::readPrefix(const std::string& path, size_t count, std::vector<unsigned char>* out,
+                             std::uint64_t* file_size)
+{
+    const int fd = openForReading(path);
+    if (fd < 0)
+        return false;
+    struct stat status {};
+    const bool known = fstat(fd, &status) == 0;
+    if (known) {
+        out->resize(count);
+        out->resize(readInto(fd, out->data(), count));
+        *file_size = static_cast<std::uint64_t>(status.st_size);
+    }
+    ::close(fd);
+    return known;
+}
+
 bool RegularFile::readAll(const std::string& path, size_t max_bytes, std::vector<unsigned char>* out)
 {
     const int fd = openForReading(path);
@@ -41,14 +82,7 @@ bool RegularFile::readAll(const std::string& path, size_t max_bytes, std::vector
     size_t done = 0;
     if (fits) {
         out->resize(static_cast<size_t>(status.st_size));
-        while (done < out->size()) {
-            const ssize_t count = ::read(fd, out->data() + done, out->size() - done);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                break;
-            done += static_cast<size_t>(count);
-        }
+        done = readInto(fd, out->data(), out->size());
     }
     ::close(fd);
     return fits && done == out->size();

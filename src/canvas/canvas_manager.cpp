@@ -4,8 +4,8 @@ namespace Spectrafox {
 
 CanvasManager::CanvasManager() : CanvasManager(DisplayOptions()) {}
 
-CanvasManager::CanvasManager(const DisplayOptions& options)
-    : renderer(new Renderer(options)), fpsc(new FPS_Counter())
+CanvasManager::CanvasManager(const DisplayOptions& options, const ContentOptions& content)
+    : renderer(new Renderer(options, content)), fpsc(new FPS_Counter())
 {
 }
 

@@ -74,7 +74,8 @@ void drawQuad()
 
 Renderer::Renderer() : Renderer(DisplayOptions()) {}
 
-Renderer::Renderer(const DisplayOptions& options) : platform(new GraphicsPlatform(options))
+Renderer::Renderer(const DisplayOptions& options, const ContentOptions& content)
+    : platform(new GraphicsPlatform(options))
 {
     const float corners[12] = {-1, -1, 0, 1, -1, 0, -1, 1, 0, 1, 1, 0};
     for (int i = 0; i < 12; ++i)
@@ -88,7 +89,7 @@ Renderer::Renderer(const DisplayOptions& options) : platform(new GraphicsPlatfor
         stopOnDisplayFailure(failure);
     initOpenGL();
     initProjection();
-    content_manager = new ContentManager(&display, &surface, &context);
+    content_manager = new ContentManager(&display, &surface, &context, content);
 }
 
 Renderer::~Renderer()

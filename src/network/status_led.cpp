@@ -119,7 +119,12 @@ void StatusLed::set(int value)
 {
     if (!enabled())
         return;
-    led_status = value > 0 ? 1 : 0;
+    const int level = value > 0 ? 1 : 0;
+    // sysfs is touched only when the level changes.
+    if (level_written && level == led_status)
+        return;
+    led_status = level;
+    level_written = true;
     writeFile(pinFile("value"), led_status ? "1" : "0");
 }
 

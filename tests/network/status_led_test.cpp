@@ -72,8 +72,10 @@ TEST(StatusLed, SetTakesAnyPositiveValueAsOn)
 {
     FakeGpioTree gpio(4);
     StatusLed led(4, true, gpio.dir.path());
-    const std::pair<int, const char*> cases[] = {{5, "1"}, {0, "0"}, {-3, "0"}, {1, "1"}};
+    // "-": the level did not change, so the file was not written again.
+    const std::pair<int, const char*> cases[] = {{5, "1"}, {0, "0"}, {-3, "-"}, {1, "1"}, {7, "-"}};
     for (const auto& [value, level] : cases) {
+        gpio.dir.write("gpio4/value", "-");
         led.set(value);
         EXPECT_EQ(gpio.read("gpio4/value"), level) << value;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "canvas/canvas_content/content_interface.h"
+#include "canvas/canvas_content/content_options.h"
 
 #include <EGL/egl.h>
 
@@ -14,7 +15,8 @@ namespace Spectrafox {
 // context current from construction to destruction.
 class ContentManager {
 public:
-    ContentManager(EGLDisplay* display, EGLSurface* surface, EGLContext* context);
+    ContentManager(EGLDisplay* display, EGLSurface* surface, EGLContext* context,
+                   const ContentOptions& options = ContentOptions());
     // Deletes the plug-ins from the first registered to the last.
     ~ContentManager();
     ContentManager(const ContentManager&) = delete;
@@ -41,6 +43,7 @@ private:
     EGLDisplay* display;
     EGLSurface* surface;
     EGLContext* context;
+    ContentOptions options;
 };
 
 } // namespace Spectrafox

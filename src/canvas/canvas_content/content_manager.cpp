@@ -5,8 +5,9 @@
 
 namespace Spectrafox {
 
-ContentManager::ContentManager(EGLDisplay* d, EGLSurface* s, EGLContext* c)
-    : display(d), surface(s), context(c)
+ContentManager::ContentManager(EGLDisplay* d, EGLSurface* s, EGLContext* c,
+                               const ContentOptions& content_options)
+    : display(d), surface(s), context(c), options(content_options)
 {
     loadContentPlugins();
 }
@@ -24,7 +25,7 @@ void ContentManager::loadContentPlugins()
     // The order fixes the plug-in ids: "CONTENT_EXAMPLE" is 0,
     // "CONTENT_TEXTURE_256" is 1.
     addPlugin(new ContentExamplePlugin(display, surface, context));
-    addPlugin(new ContentLocalFileTexture(display, surface, context));
+    addPlugin(new ContentLocalFileTexture(display, surface, context, options));
 }
 
 void ContentManager::addPlugin(ContentInterface* new_plugin)

@@ -20,6 +20,8 @@ namespace Spectrafox {
 namespace {
 constexpr int kIoBufferSize = 65536;
 constexpr const char* kAnnexBFilter = "h264_mp4toannexb";
+// The demuxers a clip may need: MP4/MOV, Matroska/WebM and raw H.264.
+constexpr const char* kDemuxers = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,h264";
 } // namespace
 
 ContainerReader::~ContainerReader() { close(); }
@@ -76,6 +78,11 @@ bool ContainerReader::openFormat(const std::string& path)
         return false;
     format->pb = io;
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Only the containers we take: a file of another format under a video's
+    // name never reaches the rest of libavformat's demuxers.
+    format->format_whitelist = av_strdup(kDemuxers);
+    if (format->format_whitelist == nullptr)
+        return false;
     if (avformat_open_input(&format, nullptr, nullptr, nullptr) < 0) {
         format = nullptr; // freed by the failed open
         return false;

@@ -171,6 +171,8 @@ TEST(ContainerReaderTest, RefusesWhatItCannotPlayWithoutBlocking)
     TempDir dir;
     ASSERT_TRUE(makePattern(dir.file("mpeg4.mp4"), "-c:v mpeg4 -f mp4"));
     ASSERT_TRUE(makePattern(dir.file("raw.h264"), "-c:v libx264 -pix_fmt yuv420p -f h264"));
+    // H.264 that libavformat could read, in a container we do not take.
+    ASSERT_TRUE(makePattern(dir.file("transport.mp4"), "-c:v libx264 -pix_fmt yuv420p -f mpegts"));
     std::mt19937 random(3);
     std::string noise(100000, '\0');
     for (char& ch : noise)
@@ -186,6 +188,7 @@ TEST(ContainerReaderTest, RefusesWhatItCannotPlayWithoutBlocking)
         bool h264;
     } cases[] = {
         {"mpeg4.mp4", true, false}, // a video, but not H.264
+        {"transport.mp4", false, false},
         {"noise.mp4", false, false},
         {"empty.mkv", false, false},
         {"fifo.mp4", false, false},

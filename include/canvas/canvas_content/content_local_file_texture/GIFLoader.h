@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Every buffer of one load (the file, the frames with their bookkeeping, and
 // the working buffers of the image being decoded) is counted against this
@@ -83,6 +84,8 @@ struct GifAnimationInfo {
 class GIFLoader {
 public:
     static constexpr std::size_t kMaxLoadBytes = SPECTRAFOX_GIF_MAX_LOAD_BYTES;
+    // Longer animations are refused: every frame becomes a texture of its own.
+    static constexpr int kMaxFrames = 10000;
 
     GIFLoader() = default;
 
@@ -92,6 +95,11 @@ public:
     // animationInfo->delayArray with free().
     unsigned char** loadAnimatedGif(const char* fileName, int* width, int* height,
                                     GifAnimationInfo* animationInfo);
+
+    // The screen size and the number of frames a load would give (also above
+    // kMaxFrames), found by walking the blocks without decoding anything, and
+    // the file's size. False for a file the load would refuse on its structure.
+    static bool measure(const char* fileName, int* width, int* height, int* frames, long* fileSize);
 
 private:
     friend class GIFLoaderTestPeer;
@@ -136,8 +144,9 @@ private:
     static bool readColorTable(LoadState& state, int colors, RGB* colorMap);
     static bool skipSubBlocks(LoadState& state);
     static unsigned char* gatherSubBlocks(LoadState& state, int* length);
-    static bool reserve(LoadState& state, std::size_t bytes);
-    static void release(LoadState& state, std::size_t bytes);
+    static bool reserve(LoadState& state, std::uint64_t bytes);
+    static void release(LoadState& state, std::uint64_t bytes);
+    static bool skipImageData(LoadState& state);
     static bool startFirstFrame(LoadState& state);
     static bool startNewFrame(LoadState& state);
     static void compositeImage(LoadState& state, const GifImageDescriptor& image,

@@ -5,9 +5,12 @@
 #include <string>
 
 #include "canvas/canvas_content/content_interface.h"
+#include "canvas/canvas_content/content_options.h"
+#include "canvas/canvas_content/content_local_file_texture/picture_memory_budget.h"
 
 namespace Spectrafox {
 
+class SlotPicture;
 class Texture;
 class VideoPlayer;
 
@@ -17,7 +20,8 @@ class ContentLocalFileTexture : public ContentInterface {
 public:
     static constexpr int kSlotCount = 256;
 
-    ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, EGLContext* c);
+    ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, EGLContext* c,
+                            const ContentOptions& options = ContentOptions());
     ~ContentLocalFileTexture() override;
     ContentLocalFileTexture(const ContentLocalFileTexture&) = delete;
     ContentLocalFileTexture& operator=(const ContentLocalFileTexture&) = delete;
@@ -31,7 +35,11 @@ public:
 
 private:
     void loadSlots();
+    void tellLeftOut(int slot, const SlotPicture& picture) const;
 
+    ContentOptions options;
+    // Declared before the slots' owner runs its destructor body: it outlives them.
+    PictureMemoryBudget budget;
     Texture* textures[kSlotCount];
     VideoPlayer* player;
     GLfloat texCoords[8];

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "canvas/canvas_content/content_local_file_texture/gif_frames.h"
+#include "canvas/canvas_content/content_local_file_texture/picture_memory_budget.h"
 #include "canvas/canvas_content/content_local_file_texture/slot_kind.h"
 
 namespace Spectrafox {
@@ -14,6 +17,10 @@ class SlotPicture {
 public:
     // Missing here: no regular .png, .gif, .h264, .mp4, .mov or .mkv file.
     using Kind = SlotKind;
+    // Asked once, before a picture is decoded, for the bytes it needs at its
+    // peak and keeps as textures; false leaves the picture out.
+    using Admission =
+        std::function<bool(std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out)>;
 
     SlotPicture() = default;
     ~SlotPicture();
@@ -25,8 +32,11 @@ public:
     // Looks for <directory>NNN.png, then .gif, .h264, .mp4, .mov and .mkv, and
     // decodes the first that is a regular file (a video is only probed for its
     // size). Anything else under those names (a directory, a FIFO, a broken
-    // link) counts as no file; nothing here blocks.
-    static SlotPicture load(int slot, const std::string& directory = "./textures/");
+    // link) counts as no file; nothing here blocks. A PNG or GIF is measured
+    // first (the PNG's header, the GIF's frame count) and decoded only when
+    // `admit` (if given) grants the memory it needs.
+    static SlotPicture load(int slot, const std::string& directory = "./textures/",
+                            const Admission& admit = nullptr);
     static std::string baseName(int slot, const std::string& directory);
 
     SlotKind kind = SlotKind::NotLoaded;
@@ -41,6 +51,12 @@ public:
     // (a container may hold another codec).
     bool size_known = false;
     bool decodable = true;
+    // A PNG or GIF left out because it would not fit the picture memory (or
+    // has more than GIFLoader::kMaxFrames frames), and why.
+    bool over_budget = false;
+    std::string refusal;
+    // The memory granted: pixels until released, then the textures.
+    PictureMemoryBudget::Reservation memory;
 
     // Frees the PNG pixels and the GIF frames now.
     void release();
@@ -50,14 +66,15 @@ private:
     struct FileRule {
         const char* suffix;
         SlotKind kind;
-        void (SlotPicture::*read)();
+        void (SlotPicture::*read)(const Admission& admit);
     };
     static const FileRule kFileRules[];
 
-    void decodePng();
-    void decodeGif();
-    void probeVideo();
-    void probeContainer();
+    void decodePng(const Admission& admit);
+    void decodeGif(const Admission& admit);
+    void probeVideo(const Admission& admit);
+    void probeContainer(const Admission& admit);
+    bool admitted(const Admission& admit, std::uint64_t peak, std::uint64_t kept);
 };
 
 } // namespace Spectrafox

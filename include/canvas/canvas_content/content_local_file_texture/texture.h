@@ -55,6 +55,8 @@ public:
     static constexpr unsigned char kBrokenGif[4] = {0, 255, 255, 63};
     // A video that gives no picture: not H.264, or not a video at all.
     static constexpr unsigned char kUndecodableVideo[4] = {0, 0, 255, 63};
+    // A PNG or GIF left out: it would not fit the picture memory.
+    static constexpr unsigned char kOverMemoryBudget[4] = {255, 128, 0, 63};
 
     // The largest size within max_size on both sides with the same
     // proportions (at least 1 x 1); sizes that fit are kept.
@@ -91,6 +93,8 @@ private:
     VideoPlayer* player;
     int player_id = 0;
     GLuint video_tex = 0;
+    // The picture memory the slot's textures take, given back with the slot.
+    PictureMemoryBudget::Reservation memory;
 };
 
 } // namespace Spectrafox

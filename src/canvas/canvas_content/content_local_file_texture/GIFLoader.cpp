@@ -37,8 +37,10 @@ struct GIFLoader::LoadState {
     unsigned char* fileBuffer = nullptr;
     long fileSize = 0;
     long bufferPosition = 0;
-    std::size_t budget = 0;
-    std::size_t bytesInUse = 0;
+    std::uint64_t budget = 0;
+    std::uint64_t bytesInUse = 0;
+    // Only counts the frames: nothing is decoded or allocated.
+    bool measureOnly = false;
     GifScreenDescriptor screen{};
     RGB globalColorMap[kMaxColors]{};
     std::size_t frameBytes = 0;
@@ -83,6 +85,25 @@ unsigned char** GIFLoader::loadWithBudget(const char* fileName, int* width, int*
     state.info.numberOfImages = state.frameCount;
     *animationInfo = state.info;
     return state.images;
+}
+
+bool GIFLoader::measure(const char* fileName, int* width, int* height, int* frames, long* fileSize)
+{
+    LoadState state;
+    state.measureOnly = true;
+    state.budget = kMaxLoadBytes;
+    state.fileBuffer = readFileToBuffer(fileName, &state.fileSize);
+    if (!state.fileBuffer)
+        return false;
+    const bool parsed = parseFile(state);
+    free(state.fileBuffer);
+    if (!parsed)
+        return false;
+    *width = state.screen.width;
+    *height = state.screen.height;
+    *frames = state.frameCount;
+    *fileSize = state.fileSize;
+    return true;
 }
 
 bool GIFLoader::parseFile(LoadState& state)
@@ -211,6 +232,8 @@ bool GIFLoader::readImage(LoadState& state)
         return false;
     const int minCodeSize = state.byteAt(0);
     state.bufferPosition += 1;
+    if (state.measureOnly)
+        return skipImageData(state);
     unsigned char* indices = decodeImageData(state, image, minCodeSize);
     if (!indices)
         return false;
@@ -253,6 +276,15 @@ unsigned char* GIFLoader::decodeImageData(LoadState& state, const GifImageDescri
         }
     }
     return indices;
+}
+
+bool GIFLoader::skipImageData(LoadState& state)
+{
+    if (!skipSubBlocks(state))
+        return false;
+    state.newImage = state.useGCE && state.graphicControl.delayTime > 0;
+    state.useGCE = false;
+    return true;
 }
 
 bool GIFLoader::readExtension(LoadState& state)
@@ -340,7 +372,7 @@ unsigned char* GIFLoader::gatherSubBlocks(LoadState& state, int* length)
     return gathered;
 }
 
-bool GIFLoader::reserve(LoadState& state, std::size_t bytes)
+bool GIFLoader::reserve(LoadState& state, std::uint64_t bytes)
 {
     if (bytes > state.budget - state.bytesInUse)
         return false;
@@ -348,7 +380,7 @@ bool GIFLoader::reserve(LoadState& state, std::size_t bytes)
     return true;
 }
 
-void GIFLoader::release(LoadState& state, std::size_t bytes)
+void GIFLoader::release(LoadState& state, std::uint64_t bytes)
 {
     state.bytesInUse -= std::min(bytes, state.bytesInUse);
 }
@@ -358,9 +390,15 @@ bool GIFLoader::startFirstFrame(LoadState& state)
     const GifScreenDescriptor& screen = state.screen;
     if (screen.width == 0 || screen.height == 0)
         return false;
-    state.frameBytes = 4 * static_cast<std::size_t>(screen.width) * screen.height;
-    if (!reserve(state, state.frameBytes + kFrameBookkeepingBytes))
+    // In 64 bits: 4 x 65535 x 16385 wraps a 32-bit size_t to a few bytes.
+    const std::uint64_t frameBytes = 4 * static_cast<std::uint64_t>(screen.width) * screen.height;
+    if (!reserve(state, frameBytes + kFrameBookkeepingBytes))
         return false;
+    state.frameBytes = static_cast<std::size_t>(frameBytes); // fits: the budget is below 2 GiB
+    if (state.measureOnly) {
+        state.frameCount = 1;
+        return true;
+    }
     state.frameCapacity = 4;
     state.images = static_cast<unsigned char**>(malloc(state.frameCapacity * sizeof(unsigned char*)));
     state.info.delayArray = static_cast<int*>(malloc(state.frameCapacity * sizeof(int)));
@@ -383,6 +421,13 @@ bool GIFLoader::startFirstFrame(LoadState& state)
 
 bool GIFLoader::startNewFrame(LoadState& state)
 {
+    if (state.measureOnly) {
+        state.frameCount += 1;
+        state.newImage = false;
+        return true;
+    }
+    if (state.frameCount >= kMaxFrames)
+        return false;
     if (!reserve(state, state.frameBytes + kFrameBookkeepingBytes))
         return false;
     if (state.frameCount == state.frameCapacity) {

@@ -1,6 +1,11 @@
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
 
+#include <cstdint>
+#include <string>
+#include <utility>
+
 #include "canvas/canvas_content/content_local_file_texture/slot_prefetcher.h"
+#include "canvas/canvas_content/content_local_file_texture/slot_turns.h"
 #include "canvas/canvas_content/content_local_file_texture/texture.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
@@ -13,7 +18,11 @@ constexpr GLfloat kUpright[8] = {0, 1, 1, 1, 0, 0, 1, 0};
 constexpr GLfloat kFlipped[8] = {0, 0, 1, 0, 0, 1, 1, 1};
 } // namespace
 
-ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, EGLContext* c)
+ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, EGLContext* c,
+                                                 const ContentOptions& content_options)
+    : options(content_options),
+      budget(content_options.picture_memory_bytes > 0 ? content_options.picture_memory_bytes
+                                                       : PictureMemoryBudget::defaultLimit())
 {
     std::copy(kUpright, kUpright + 8, texCoords);
     std::copy(kFlipped, kFlipped + 8, texCoordsVid);
@@ -26,14 +35,36 @@ ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, E
 }
 
 // Files are decoded on worker threads; slots are created (and uploaded) here
-// in slot order, so the outcome is the same as loading them one by one.
+// in slot order. Memory is granted in slot order too, so the outcome is the
+// same as loading them one by one: when the budget runs out, the lower slots
+// keep their pictures.
 void ContentLocalFileTexture::loadSlots()
 {
-    SlotPrefetcher prefetcher(
-        kSlotCount, [](int slot) { return SlotPicture::load(slot); },
-        SlotPrefetcher::defaultWorkerCount(), kMaxPicturesAhead);
-    for (int n = 0; n < kSlotCount; ++n)
-        textures[n] = new Texture(n, player, texCoords, texCoordsVid, prefetcher.take(n));
+    SlotTurns turns;
+    auto decode = [this, &turns](int slot) {
+        SlotPicture picture = SlotPicture::load(
+            slot, "./textures/",
+            [&](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
+                return turns.inTurn(slot, [&] { return budget.admit(peak, kept, out); });
+            });
+        turns.pass(slot);
+        return picture;
+    };
+    SlotPrefetcher prefetcher(kSlotCount, decode, SlotPrefetcher::defaultWorkerCount(), kMaxPicturesAhead);
+    for (int n = 0; n < kSlotCount; ++n) {
+        SlotPicture picture = prefetcher.take(n);
+        tellLeftOut(n, picture);
+        textures[n] = new Texture(n, player, texCoords, texCoordsVid, std::move(picture));
+    }
+}
+
+void ContentLocalFileTexture::tellLeftOut(int slot, const SlotPicture& picture) const
+{
+    if (!picture.over_budget || !options.notice)
+        return;
+    options.notice("Slot " + std::to_string(slot) + " left out: " + picture.file_name + " " +
+                   picture.refusal + " (picture memory " + std::to_string(budget.limit() >> 20) +
+                   " MB, TEXTURE_MEMORY_MB=)");
 }
 
 ContentLocalFileTexture::~ContentLocalFileTexture()

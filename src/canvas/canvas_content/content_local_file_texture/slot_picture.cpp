@@ -1,6 +1,9 @@
 #include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -30,6 +33,9 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     gif_frames = std::move(other.gif_frames);
     size_known = other.size_known;
     decodable = other.decodable;
+    over_budget = other.over_budget;
+    refusal = std::move(other.refusal);
+    memory = std::move(other.memory);
     return *this;
 }
 
@@ -43,6 +49,42 @@ std::string SlotPicture::baseName(int slot, const std::string& directory)
 namespace {
 // Larger PNG files are not read: they would not fit in memory once decoded.
 constexpr size_t kLargestPngFile = size_t{1} << 30;
+// The signature and the start of the IHDR chunk, which holds the size.
+constexpr size_t kPngHeaderBytes = 24;
+constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// Only PNGs reach the decoder: it knows many other formats.
+bool hasPngSignature(const std::vector<unsigned char>& bytes)
+{
+    return bytes.size() >= sizeof kPngSignature &&
+           std::memcmp(bytes.data(), kPngSignature, sizeof kPngSignature) == 0;
+}
+
+uint32_t bigEndian32(const unsigned char* bytes)
+{
+    return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+           static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
+// The size a PNG declares in its IHDR chunk, which must come first.
+bool pngHeaderSize(const std::vector<unsigned char>& header, int* width, int* height)
+{
+    if (header.size() < kPngHeaderBytes || !hasPngSignature(header) ||
+        std::memcmp(header.data() + 12, "IHDR", 4) != 0)
+        return false;
+    const uint32_t declared_width = bigEndian32(header.data() + 16);
+    const uint32_t declared_height = bigEndian32(header.data() + 20);
+    if (declared_width == 0 || declared_height == 0 || declared_width > INT_MAX || declared_height > INT_MAX)
+        return false;
+    *width = static_cast<int>(declared_width);
+    *height = static_cast<int>(declared_height);
+    return true;
+}
+
+std::string megabytes(std::uint64_t bytes)
+{
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+}
 } // namespace
 
 // The file names a slot looks for, in order of precedence, with what each
@@ -56,7 +98,7 @@ const SlotPicture::FileRule SlotPicture::kFileRules[] = {
     {".mkv", SlotKind::Video, &SlotPicture::probeContainer},
 };
 
-SlotPicture SlotPicture::load(int slot, const std::string& directory)
+SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admission& admit)
 {
     SlotPicture picture;
     picture.kind = SlotKind::Missing;
@@ -65,39 +107,83 @@ SlotPicture SlotPicture::load(int slot, const std::string& directory)
         if (RegularFile::exists(base + rule.suffix)) {
             picture.file_name = base + rule.suffix;
             picture.kind = rule.kind;
-            (picture.*rule.read)();
+            (picture.*rule.read)(admit);
             break;
         }
     }
     return picture;
 }
 
-// From memory, read through a descriptor that never blocks.
-void SlotPicture::decodePng()
+bool SlotPicture::admitted(const Admission& admit, std::uint64_t peak, std::uint64_t kept)
 {
+    if (!admit || admit(peak, kept, &memory))
+        return true;
+    over_budget = true;
+    refusal = "needs " + megabytes(peak) + " of picture memory";
+    return false;
+}
+
+// The size comes from the header; the file is read (through a descriptor
+// that never blocks) and decoded only once the memory is granted: the file,
+// the decoder's working copy, the pixels and the texture.
+void SlotPicture::decodePng(const Admission& admit)
+{
+    std::vector<unsigned char> header;
+    std::uint64_t file_size = 0;
+    int header_width = 0, header_height = 0, channels = 0;
+    if (!RegularFile::readPrefix(file_name, kPngHeaderBytes, &header, &file_size) ||
+        file_size > kLargestPngFile || !pngHeaderSize(header, &header_width, &header_height))
+        return;
+    const std::uint64_t picture_bytes = PictureMemoryBudget::textureBytes(header_width, header_height, 1);
+    if (!admitted(admit, file_size + 3 * picture_bytes, picture_bytes))
+        return;
     std::vector<unsigned char> bytes;
-    int channels = 0;
-    if (RegularFile::readAll(file_name, kLargestPngFile, &bytes))
+    if (RegularFile::readAll(file_name, kLargestPngFile, &bytes) && hasPngSignature(bytes))
         pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width,
                                        &height, &channels, 4);
+    // Replaced since the header was read: not what the memory was granted for.
+    if (pixels && (width != header_width || height != header_height))
+        releasePixels();
     if (!pixels)
         width = height = 0;
+    memory.shrinkTo(2 * picture_bytes);
 }
 
-void SlotPicture::decodeGif()
+// The frames are counted first, so a GIF is refused before its frames exist:
+// the file, the decoder's working buffers, the frames and their textures.
+void SlotPicture::decodeGif(const Admission& admit)
 {
+    int screen_width = 0, screen_height = 0, frames = 0;
+    long file_size = 0;
+    if (!GIFLoader::measure(file_name.c_str(), &screen_width, &screen_height, &frames, &file_size))
+        return;
+    if (frames > GIFLoader::kMaxFrames) {
+        over_budget = true;
+        refusal = "has " + std::to_string(frames) + " frames, more than " +
+                  std::to_string(GIFLoader::kMaxFrames);
+        return;
+    }
+    const std::uint64_t frame_bytes = PictureMemoryBudget::textureBytes(screen_width, screen_height, 1);
+    const std::uint64_t picture_bytes = PictureMemoryBudget::textureBytes(screen_width, screen_height, frames);
+    if (!admitted(admit, static_cast<std::uint64_t>(file_size) + 2 * frame_bytes + 2 * picture_bytes,
+                  picture_bytes))
+        return;
     gif_frames = GifFrames::load(file_name, &width, &height);
+    // Replaced since it was measured: not what the memory was granted for.
+    if (gif_frames && (gif_frames.count() > frames || width != screen_width || height != screen_height))
+        gif_frames = GifFrames();
     if (!gif_frames)
         width = height = 0;
+    memory.shrinkTo(2 * picture_bytes);
 }
 
-void SlotPicture::probeVideo()
+void SlotPicture::probeVideo(const Admission&)
 {
     size_known = VideoSizeProbe::probe(file_name, &width, &height);
 }
 
 // The container tells the size itself.
-void SlotPicture::probeContainer()
+void SlotPicture::probeContainer(const Admission&)
 {
     ContainerReader::Info info;
     size_known = ContainerReader::probe(file_name, &info) && info.width > 0 && info.height > 0;

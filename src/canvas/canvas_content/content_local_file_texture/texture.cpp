@@ -60,6 +60,11 @@ double Texture::monotonicSeconds()
 
 void Texture::load(SlotPicture picture)
 {
+    memory = std::move(picture.memory);
+    if (picture.over_budget) {
+        makeErrorTexture(kOverMemoryBudget);
+        return;
+    }
     switch (picture.kind) {
     case SlotKind::Png:
         loadPng(picture);
@@ -90,6 +95,7 @@ void Texture::loadPng(SlotPicture& picture)
     setNearestFilters();
     uploadFittingPicture(picture.pixels, size_x, size_y);
     picture.releasePixels();
+    memory.settle();
 }
 
 void Texture::loadGif(SlotPicture& picture)
@@ -119,6 +125,7 @@ void Texture::loadGif(SlotPicture& picture)
         uploadFittingPicture(frames.frame(k), size_x, size_y);
         frames.releaseFrame(k); // only the texture keeps the picture
     }
+    memory.settle();
 }
 
 void Texture::loadVideo(SlotPicture& picture)
@@ -189,6 +196,7 @@ void Texture::fitIntoTextureLimit(int width, int height, int max_size, int* fitt
 
 void Texture::makeErrorTexture(const unsigned char rgba[4])
 {
+    memory.shrinkTo(0);
     texture_type = SlotKind::Missing;
     size_x = size_y = 1;
     glGenTextures(1, &none_tex);
@@ -237,12 +245,15 @@ double Texture::wrapGifTime(double time, int cycle_length)
     return rest == 0.0 ? cycle_length : rest;
 }
 
+// The first frame that ends at or after the time (end times never fall),
+// found by binary search: a long animation costs no more per draw.
 int Texture::chooseGifFrame(const int* end_times, int count, double time)
 {
-    int frame = 0;
-    while (frame < count - 1 && end_times[frame] < time)
-        ++frame;
-    return frame;
+    if (count <= 0)
+        return 0;
+    const int* last = end_times + count - 1;
+    return static_cast<int>(std::lower_bound(end_times, last, time,
+                                             [](int end, double t) { return end < t; }) - end_times);
 }
 
 void Texture::setTexture()

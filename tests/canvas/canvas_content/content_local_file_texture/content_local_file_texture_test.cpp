@@ -128,3 +128,32 @@ TEST(VideoSlots, OnlyTheFirstThreeProbedVideosGetADecoderAndStopOnDestruction)
 }
 
 } // namespace
+
+namespace {
+
+// With room for one of two equal GIFs, the lower slot keeps its picture
+// whichever decoder thread finishes first, and the console names the other.
+TEST(PictureMemorySlots, TheLowerSlotWinsAndTheOneLeftOutIsNamed)
+{
+    TempDir dir;
+    for (const char* name : {"textures/020.gif", "textures/021.gif", "textures/022.gif"})
+        ASSERT_TRUE(writeSolidGif(dir.file(name), 64, 64, {{0xFF0000, 10}, {0x00FF00, 10}}));
+    ScopedChdir in_dir(dir.path());
+    HeadlessRenderer gl(64, 36);
+    CurrentEglHandles egl;
+    ContentOptions options;
+    // Two frames of 17 KiB (with the per-texture charge): about 103 KiB at
+    // the peak, 34 KiB kept.
+    options.picture_memory_bytes = 120 << 10;
+    std::vector<std::string> notices;
+    options.notice = [&](const std::string& text) { notices.push_back(text); };
+    ContentLocalFileTexture plugin(&egl.display, &egl.surface, &egl.context, options);
+    EXPECT_EQ(plugin.getSlot(20)->getTextureType(), TEX_GIF);
+    EXPECT_EQ(plugin.getSlot(21)->getTextureType(), TEX_NONE);
+    EXPECT_EQ(plugin.getSlot(22)->getTextureType(), TEX_NONE);
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[0].find("Slot 21"), std::string::npos) << notices[0];
+    EXPECT_NE(notices[0].find("021.gif"), std::string::npos) << notices[0];
+}
+
+} // namespace

@@ -639,3 +639,43 @@ TEST(GifLoaderTest, PublicEntryDecodesAFile)
 }
 
 } // namespace
+
+namespace {
+
+std::string framesOf1x1(int frames)
+{
+    GifBuilder gif(1, 1, kPalette);
+    for (int k = 0; k < frames; ++k)
+        gif.graphicControl(1).image(solid(0, 0, 1, 1, 0));
+    return gif.trailer().bytes();
+}
+
+} // namespace
+
+// Sizes that would wrap a 32-bit size_t, and animations past the frame cap,
+// are refused; measuring counts the frames without decoding them.
+TEST(GifLoaderTest, OversizedScreensAndFrameCountsAreRefused)
+{
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool loads;
+        int measuredFrames; // 0: the measure fails too
+    } cases[] = {
+        // 4 x 65535 x 16385 is 2^32 + 262140: 196604 bytes in 32 bits.
+        {"65535 x 16385 screen", GifBuilder(65535, 16385, kPalette).graphicControl(1).image(solid(0, 0, 1, 1, 0)).trailer().bytes(), false, 0},
+        {"frames at the cap", framesOf1x1(GIFLoader::kMaxFrames), true, GIFLoader::kMaxFrames},
+        {"one frame past the cap", framesOf1x1(GIFLoader::kMaxFrames + 1), false, GIFLoader::kMaxFrames + 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = dir.write("picture.gif", c.bytes);
+        const Loaded loaded = loadFile(path);
+        EXPECT_EQ(loaded.ok, c.loads);
+        int width = 0, height = 0, frames = 0;
+        long size = 0;
+        EXPECT_EQ(GIFLoader::measure(path.c_str(), &width, &height, &frames, &size), c.measuredFrames > 0);
+        EXPECT_EQ(frames, c.measuredFrames);
+    }
+}

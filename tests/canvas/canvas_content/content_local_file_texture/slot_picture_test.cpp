@@ -45,6 +45,7 @@ TEST(SlotPictureTest, FindsFilesInPrecedenceOrderAndDecodesThem)
     dir.write("009.h264", "not a video");
     dir.write("010.png", "not a picture");
     dir.write("011.gif", "GIF89a but cut off");
+    makePicture(dir, "BMP:013.png", "4x4"); // stb decodes BMP, but not under a PNG's name
 
     const struct {
         int slot;
@@ -58,6 +59,7 @@ TEST(SlotPictureTest, FindsFilesInPrecedenceOrderAndDecodesThem)
         {10, SlotPicture::Kind::Png, 0, 0, false},
         {11, SlotPicture::Kind::Gif, 0, 0, false},
         {12, SlotPicture::Kind::Missing, 0, 0, false},
+        {13, SlotPicture::Kind::Png, 0, 0, false},
         {70, SlotPicture::Kind::Missing, 0, 0, false}, // "7.png" is never slot 7's file
     };
     for (const auto& c : cases) {

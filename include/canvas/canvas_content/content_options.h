@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace Spectrafox {
+
+// Settings of the content plug-ins, given by main.
+struct ContentOptions {
+    // Bytes that decoded pictures and their textures may take together;
+    // 0 takes PictureMemoryBudget::defaultLimit().
+    std::uint64_t picture_memory_bytes = 0;
+    // Told, on the render thread, of a slot whose picture was left out (it
+    // would not fit the budget); nothing is said without it.
+    std::function<void(const std::string& message)> notice;
+};
+
+} // namespace Spectrafox
