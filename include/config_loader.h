@@ -28,6 +28,8 @@ public:
     // Every receiver setting: sub-net, universe, Net, sACN, DMX_START,
     // SCAL_MULT and the LED pin.
     const NetworkInputSettings& getNetworkInputSettings() const { return values.input; }
+    // WATCH_TEXTURES=1: files changed in ./textures/ take effect while running.
+    bool getWatchTextures() const { return values.watch_textures == 1; }
 
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
@@ -38,6 +40,7 @@ private:
         NetworkInputSettings input;
         int canvas_count = 1;
         int zoom = 1;
+        int watch_textures = 0;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.

@@ -67,6 +67,7 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"SACN_UNIVERSE=", [](Values& v) -> int& { return v.input.sacn_universe; }, nullptr, Sacn::kMinUniverse,
      Sacn::kMaxUniverse, Key::OutOfRange::Default},
+    {"WATCH_TEXTURES=", [](Values& v) -> int& { return v.watch_textures; }, nullptr, 0, 1, Key::OutOfRange::Default},
 };
 
 ConfigLoader::ConfigLoader()

@@ -1,10 +1,13 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "artnet_receiver.h"
+#include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
+#include "canvas/canvas_content/content_local_file_texture/texture_folder_watcher.h"
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
@@ -72,6 +75,18 @@ ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
     return host;
 }
 
+// WATCH_TEXTURES=1: null without it, or when the folder cannot be watched.
+std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, ConsoleScreen* c_screen)
+{
+    if (!config->getWatchTextures())
+        return nullptr;
+    auto watcher = std::make_unique<TextureFolderWatcher>();
+    if (watcher->ok())
+        return watcher;
+    c_screen->print("Textures: %s; files changed now show after a restart\n", watcher->error().c_str());
+    return nullptr;
+}
+
 void warnMalformed(const std::vector<std::string>& malformed)
 {
     for (const std::string& argument : malformed)
@@ -98,6 +113,10 @@ int main(int argc, char** argv)
     ConfigLoader* config = new ConfigLoader();
     showConfig(c_screen, config);
 
+    // Watching starts before the slots load, so no change slips between;
+    // slots whose files changed are loaded anew in the main loop.
+    const std::unique_ptr<TextureFolderWatcher> texture_watcher = watchTextures(config, c_screen);
+
     // The window's close button and its key q end the run like the console's q.
     DisplayOptions display = args.display;
     display.on_quit_request = &ConsoleScreen::requestQuit;
@@ -113,12 +132,17 @@ int main(int argc, char** argv)
                                               config->getNetworkInputSettings(),
                                               hostAccessFor(c_screen, args.silent));
 
+    auto* texture_slots = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
+
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
 
     // No sleep: the buffer swap paces the loop (vertical sync on a display,
     // the frame-rate cap offscreen).
     while (!c_screen->isQuit()) {
         screen->renderFrame();
+        if (texture_watcher && texture_slots != nullptr)
+            for (const int slot : texture_watcher->changedSlots())
+                texture_slots->reloadSlot(slot);
         c_screen->showFrameRate(static_cast<double>(screen->getFPS()));
     }
 

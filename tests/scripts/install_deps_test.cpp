@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -103,6 +104,75 @@ TEST(InstallDepsTest, ListsOnlyPackagesTheReleaseHas)
             EXPECT_FALSE(listing.has(name)) << name;
         for (const std::string& name : never)
             EXPECT_FALSE(listing.has(name)) << name;
+    }
+}
+
+// apt-get, dpkg-query and sudo stubbed on PATH: cmake is missing, and its
+// download fails `failures` times with what apt says then.
+struct FlakyCase {
+    const char* name;
+    const char* apt_says;
+    int failures;
+    bool installs;
+    int install_calls;
+    const char* said;     // on standard error, when not null
+    const char* not_said; // nowhere in the output, when not null
+};
+
+TEST(InstallDepsTest, RetriesDownloadsAndBlamesTheNetworkNotThePackage)
+{
+    const char* const timeout =
+        "E: Failed to fetch http://deb.debian.org/debian/pool/main/c/cmake/cmake_3.25.1-1_amd64.deb  "
+        "Could not connect to deb.debian.org:80 (151.101.2.132), connection timed out";
+    const FlakyCase cases[] = {
+        {"two time-outs, then it downloads", timeout, 2, true, 3, "the network failed; trying again", nullptr},
+        {"the network never comes back", timeout, 99, false, 3,
+         "could not download cmake after 3 tries: the network failed", "Unable to locate"},
+        {"a package the release lacks", "E: Unable to locate package cmake", 99, false, 1, nullptr,
+         "network failed"},
+    };
+    for (const FlakyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dir.write("bin/sudo", "#!/bin/sh\nexec \"$@\"\n");
+        dir.write("bin/dpkg-query", "#!/bin/sh\n"
+                                    "for a; do last=$a; done\n"
+                                    "[ \"$last\" = cmake ] && exit 1\n"
+                                    "echo 'install ok installed'\n");
+        dir.write("bin/apt-get", "#!/bin/sh\n"
+                                 "echo \"$*\" >> " + dir.file("calls") + "\n"
+                                 "case \"$*\" in *install*) ;; *) exit 0 ;; esac\n"
+                                 "n=$(grep -c install " + dir.file("calls") + ")\n"
+                                 "[ \"$n\" -gt " + std::to_string(c.failures) + " ] && exit 0\n"
+                                 "echo '" + c.apt_says + "' >&2\n"
+                                 "exit 100\n");
+        ASSERT_EQ(std::system(("chmod +x " + dir.file("bin") + "/*").c_str()), 0);
+        ChildProcess::Setup setup;
+        setup.argv = {"bash", std::string(SPECTRAFOX_SOURCE_DIR) + "/scripts/install-deps.sh"};
+        setup.environment = {{"PATH", dir.file("bin") + ":" + std::getenv("PATH")},
+                             {"SPECTRAFOX_FETCH_PAUSE", "0"},
+                             {"SPECTRAFOX_OS_RELEASE", dir.write("os-release", kBookworm)}};
+        setup.stdout_path = dir.file("out.txt");
+        setup.stderr_path = dir.file("err.txt");
+        ChildProcess child(setup);
+        int status = 0;
+        ASSERT_TRUE(child.waitExit(20000, &status));
+        const std::string err = Spectrafox::Test::readFile(dir.file("err.txt"));
+        const std::string all = Spectrafox::Test::readFile(dir.file("out.txt")) + err;
+        EXPECT_EQ(WIFEXITED(status) && WEXITSTATUS(status) == 0, c.installs) << all;
+        std::istringstream calls(Spectrafox::Test::readFile(dir.file("calls")));
+        int installs = 0;
+        for (std::string line; std::getline(calls, line);) {
+            EXPECT_NE(line.find("-o Acquire::Retries="), std::string::npos) << line;
+            installs += line.find("install") != std::string::npos;
+        }
+        EXPECT_EQ(installs, c.install_calls);
+        if (c.said != nullptr) {
+            EXPECT_NE(err.find(c.said), std::string::npos) << all;
+        }
+        if (c.not_said != nullptr) {
+            EXPECT_EQ(all.find(c.not_said), std::string::npos) << all;
+        }
     }
 }
 

@@ -28,6 +28,9 @@ public:
     // link) counts as no file; nothing here blocks.
     static SlotPicture load(int slot, const std::string& directory = "./textures/");
     static std::string baseName(int slot, const std::string& directory);
+    // The slot a file name (without folder) belongs to, such as 12 for
+    // "012.mp4"; -1 for a name no slot looks for.
+    static int slotOfFileName(const std::string& name);
 
     SlotKind kind = SlotKind::NotLoaded;
     std::string file_name;

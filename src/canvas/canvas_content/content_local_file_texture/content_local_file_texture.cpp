@@ -36,6 +36,15 @@ void ContentLocalFileTexture::loadSlots()
         textures[n] = new Texture(n, player, texCoords, texCoordsVid, prefetcher.take(n));
 }
 
+void ContentLocalFileTexture::reloadSlot(int n)
+{
+    if (n < 0 || n >= kSlotCount)
+        return;
+    textures[n]->releaseDecoder();
+    delete textures[n];
+    textures[n] = new Texture(n, player, texCoords, texCoordsVid);
+}
+
 ContentLocalFileTexture::~ContentLocalFileTexture()
 {
     player->sendStopSignal();

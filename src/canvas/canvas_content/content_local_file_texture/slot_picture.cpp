@@ -1,5 +1,6 @@
 #include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -43,6 +44,7 @@ std::string SlotPicture::baseName(int slot, const std::string& directory)
 namespace {
 // Larger PNG files are not read: they would not fit in memory once decoded.
 constexpr size_t kLargestPngFile = size_t{1} << 30;
+constexpr int kLastSlot = 255;
 } // namespace
 
 // The file names a slot looks for, in order of precedence, with what each
@@ -55,6 +57,18 @@ const SlotPicture::FileRule SlotPicture::kFileRules[] = {
     {".mov", SlotKind::Video, &SlotPicture::probeContainer},
     {".mkv", SlotKind::Video, &SlotPicture::probeContainer},
 };
+
+int SlotPicture::slotOfFileName(const std::string& name)
+{
+    if (name.size() < 4 || !std::isdigit(static_cast<unsigned char>(name[0])) ||
+        !std::isdigit(static_cast<unsigned char>(name[1])) || !std::isdigit(static_cast<unsigned char>(name[2])))
+        return -1;
+    const int slot = std::atoi(name.substr(0, 3).c_str());
+    for (const FileRule& rule : kFileRules)
+        if (name.compare(3, std::string::npos, rule.suffix) == 0)
+            return slot <= kLastSlot ? slot : -1;
+    return -1;
+}
 
 SlotPicture SlotPicture::load(int slot, const std::string& directory)
 {
