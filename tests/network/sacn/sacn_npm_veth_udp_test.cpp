@@ -126,17 +126,27 @@ bool haveNodeAndPackage()
            ::access((kPeers + "/node_modules/sacn/package.json").c_str(), R_OK) == 0;
 }
 
-TEST(SacnFromNpmSender, MulticastMovesTheCanvasAndAHigherPriorityTakesOverUntilItTimesOut)
-{
-    if (!haveNodeAndPackage())
-        GTEST_SKIP() << "node or the npm package sacn is missing: scripts/install-deps.sh --test";
+// The desk and the node, each in a namespace of its own, joined by a veth
+// link: the node's eth0 (10.80.0.2) and the desk's desk0, which routes sACN.
+class SacnFromNpmSender : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveNodeAndPackage())
+            GTEST_SKIP() << "node or the npm package sacn is missing: scripts/install-deps.sh --test";
+        if (!desk_ns.ok() || !node_ns.ok())
+            GTEST_SKIP() << desk_ns.error() << node_ns.error();
+        std::string failed;
+        ASSERT_TRUE(connectWithVeth(node_ns, "eth0", "10.80.0.2/24", desk_ns, "desk0", "10.80.0.1/24", &failed))
+            << failed;
+        ASSERT_TRUE(desk_ns.run("ip route add 239.255.0.0/16 dev desk0"));
+    }
+
     NetNamespace desk_ns, node_ns;
-    if (!desk_ns.ok() || !node_ns.ok())
-        GTEST_SKIP() << desk_ns.error() << node_ns.error();
-    std::string failed;
-    ASSERT_TRUE(connectWithVeth(node_ns, "eth0", "10.80.0.2/24", desk_ns, "desk0", "10.80.0.1/24", &failed))
-        << failed;
-    ASSERT_TRUE(desk_ns.run("ip route add 239.255.0.0/16 dev desk0"));
+};
+
+TEST_F(SacnFromNpmSender, MulticastMovesTheCanvasAndAHigherPriorityTakesOverUntilItTimesOut)
+{
 
     Screen screen;
     std::vector<std::string> said;
@@ -172,17 +182,8 @@ TEST(SacnFromNpmSender, MulticastMovesTheCanvasAndAHigherPriorityTakesOverUntilI
 // The node boots before the lighting network: its side of the link gets an
 // address 5 s after the receiver started. The group is joined then (the
 // canvas follows the desk), and left when the address goes.
-TEST(SacnFromNpmSender, JoinsOnAnInterfaceThatGetsItsAddressLateAndLeavesWhenItGoes)
+TEST_F(SacnFromNpmSender, JoinsOnAnInterfaceThatGetsItsAddressLateAndLeavesWhenItGoes)
 {
-    if (!haveNodeAndPackage())
-        GTEST_SKIP() << "node or the npm package sacn is missing: scripts/install-deps.sh --test";
-    NetNamespace desk_ns, node_ns;
-    if (!desk_ns.ok() || !node_ns.ok())
-        GTEST_SKIP() << desk_ns.error() << node_ns.error();
-    std::string failed;
-    ASSERT_TRUE(connectWithVeth(node_ns, "eth0", "10.81.0.2/24", desk_ns, "desk0", "10.81.0.1/24", &failed))
-        << failed;
-    ASSERT_TRUE(desk_ns.run("ip route add 239.255.0.0/16 dev desk0"));
     ASSERT_TRUE(node_ns.run("ip addr flush dev eth0"));
     const std::string member = "grep -qi D204FFEF /proc/net/igmp"; // 239.255.4.210
 
@@ -211,7 +212,7 @@ TEST(SacnFromNpmSender, JoinsOnAnInterfaceThatGetsItsAddressLateAndLeavesWhenItG
                                                     settings, host);
     }
     std::this_thread::sleep_for(5s);
-    ASSERT_TRUE(node_ns.run("ip addr add 10.81.0.2/24 broadcast + dev eth0"));
+    ASSERT_TRUE(node_ns.run("ip addr add 10.80.0.2/24 broadcast + dev eth0"));
 
     TempDir dir;
     NpmSacnDesk desk(desk_ns, dir);
