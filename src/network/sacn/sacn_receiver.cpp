@@ -58,11 +58,14 @@ void SacnReceiver::listen()
 void SacnReceiver::followInterfaces(const SacnSocket::Report& say, bool starting)
 {
     next_membership_check = setup.now() + kMembershipCheckInterval;
-    const std::vector<std::string> now_usable =
-        multicastInterfaces(setup.interface_addresses ? setup.interface_addresses() : std::vector<InterfaceAddressEntry>{});
+    const std::vector<std::string> now_usable = multicastInterfaces(
+        setup.interface_addresses ? setup.interface_addresses() : std::vector<InterfaceAddressEntry>{});
+    auto usable = [&now_usable](const std::string& name) {
+        return std::find(now_usable.begin(), now_usable.end(), name) != now_usable.end();
+    };
     const std::string group = socket.groupText();
     for (auto it = joined.begin(); it != joined.end();) {
-        if (std::find(now_usable.begin(), now_usable.end(), it->first) != now_usable.end()) {
+        if (usable(it->first)) {
             ++it;
             continue;
         }
@@ -71,7 +74,7 @@ void SacnReceiver::followInterfaces(const SacnSocket::Report& say, bool starting
         it = joined.erase(it);
     }
     for (auto it = refused.begin(); it != refused.end();)
-        it = std::find(now_usable.begin(), now_usable.end(), *it) == now_usable.end() ? refused.erase(it) : std::next(it);
+        it = usable(*it) ? std::next(it) : refused.erase(it);
     for (const std::string& name : now_usable) {
         if (joined.count(name) != 0)
             continue;
