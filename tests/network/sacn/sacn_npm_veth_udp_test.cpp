@@ -189,13 +189,10 @@ TEST_F(SacnFromNpmSender, JoinsOnAnInterfaceThatGetsItsAddressLateAndLeavesWhenI
 
     Screen screen;
     std::mutex notices_mutex;
-    std::vector<std::string> notices;
-    auto noticed = [&](const std::string& part) {
+    std::string notices; // one a line
+    auto noticed = [&](const std::string& line) {
         std::lock_guard<std::mutex> lock(notices_mutex);
-        for (const std::string& notice : notices)
-            if (notice.find(part) != std::string::npos)
-                return true;
-        return false;
+        return notices.find(line + "\n") != std::string::npos;
     };
     std::unique_ptr<ArtnetReceiver> receiver;
     {
@@ -204,7 +201,7 @@ TEST_F(SacnFromNpmSender, JoinsOnAnInterfaceThatGetsItsAddressLateAndLeavesWhenI
         host.console_line = [](const std::string&) {};
         host.notice = [&](const std::string& line) {
             std::lock_guard<std::mutex> lock(notices_mutex);
-            notices.push_back(line);
+            notices += line + "\n";
         };
         NetworkInputSettings settings;
         settings.sacn_universe = kUniverse;
@@ -222,7 +219,7 @@ TEST_F(SacnFromNpmSender, JoinsOnAnInterfaceThatGetsItsAddressLateAndLeavesWhenI
     EXPECT_TRUE(node_ns.run(member));
 
     ASSERT_TRUE(node_ns.run("ip addr flush dev eth0"));
-    EXPECT_TRUE(eventually([&] { return noticed("sACN: left 239.255.4.210 on eth0"); }));
+    EXPECT_TRUE(eventually([&] { return noticed("sACN: left 239.255.4.210 on eth0, which has no address any more"); }));
     EXPECT_TRUE(node_ns.run("! " + member)) << "still a member of the group without an address";
     receiver.reset();
 }
