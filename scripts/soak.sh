@@ -118,18 +118,19 @@ PY
 flood=$!
 
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$server/status"; }
+threads() { awk '/^Threads:/ {print $2}' "/proc/$server/status"; }
 samples=$(( minutes * 6 ))
 first_minute_rss=""
 rates=()
 peak=0
 echo "size ${SIZE:-1920x1080}, textures rewritten: $rewrite, switches: $*"
-echo "time_s rss_kib fps"
+echo "time_s rss_kib threads fps"
 for i in $(seq 1 "$samples"); do
   sleep 10
   kill -0 "$server" 2>/dev/null || { echo "soak: server died"; cat "$work/stderr.txt"; exit 1; }
   now=$(rss)
   rate=$(fps)
-  echo "$(( i * 10 )) $now $rate"
+  echo "$(( i * 10 )) $now $(threads) $rate"
   [ "$i" -eq 6 ] && first_minute_rss=$now
   rates+=("$rate")
   [ "$now" -gt "$peak" ] && peak=$now

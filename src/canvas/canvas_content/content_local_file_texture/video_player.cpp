@@ -52,7 +52,7 @@ using SteadyClock = std::chrono::steady_clock;
 struct DecodeState {
     std::string filename;
     FILE* in = nullptr;                    // a raw stream, or
-    RegularFile::Version opened;           // (the version it read)
+    RegularFile::Version opened;           // (its version when opened)
     ContainerReader* container = nullptr;  // the video of a container file
     bool size_known = false;               // the decoder showed a picture size
     // Until the first picture: how much was fed since when.
