@@ -68,12 +68,12 @@ if [ "$rewrite" = 1 ]; then
   # The console's frame rate, from a terminal of our own.
   tmux_socket="spectrafox-soak-$$"
   trap 'kill ${flood:-} ${rewriter:-} 2>/dev/null || true; tmux -L "$tmux_socket" kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
-  # The pane stays after the server's exit, to tell its exit status.
-  tmux -L "$tmux_socket" start-server \; set-option -g remain-on-exit on \; \
-    new-session -d -x 100 -y 24 -c "$work" \
-    "exec env DISPLAY= WAYLAND_DISPLAY= '$binary' --headless=${SIZE:-1920x1080} $* 2> '$work/stderr.txt'"
+  # The pane's shell keeps the server's exit status: tmux may leave it a
+  # zombie for a while.
+  tmux -L "$tmux_socket" new-session -d -x 100 -y 24 -c "$work" \
+    "env DISPLAY= WAYLAND_DISPLAY= '$binary' --headless=${SIZE:-1920x1080} $* 2> '$work/stderr.txt'; echo \$? > '$work/status'"
   sleep 1
-  server=$(tmux -L "$tmux_socket" list-panes -F '#{pane_pid}')
+  server=$(pgrep -P "$(tmux -L "$tmux_socket" list-panes -F '#{pane_pid}')" | head -n 1)
   fps() { tmux -L "$tmux_socket" capture-pane -p | sed -n 's/^ FPS: *\([0-9.]*\).*/\1/p'; }
   (
     i=0
@@ -145,15 +145,10 @@ kill -TERM "$server"
 killer=$!
 status=0
 if [ "$rewrite" = 1 ]; then
-  # Not our child: tmux keeps its exit status, and may leave it a zombie a while.
-  running() { awk '/^State:/ { exit $2 == "Z" }' "/proc/$server/status" 2>/dev/null; }
-  for _ in $(seq 3000); do running || break; sleep 0.01; done
+  # Not our child: the pane's shell writes its exit status.
+  for _ in $(seq 3000); do [ -s "$work/status" ] && break; sleep 0.01; done
   stop_ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
-  for _ in $(seq 300); do
-    status=$(tmux -L "$tmux_socket" display-message -p '#{pane_dead_status}')
-    [ -n "$status" ] && break
-    sleep 0.01
-  done
+  status=$(cat "$work/status" 2>/dev/null || true)
   status=${status:-unknown}
 else
   wait "$server" || status=$?
