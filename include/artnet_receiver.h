@@ -52,8 +52,9 @@ public:
         // Where a start-up problem that does not end the process is said,
         // one line without its line end.
         std::function<void(const std::string&)> console_line = printLine;
-        // Where a problem found while running is said (the LED pin refused),
-        // one line without its line end. Standard error without a console.
+        // Where a problem or change found while running is said (the LED pin
+        // refused, sACN joining a late network), one line without its line
+        // end. Standard error without a console.
         StatusLed::Reporter notice;
         // Called after every pass of the channel map, on the thread that ran it.
         std::function<void()> canvases_updated;
@@ -144,6 +145,7 @@ private:
     std::mutex led_mutex;
     std::function<std::vector<InterfaceAddressEntry>()> interface_addresses;
     std::function<void(const std::string&)> console_line;
+    std::function<void(const std::string&)> sacn_notice;
     std::function<void()> canvases_updated;
     std::function<void(const Timecode&, uint32_t)> on_timecode;
     std::function<Clock::time_point()> now;

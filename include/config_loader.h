@@ -33,6 +33,8 @@ public:
     // Every receiver setting: sub-net, universe, Net, sACN, DMX_START,
     // SCAL_MULT and the LED pin.
     const NetworkInputSettings& getNetworkInputSettings() const { return values.input; }
+    // WATCH_TEXTURES=1: files changed in ./textures/ take effect while running.
+    bool getWatchTextures() const { return values.watch_textures == 1; }
 
     // TIMECODE=, TIMECODE_FPS= and TIMECODE_FREEWHEEL=.
     struct TimecodeSettings {
@@ -57,6 +59,7 @@ private:
         float timecode_fps = 25.0f;
         int timecode_freewheel = 2;
         int texture_memory_mb = 0;
+        int watch_textures = 0;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.

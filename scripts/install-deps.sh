@@ -37,6 +37,49 @@ clang_major() {
   esac
 }
 
+# A flaky network: apt and npm retry each download themselves, and a step
+# whose downloads still failed is run again after a pause, up to
+# SPECTRAFOX_FETCH_TRIES times. A package that still cannot be had is named,
+# and the network blamed, not the package.
+APT=(apt-get -o Acquire::Retries=5)
+NPM_RETRIES=(--fetch-retries=5 --fetch-retry-mintimeout=2000 --fetch-retry-maxtimeout=30000)
+fetch_tries="${SPECTRAFOX_FETCH_TRIES:-3}"
+fetch_pause="${SPECTRAFOX_FETCH_PAUSE:-15}"
+fetch_log=$(mktemp)
+trap 'rm -f "$fetch_log"' EXIT
+network_failed() {
+  grep -Eqi 'Failed to fetch|Could not resolve|Temporary failure resolving|Connection (timed out|failed|refused)|Unable to connect|Network is unreachable|E(CONNRESET|TIMEDOUT|NOTFOUND|AI_AGAIN|CONNREFUSED)' "$fetch_log"
+}
+# What could not be fetched, by name: the .deb files apt names, the npm
+# packages; the step itself when it names none.
+unfetched() {
+  local names
+  names=$({ sed -n 's|.*Failed to fetch [^ ]*/\([^/_ ]*\)_[^ ]*\.deb.*|\1|p' "$fetch_log"
+            sed -n 's|.*registry\.npmjs\.org/\([^/ ]*\).*|\1|p' "$fetch_log"; } | sort -u | tr '\n' ' ')
+  echo "${names:-$1 }"
+}
+# Runs a download step, again while it fails for the network; its output is
+# kept in fetch_log. apt-get update says lists it could not fetch, and still
+# succeeds: that counts as a failure here, as nothing could be installed.
+fetch() {
+  local what="$1" try=1
+  shift
+  while :; do
+    if "$@" 2>&1 | tee "$fetch_log"; then
+      [ "$what" = "package lists" ] && network_failed || return 0
+    fi
+    network_failed || return 1
+    if [ "$try" -ge "$fetch_tries" ]; then
+      echo "install-deps: could not download $(unfetched "$what")after $try tries: the network failed (the packages exist); run this again when the network works" >&2
+      return 1
+    fi
+    echo "install-deps: $what: the network failed; trying again in ${fetch_pause}s" >&2
+    sleep "$fetch_pause"
+    try=$((try + 1))
+  done
+}
+update_lists() { fetch "package lists" $SUDO "${APT[@]}" update -qq; }
+
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 has_candidate() { apt-cache policy "$1" 2>/dev/null | grep -q 'Candidate: [^(]'; }
 
@@ -49,12 +92,12 @@ install_test_peers() {
   [ -f "$peers/node_modules/sacn/package.json" ] && return 0
   # Debian's nodejs and npm, unless node and npm are already there.
   if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
+    update_lists
+    fetch "nodejs npm" $SUDO env DEBIAN_FRONTEND=noninteractive "${APT[@]}" install -y -qq --no-install-recommends nodejs npm
   fi
   # Without the registry the sACN sender test skips and says why; the rest of
   # the suite does not depend on it.
-  (cd "$peers" && npm ci --no-audit --no-fund --loglevel=error) ||
+  (cd "$peers" && fetch "tests/peers" npm ci "${NPM_RETRIES[@]}" --no-audit --no-fund --loglevel=error) ||
     echo "install-deps: npm could not install tests/peers (the sACN sender test will skip)" >&2
 }
 
@@ -76,7 +119,7 @@ case "${1:-}" in
     optional+=("${TEST_OPTIONAL_PKGS[@]}")
     major=$(clang_major)
     if [ -z "$major" ] && [ "$print_only" = no ]; then
-      $SUDO apt-get update -qq
+      update_lists
       major=$(clang_major)
     fi
     [ -n "$major" ] || { echo "cannot tell which clang this release uses" >&2; exit 1; }
@@ -108,14 +151,14 @@ added_policy=no
 if [ "$installs_ola" = yes ] && [ ! -e "$policy" ]; then
   $SUDO sh -c "printf '#!/bin/sh\nexit 101\n' > $policy && chmod +x $policy"
   added_policy=yes
-  trap '$SUDO rm -f "$policy"' EXIT
+  trap '$SUDO rm -f "$policy" "$fetch_log"' EXIT
 fi
 
-$SUDO apt-get update -qq
+update_lists
 for p in $(optional_missing); do missing+=("$p"); done
 [ ${#missing[@]} -eq 0 ] && { install_test_peers; exit 0; }
 echo "Installing: ${missing[*]}"
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fetch "${missing[*]}" $SUDO "${APT[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 
 if [ "$installs_ola" = yes ]; then
   [ "$added_policy" = yes ] && $SUDO rm -f "$policy"

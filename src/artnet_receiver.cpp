@@ -95,10 +95,10 @@ ArtnetReceiver::ArtnetReceiver(CanvasTarget target_, const NetworkInputSettings&
       parser(static_cast<unsigned int>(settings_.artnet_subnet),
              static_cast<unsigned int>(settings_.artnet_universe), settings_.artnet_net),
       channel_map(settings_.dmx_start, settings_.scale_multiplier),
-      status_led(settings_.led_gpio_pin, host.is_root, std::move(host.gpio_root),
-                 std::move(host.notice)),
+      status_led(settings_.led_gpio_pin, host.is_root, std::move(host.gpio_root), host.notice),
       interface_addresses(std::move(host.interface_addresses)),
       console_line(std::move(host.console_line)),
+      sacn_notice(host.notice),
       canvases_updated(std::move(host.canvases_updated)),
       on_timecode(std::move(host.on_timecode)),
       now(std::move(host.now))
@@ -130,8 +130,9 @@ void ArtnetReceiver::startSacn()
         return;
     SacnReceiver::Setup setup;
     setup.universe = settings.sacn_universe;
-    setup.interfaces = SacnReceiver::multicastInterfaces(interface_addresses());
+    setup.interface_addresses = interface_addresses;
     setup.report = console_line;
+    setup.notice = sacn_notice;
     setup.on_channels = [this](const Artnet::DmxUniverse& merged, int count) {
         applySacnChannels(merged, count);
     };

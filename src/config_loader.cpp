@@ -80,6 +80,7 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"TEXTURE_MEMORY_MB=", [](Values& v) -> int& { return v.texture_memory_mb; }, nullptr,
      kMinTextureMemoryMb, kMaxTextureMemoryMb, Key::OutOfRange::Default},
+    {"WATCH_TEXTURES=", [](Values& v) -> int& { return v.watch_textures; }, nullptr, 0, 1, Key::OutOfRange::Default},
 };
 
 ConfigLoader::ConfigLoader()

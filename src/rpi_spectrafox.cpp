@@ -10,6 +10,8 @@
 #include "artnet_receiver.h"
 #include "base/show_clock.h"
 #include "base/show_time.h"
+#include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
+#include "canvas/canvas_content/content_local_file_texture/texture_folder_watcher.h"
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
@@ -140,6 +142,18 @@ void keepShowOnQuitKeyUnderService(const Arguments& args)
             "'sudo systemctl stop spectrafox'");
 }
 
+// WATCH_TEXTURES=1: null without it, or when the folder cannot be watched.
+std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, ConsoleScreen* c_screen)
+{
+    if (!config->getWatchTextures())
+        return nullptr;
+    auto watcher = std::make_unique<TextureFolderWatcher>();
+    if (watcher->ok())
+        return watcher;
+    c_screen->print("Textures: %s; files changed now show after a restart\n", watcher->error().c_str());
+    return nullptr;
+}
+
 void warnMalformed(const std::vector<std::string>& malformed)
 {
     for (const std::string& argument : malformed)
@@ -167,6 +181,10 @@ int main(int argc, char** argv)
     ConfigLoader* config = new ConfigLoader();
     showConfig(c_screen, config);
 
+    // Watching starts before the slots load, so no change slips between;
+    // slots whose files changed are loaded anew in the main loop.
+    const std::unique_ptr<TextureFolderWatcher> texture_watcher = watchTextures(config, c_screen);
+
     // Installed before the pictures load: they play by the show time.
     const ConfigLoader::TimecodeSettings timecode = config->getTimecodeSettings();
     ShowClock* show_clock = makeShowClock(timecode);
@@ -191,6 +209,8 @@ int main(int argc, char** argv)
         timecode_sender = new TimecodeSender(*show_clock, timecode.type,
                                              [dmxr](const Timecode& tc) { dmxr->sendTimecode(tc); });
 
+    auto* texture_slots = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
+
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
     // Null unless systemd asked for notifications.
     std::unique_ptr<ServiceNotifier> service = ServiceNotifier::forThisProcess();
@@ -201,6 +221,9 @@ int main(int argc, char** argv)
     // the frame-rate cap offscreen).
     while (!c_screen->isQuit()) {
         screen->renderFrame();
+        if (texture_watcher && texture_slots != nullptr)
+            for (const int slot : texture_watcher->changedSlots())
+                texture_slots->reloadSlot(slot);
         const double fps = static_cast<double>(screen->getFPS());
         c_screen->showFrameRate(fps);
         showTimecodeLine(show_clock);

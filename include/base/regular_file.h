@@ -12,6 +12,23 @@ namespace Spectrafox {
 // under a picture's name is treated as no file at all).
 class RegularFile {
 public:
+    // Tells one version of a file from the next: another file under the
+    // name (copied over with a rename), or new contents (rewritten in place).
+    struct Version {
+        unsigned long long device = 0, inode = 0;
+        long long size = -1, modified_ns = 0;
+        bool operator==(const Version& other) const
+        {
+            return device == other.device && inode == other.inode && size == other.size &&
+                   modified_ns == other.modified_ns;
+        }
+        bool operator!=(const Version& other) const { return !(*this == other); }
+    };
+    // The version open on fd, and the one the path names now (size -1 when
+    // it names nothing).
+    static Version versionOf(int fd);
+    static Version versionAt(const std::string& path);
+
     // True when the path names a regular file (symbolic links followed) that
     // this process may open for reading.
     static bool exists(const std::string& path);

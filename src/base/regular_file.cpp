@@ -24,7 +24,29 @@ size_t readInto(int fd, unsigned char* buffer, size_t size)
     return done;
 }
 
+RegularFile::Version versionFrom(const struct stat& status)
+{
+    RegularFile::Version version;
+    version.device = status.st_dev;
+    version.inode = status.st_ino;
+    version.size = status.st_size;
+    version.modified_ns = static_cast<long long>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
+    return version;
+}
+
 } // namespace
+
+RegularFile::Version RegularFile::versionOf(int fd)
+{
+    struct stat status {};
+    return fstat(fd, &status) == 0 ? versionFrom(status) : Version{};
+}
+
+RegularFile::Version RegularFile::versionAt(const std::string& path)
+{
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 ? versionFrom(status) : Version{};
+}
 
 // Opened, not only looked at: a file this process may not read counts as
 // missing, so the next name in a lookup gets its chance.

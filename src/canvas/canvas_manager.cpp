@@ -78,4 +78,9 @@ float CanvasManager::getScreenRatio()
     return renderer->getScreenRatio();
 }
 
+ContentInterface* CanvasManager::findContent(const std::string& content_type) const
+{
+    return renderer->findContent(content_type);
+}
+
 } // namespace Spectrafox

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -103,6 +104,60 @@ TEST(InstallDepsTest, ListsOnlyPackagesTheReleaseHas)
             EXPECT_FALSE(listing.has(name)) << name;
         for (const std::string& name : never)
             EXPECT_FALSE(listing.has(name)) << name;
+    }
+}
+
+// apt-get, dpkg-query and sudo stubbed on PATH: cmake is missing, and its
+// download fails `failures` times with what apt says then.
+struct FlakyCase {
+    const char* name;
+    const char* apt_says;
+    int failures;
+    int install_calls; // each with apt's own retries asked for
+    const char* said;
+    bool blames_network;
+};
+
+TEST(InstallDepsTest, RetriesDownloadsAndBlamesTheNetworkNotThePackage)
+{
+    const char* const timeout = "E: Failed to fetch http://deb.debian.org/debian/pool/main/c/cmake/"
+                                "cmake_3.25.1-1_amd64.deb  Could not connect to deb.debian.org:80, connection timed out";
+    const FlakyCase cases[] = {
+        {"two time-outs, then it downloads", timeout, 2, 3, "trying again", true},
+        {"the network never comes back", timeout, 99, 3, "could not download cmake after 3 tries", true},
+        {"a package the release lacks", "E: Unable to locate package cmake", 99, 1, "Unable to locate", false},
+    };
+    for (const FlakyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dir.write("bin/sudo", "#!/bin/sh\nexec \"$@\"\n");
+        dir.write("bin/dpkg-query", "#!/bin/sh\nfor a; do last=$a; done\n"
+                                    "[ \"$last\" = cmake ] && exit 1; echo 'install ok installed'\n");
+        const std::string calls = dir.file("calls");
+        dir.write("bin/apt-get", "#!/bin/sh\necho \"$*\" >> " + calls + "\n"
+                                 "case \"$*\" in *install*) ;; *) exit 0 ;; esac\n"
+                                 "[ $(grep -c install " + calls + ") -gt " + std::to_string(c.failures) +
+                                     " ] && exit 0\necho '" + c.apt_says + "' >&2; exit 100\n");
+        ASSERT_EQ(std::system(("chmod +x " + dir.file("bin") + "/*").c_str()), 0);
+        ChildProcess::Setup setup;
+        setup.argv = {"bash", std::string(SPECTRAFOX_SOURCE_DIR) + "/scripts/install-deps.sh"};
+        setup.environment = {{"PATH", dir.file("bin") + ":" + std::getenv("PATH")},
+                             {"SPECTRAFOX_FETCH_PAUSE", "0"}};
+        setup.stdout_path = dir.file("out.txt");
+        setup.stderr_path = dir.file("err.txt");
+        ChildProcess child(setup);
+        int status = 0;
+        ASSERT_TRUE(child.waitExit(20000, &status));
+        const std::string said =
+            Spectrafox::Test::readFile(dir.file("out.txt")) + Spectrafox::Test::readFile(dir.file("err.txt"));
+        EXPECT_EQ(WIFEXITED(status) && WEXITSTATUS(status) == 0, c.failures < c.install_calls) << said;
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_EQ(said.find("the network failed") != std::string::npos, c.blames_network) << said;
+        std::istringstream lines(Spectrafox::Test::readFile(calls));
+        int installs = 0;
+        for (std::string line; std::getline(lines, line);)
+            installs += line.rfind("-o Acquire::Retries=5 install", 0) == 0;
+        EXPECT_EQ(installs, c.install_calls);
     }
 }
 

@@ -56,4 +56,18 @@ std::string readFile(const std::string& path)
     return content.str();
 }
 
+std::string reachableCopy(const std::string& from, const TempDir& dir)
+{
+    namespace fs = std::filesystem;
+    const std::string to = dir.file(fs::path(from).filename().string());
+    std::error_code failed;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, failed);
+    if (!failed)
+        fs::permissions(to, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec, failed);
+    if (!failed)
+        fs::permissions(dir.path(), fs::perms::all, failed);
+    return failed ? std::string() : to;
+}
+
 } // namespace Spectrafox::Test

@@ -33,4 +33,9 @@ private:
 
 std::string readFile(const std::string& path);
 
+// A copy of the executable at `from` in `dir`, that every user may run: the
+// build tree may lie under a home that no other user can enter (mode 700).
+// The folder is opened to every user too. Empty when it cannot be made.
+std::string reachableCopy(const std::string& from, const TempDir& dir);
+
 } // namespace Spectrafox::Test

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +22,9 @@ namespace Spectrafox {
 // E1.31 input for one universe: a thread of its own receives on the sACN
 // socket, parses, merges the sources and hands every new merged result to
 // `on_channels`. Stops promptly (bounded by kWakeInterval) when destroyed.
+// The multicast group follows the interfaces: the thread looks at the host's
+// addresses every kMembershipCheckInterval, joins on an interface that gained
+// one (a switch or DHCP later than the Pi) and leaves one that lost it.
 class SacnReceiver {
 public:
     using Clock = SacnMerger::Clock;
@@ -28,14 +33,17 @@ public:
 
     struct Setup {
         int universe = Sacn::kMinUniverse;
-        std::vector<std::string> interfaces; // where to join the multicast group
-        SacnSocket::Report report;
+        // The host's interface addresses: where to join the multicast group.
+        std::function<std::vector<InterfaceAddressEntry>()> interface_addresses;
+        SacnSocket::Report report; // at start-up
+        SacnSocket::Report notice; // while running; `report` when not given
         ChannelsHandler on_channels;
         std::function<Clock::time_point()> now = &Clock::now;
     };
 
     // Sources are checked for silence at least this often.
     static constexpr std::chrono::milliseconds kWakeInterval{100};
+    static constexpr std::chrono::milliseconds kMembershipCheckInterval{1000};
 
     explicit SacnReceiver(Setup setup);
     ~SacnReceiver();
@@ -53,6 +61,7 @@ public:
 private:
     void listen();
     void handle(long len, Clock::time_point now);
+    void followInterfaces(const SacnSocket::Report& say, bool starting);
 
     Setup setup;
     SacnSocket socket;
@@ -60,6 +69,12 @@ private:
     SacnMerger merger; // the listening thread's alone
     std::atomic<bool> quit{false};
     std::atomic<uint64_t> taken{0};
+    // The listening thread's alone (the constructor's before it starts):
+    // interfaces joined, by name, with their index, and those whose join
+    // failed, said once.
+    std::map<std::string, int> joined;
+    std::set<std::string> refused;
+    Clock::time_point next_membership_check{};
     uint8_t buffer[1024];
     std::thread thread;
 };

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/regular_file.h"
+
 struct AVBSFContext;
 struct AVFormatContext;
 struct AVIOContext;
@@ -14,7 +16,9 @@ namespace Spectrafox {
 // Reads the first video stream of an MP4, MOV or MKV file with libavformat
 // and hands it out as one H.264 byte stream in Annex B form (start codes,
 // parameter sets before every key picture), repeating from the start at the
-// end of the file, so that it can be fed like a raw .h264 file.
+// end of the file, so that it can be fed like a raw .h264 file. A file
+// replaced or rewritten while it plays is opened again at the loop, so the
+// new clip follows.
 //
 // Only regular files are opened, and without blocking: a FIFO given a
 // container's name never holds up its caller.
@@ -48,11 +52,14 @@ public:
 private:
     bool openFormat(const std::string& path);
     bool openFilter();
-    bool nextPacket();
+    bool nextPacket(bool* looped);
     bool rewind();
+    bool reopenIfChanged(bool* failed);
     static int readFromFile(void* opaque, uint8_t* buffer, int size);
     static int64_t seekInFile(void* opaque, int64_t offset, int whence);
 
+    std::string path;
+    RegularFile::Version opened;
     int fd = -1;
     AVIOContext* io = nullptr;
     AVFormatContext* format = nullptr;

@@ -27,16 +27,12 @@ std::string dotted(uint32_t host_order)
 
 } // namespace
 
-SacnSocket::SacnSocket(int universe, const std::vector<std::string>& interfaces, const Report& report)
+SacnSocket::SacnSocket(int universe, const Report& report) : group(Sacn::multicastGroup(universe))
 {
-    if (!bindPort(report))
-        return;
-    const uint32_t group = Sacn::multicastGroup(universe);
-    if (interfaces.empty())
-        report("sACN: no interface can join " + dotted(group) + "; only unicast to port 5568 is received");
-    for (const std::string& name : interfaces)
-        join(group, name, report);
+    bindPort(report);
 }
+
+std::string SacnSocket::groupText() const { return dotted(group); }
 
 SacnSocket::~SacnSocket()
 {
@@ -70,19 +66,24 @@ bool SacnSocket::bindPort(const Report& report)
     return true;
 }
 
-void SacnSocket::join(uint32_t group, const std::string& interface, const Report& report)
+int SacnSocket::join(const std::string& interface, std::string* why)
+{
+    const int index = static_cast<int>(::if_nametoindex(interface.c_str()));
+    const int failed = index == 0 ? ENODEV : (membership(IP_ADD_MEMBERSHIP, index) ? 0 : errno);
+    if (failed == 0)
+        return index;
+    *why = std::strerror(failed);
+    return 0;
+}
+
+void SacnSocket::leave(int interface_index) { (void)membership(IP_DROP_MEMBERSHIP, interface_index); }
+
+bool SacnSocket::membership(int option, int interface_index)
 {
     ip_mreqn request{};
     request.imr_multiaddr.s_addr = htonl(group);
-    request.imr_ifindex = static_cast<int>(::if_nametoindex(interface.c_str()));
-    const int failed = request.imr_ifindex == 0
-                           ? ENODEV
-                           : (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0
-                                  ? 0
-                                  : errno);
-    if (failed != 0)
-        report("sACN: cannot join " + dotted(group) + " on " + interface + " (" + std::strerror(failed) +
-               "); the other interfaces and unicast still work");
+    request.imr_ifindex = interface_index;
+    return ::setsockopt(fd, IPPROTO_IP, option, &request, sizeof request) == 0;
 }
 
 // Under load a datagram is usually waiting: read first, wait only when none is.

@@ -48,9 +48,10 @@ bool ContainerReader::probe(const std::string& path, Info* info)
     return true;
 }
 
-bool ContainerReader::open(const std::string& path)
+bool ContainerReader::open(const std::string& path_)
 {
     close();
+    path = path_;
     if (openFormat(path) && format->streams[stream]->codecpar->codec_id == AV_CODEC_ID_H264 &&
         openFilter())
         return true;
@@ -65,6 +66,7 @@ bool ContainerReader::openFormat(const std::string& path)
     fd = RegularFile::openForReading(path);
     if (fd < 0)
         return false;
+    opened = RegularFile::versionOf(fd);
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
     if (buffer == nullptr)
         return false;
@@ -133,8 +135,13 @@ size_t ContainerReader::read(uint8_t* out, size_t room)
         if (!has_output || offset >= output->size) {
             av_packet_unref(output);
             offset = 0;
-            has_output = nextPacket();
+            bool looped = false;
+            has_output = nextPacket(&looped);
             if (!has_output)
+                break;
+            // A buffer ends with the file, as a raw stream's does, so that
+            // a file replaced meanwhile follows at once.
+            if (looped && done > 0)
                 break;
         }
         const size_t count = std::min(room - done, static_cast<size_t>(output->size - offset));
@@ -147,7 +154,7 @@ size_t ContainerReader::read(uint8_t* out, size_t room)
 
 // The next filtered packet, starting the file again at its end. A whole
 // pass without one video packet ends the stream.
-bool ContainerReader::nextPacket()
+bool ContainerReader::nextPacket(bool* looped)
 {
     for (;;) {
         const int filtered = av_bsf_receive_packet(filter, output);
@@ -156,6 +163,13 @@ bool ContainerReader::nextPacket()
         if (filtered != AVERROR(EAGAIN))
             return false;
         if (av_read_frame(format, input) < 0) {
+            *looped = true;
+            bool failed = false;
+            if (reopenIfChanged(&failed)) {
+                if (failed)
+                    return false;
+                continue;
+            }
             if (!video_since_rewind || !rewind())
                 return false;
             continue;
@@ -168,6 +182,19 @@ bool ContainerReader::nextPacket()
         if (av_bsf_send_packet(filter, input) < 0)
             av_packet_unref(input);
     }
+}
+
+// At the loop: a file copied over, truncated or rewritten since it was
+// opened is read anew, index and all; *failed when it cannot be (yet).
+bool ContainerReader::reopenIfChanged(bool* failed)
+{
+    // A file removed under it plays on from the open descriptor.
+    const RegularFile::Version now = RegularFile::versionAt(path);
+    if (now.size < 0 || now == opened)
+        return false;
+    const std::string again = path;
+    *failed = !open(again);
+    return true;
 }
 
 bool ContainerReader::rewind()

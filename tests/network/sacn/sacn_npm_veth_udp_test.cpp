@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 
 #include "canvas/canvas_manager.h"
 #include "platform/graphics/display_options.h"
+#include "support/eventually.h"
 #include "support/gl_fixture.h"
 #include "support/net_namespace.h"
 #include "support/temp_dir.h"
@@ -124,17 +126,27 @@ bool haveNodeAndPackage()
            ::access((kPeers + "/node_modules/sacn/package.json").c_str(), R_OK) == 0;
 }
 
-TEST(SacnFromNpmSender, MulticastMovesTheCanvasAndAHigherPriorityTakesOverUntilItTimesOut)
-{
-    if (!haveNodeAndPackage())
-        GTEST_SKIP() << "node or the npm package sacn is missing: scripts/install-deps.sh --test";
+// The desk and the node, each in a namespace of its own, joined by a veth
+// link: the node's eth0 (10.80.0.2) and the desk's desk0, which routes sACN.
+class SacnFromNpmSender : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveNodeAndPackage())
+            GTEST_SKIP() << "node or the npm package sacn is missing: scripts/install-deps.sh --test";
+        if (!desk_ns.ok() || !node_ns.ok())
+            GTEST_SKIP() << desk_ns.error() << node_ns.error();
+        std::string failed;
+        ASSERT_TRUE(connectWithVeth(node_ns, "eth0", "10.80.0.2/24", desk_ns, "desk0", "10.80.0.1/24", &failed))
+            << failed;
+        ASSERT_TRUE(desk_ns.run("ip route add 239.255.0.0/16 dev desk0"));
+    }
+
     NetNamespace desk_ns, node_ns;
-    if (!desk_ns.ok() || !node_ns.ok())
-        GTEST_SKIP() << desk_ns.error() << node_ns.error();
-    std::string failed;
-    ASSERT_TRUE(connectWithVeth(node_ns, "eth0", "10.80.0.2/24", desk_ns, "desk0", "10.80.0.1/24", &failed))
-        << failed;
-    ASSERT_TRUE(desk_ns.run("ip route add 239.255.0.0/16 dev desk0"));
+};
+
+TEST_F(SacnFromNpmSender, MulticastMovesTheCanvasAndAHigherPriorityTakesOverUntilItTimesOut)
+{
 
     Screen screen;
     std::vector<std::string> said;
@@ -164,6 +176,51 @@ TEST(SacnFromNpmSender, MulticastMovesTheCanvasAndAHigherPriorityTakesOverUntilI
     EXPECT_TRUE(screen.shows(kBlack, kRed, 1000ms)) << "right after the second source stopped: " << screen.seen();
     // Its silence ends it; the first source, still sending, is shown again.
     EXPECT_TRUE(screen.shows(kBlack, kYellow, 6000ms)) << screen.seen();
+    receiver.reset();
+}
+
+// The node boots before the lighting network: its side of the link gets an
+// address 5 s after the receiver started. The group is joined then (the
+// canvas follows the desk), and left when the address goes.
+TEST_F(SacnFromNpmSender, JoinsOnAnInterfaceThatGetsItsAddressLateAndLeavesWhenItGoes)
+{
+    ASSERT_TRUE(node_ns.run("ip addr flush dev eth0"));
+    const std::string member = "grep -qi D204FFEF /proc/net/igmp"; // 239.255.4.210
+
+    Screen screen;
+    std::mutex notices_mutex;
+    std::string notices; // one a line
+    auto noticed = [&](const std::string& line) {
+        std::lock_guard<std::mutex> lock(notices_mutex);
+        return notices.find(line + "\n") != std::string::npos;
+    };
+    std::unique_ptr<ArtnetReceiver> receiver;
+    {
+        ScopedNetNamespace at(node_ns);
+        ArtnetReceiver::HostAccess host;
+        host.console_line = [](const std::string&) {};
+        host.notice = [&](const std::string& line) {
+            std::lock_guard<std::mutex> lock(notices_mutex);
+            notices += line + "\n";
+        };
+        NetworkInputSettings settings;
+        settings.sacn_universe = kUniverse;
+        receiver = std::make_unique<ArtnetReceiver>(&screen.manager, screen.group, 0, 0, 1, 1.0f, -1,
+                                                    settings, host);
+    }
+    std::this_thread::sleep_for(5s);
+    ASSERT_TRUE(node_ns.run("ip addr add 10.80.0.2/24 broadcast + dev eth0"));
+
+    TempDir dir;
+    NpmSacnDesk desk(desk_ns, dir);
+    ASSERT_TRUE(desk.send(1, 100, 0, 4, canvasChannels(64, 255), true));
+    EXPECT_TRUE(screen.shows(kYellow, kBlack, 6000ms)) << screen.seen();
+    EXPECT_TRUE(noticed("sACN: joined 239.255.4.210 on eth0"));
+    EXPECT_TRUE(node_ns.run(member));
+
+    ASSERT_TRUE(node_ns.run("ip addr flush dev eth0"));
+    EXPECT_TRUE(eventually([&] { return noticed("sACN: left 239.255.4.210 on eth0, which has no address any more"); }));
+    EXPECT_TRUE(node_ns.run("! " + member)) << "still a member of the group without an address";
     receiver.reset();
 }
 

@@ -32,6 +32,9 @@ public:
 
     // The slot a content number selects (numbers outside 0-255 select slot 0).
     Texture* getSlot(int content_data) const;
+    // Loads slot n (0-255) anew from its files, as at start-up; a video slot
+    // gives its decoder back first and starts on the new file. Render thread.
+    void reloadSlot(int n);
 
 private:
     void loadSlots();

@@ -38,6 +38,9 @@ public:
     static SlotPicture load(int slot, const std::string& directory = "./textures/",
                             const Admission& admit = nullptr);
     static std::string baseName(int slot, const std::string& directory);
+    // The slot a file name (without folder) belongs to, such as 12 for
+    // "012.mp4"; -1 for a name no slot looks for.
+    static int slotOfFileName(const std::string& name);
 
     SlotKind kind = SlotKind::NotLoaded;
     std::string file_name;

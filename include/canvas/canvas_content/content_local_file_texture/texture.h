@@ -36,6 +36,10 @@ public:
     Texture(const Texture&) = delete;
     Texture& operator=(const Texture&) = delete;
 
+    // Gives a video slot's decoder back to the player before the slot is
+    // deleted to be loaded anew; other slots hold nothing to give back.
+    void releaseDecoder();
+
     void setTexture();
     float getTextureRatio() const;
     SlotKind getTextureType() const { return texture_type; }

@@ -5,6 +5,7 @@
 #include "platform/fixed_function/gl_fixed_function.h"
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -44,6 +45,9 @@ public:
     // For 1 to 3: tells that slot to stop and waits for its thread. Other
     // numbers, and slots never started, are ignored.
     void stopPlayer(int player_id);
+    // Stops the slot like stopPlayer, then gives it back for another file:
+    // a texture slot reloaded while the show runs.
+    void releasePlayer(int player_id);
     // Tells every slot to stop, without waiting.
     void sendStopSignal();
     // Pictures written into the slot's texture so far (0 for other numbers).
@@ -60,6 +64,10 @@ public:
     // many bytes or this long, whichever comes first.
     static constexpr long kMostBytesWithoutPicture = 16L << 20;
     static constexpr int kLongestWaitForPictureMs = 4000;
+    // A playing file that reads nothing (truncated, being copied over, a
+    // failing medium) is opened again after these pauses, doubling.
+    static constexpr std::chrono::milliseconds kFirstReopenPause{50};
+    static constexpr std::chrono::milliseconds kLongestReopenPause{1000};
 
 private:
     static constexpr int kSlots = 3;

@@ -67,6 +67,23 @@ void ContentLocalFileTexture::tellLeftOut(int slot, const SlotPicture& picture) 
                    " MB, TEXTURE_MEMORY_MB=)");
 }
 
+void ContentLocalFileTexture::reloadSlot(int n)
+{
+    if (n < 0 || n >= kSlotCount)
+        return;
+    // The old picture gives its memory back before the new one asks for it.
+    textures[n]->releaseDecoder();
+    delete textures[n];
+    textures[n] = nullptr;
+    SlotPicture picture = SlotPicture::load(
+        n, "./textures/",
+        [this](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
+            return budget.admit(peak, kept, out);
+        });
+    tellLeftOut(n, picture);
+    textures[n] = new Texture(n, player, texCoords, texCoordsVid, std::move(picture));
+}
+
 ContentLocalFileTexture::~ContentLocalFileTexture()
 {
     player->sendStopSignal();

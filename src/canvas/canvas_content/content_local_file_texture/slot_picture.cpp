@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -85,6 +86,7 @@ std::string megabytes(std::uint64_t bytes)
 {
     return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
 }
+constexpr int kLastSlot = 255;
 } // namespace
 
 // The file names a slot looks for, in order of precedence, with what each
@@ -97,6 +99,18 @@ const SlotPicture::FileRule SlotPicture::kFileRules[] = {
     {".mov", SlotKind::Video, &SlotPicture::probeContainer},
     {".mkv", SlotKind::Video, &SlotPicture::probeContainer},
 };
+
+int SlotPicture::slotOfFileName(const std::string& name)
+{
+    if (name.size() < 4 || !std::isdigit(static_cast<unsigned char>(name[0])) ||
+        !std::isdigit(static_cast<unsigned char>(name[1])) || !std::isdigit(static_cast<unsigned char>(name[2])))
+        return -1;
+    const int slot = std::atoi(name.substr(0, 3).c_str());
+    for (const FileRule& rule : kFileRules)
+        if (name.compare(3, std::string::npos, rule.suffix) == 0)
+            return slot <= kLastSlot ? slot : -1;
+    return -1;
+}
 
 SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admission& admit)
 {

@@ -51,6 +51,14 @@ Texture::~Texture()
     }
 }
 
+void Texture::releaseDecoder()
+{
+    if (texture_type != SlotKind::Video)
+        return;
+    player->releasePlayer(player_id);
+    player_id = 0; // the destructor's stop then asks nothing
+}
+
 double Texture::monotonicSeconds()
 {
     timespec now{};

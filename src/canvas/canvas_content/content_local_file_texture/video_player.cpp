@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <cstdint>
@@ -50,7 +51,9 @@ using SteadyClock = std::chrono::steady_clock;
 
 // Working state of one decode thread.
 struct DecodeState {
+    std::string filename;
     FILE* in = nullptr;                    // a raw stream, or
+    RegularFile::Version opened;           // (its version when opened)
     ContainerReader* container = nullptr;  // the video of a container file
     bool size_known = false;               // the decoder showed a picture size
     // Until the first picture: how much was fed since when.
@@ -58,23 +61,30 @@ struct DecodeState {
     SteadyClock::time_point streaming_since{};
 };
 
+bool openRaw(DecodeState& st)
+{
+    const int fd = RegularFile::openForReading(st.filename);
+    if (fd < 0)
+        return false;
+    st.opened = RegularFile::versionOf(fd);
+    st.in = fdopen(fd, "rb");
+    if (st.in == nullptr)
+        close(fd);
+    return st.in != nullptr;
+}
+
 // A container is read through libavformat, anything else as a raw stream;
 // either way only a regular file, opened without blocking.
 bool openSource(DecodeState& st, const std::string& filename, ContainerReader& container)
 {
+    st.filename = filename;
     if (ContainerReader::isContainerName(filename)) {
         if (!container.open(filename))
             return false;
         st.container = &container;
         return true;
     }
-    const int fd = RegularFile::openForReading(filename);
-    if (fd < 0)
-        return false;
-    st.in = fdopen(fd, "rb");
-    if (st.in == nullptr)
-        close(fd);
-    return st.in != nullptr;
+    return openRaw(st);
 }
 
 void closeSource(DecodeState& st)
@@ -85,6 +95,36 @@ void closeSource(DecodeState& st)
     if (st.container != nullptr)
         st.container->close();
     st.container = nullptr;
+}
+
+void reopenRaw(DecodeState& st)
+{
+    if (st.in != nullptr)
+        std::fclose(st.in);
+    st.in = nullptr;
+    (void)openRaw(st);
+}
+
+// A container reopens itself at its loop when its file changed; this is for
+// a file that gave nothing at all.
+void reopenSource(DecodeState& st)
+{
+    if (st.container != nullptr)
+        (void)st.container->open(st.filename);
+    else
+        reopenRaw(st);
+}
+
+// At the end of a raw stream: the same file again from its start, or the
+// file now under its name when it was copied over or rewritten (or failed
+// to read), so the new clip follows. A file removed plays on.
+void loopRaw(DecodeState& st)
+{
+    const RegularFile::Version now = RegularFile::versionAt(st.filename);
+    if (std::ferror(st.in) || (now.size >= 0 && now != st.opened))
+        reopenRaw(st);
+    else
+        std::rewind(st.in);
 }
 
 // Feeding a stream that gives no picture (another codec, a container under
@@ -99,7 +139,7 @@ bool noPictureInSight(const DecodeState& st)
 }
 
 // Fills `room` bytes at `data` from the file, which repeats without end. A
-// read of 0 bytes at the end of the file rewinds and reads again, so a file
+// read of 0 bytes at the end of the file loops and reads again, so a file
 // whose length is a whole number of buffers repeats too; only an empty (or
 // unreadable) file gives 0 bytes.
 size_t readChunk(DecodeState& st, uint8_t* data, size_t room)
@@ -108,12 +148,36 @@ size_t readChunk(DecodeState& st, uint8_t* data, size_t room)
         // The container repeats itself; 0 only when it has no video left.
         return st.container->read(data, room);
     }
-    if (std::feof(st.in))
-        std::rewind(st.in);
-    size_t got = std::fread(data, 1, room, st.in);
-    if (got == 0 && std::feof(st.in)) {
-        std::rewind(st.in);
-        got = std::fread(data, 1, room, st.in);
+    for (int pass = 0; pass < 2 && st.in != nullptr; ++pass) {
+        if (std::feof(st.in) || std::ferror(st.in))
+            loopRaw(st);
+        const size_t got = st.in != nullptr ? std::fread(data, 1, room, st.in) : 0;
+        if (got > 0)
+            return got;
+    }
+    return 0;
+}
+
+void sleepUnlessStopped(std::chrono::milliseconds pause, const std::atomic<bool>& keep_playing)
+{
+    const auto until = SteadyClock::now() + pause;
+    while (keep_playing.load() && SteadyClock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+// A clip that played and then reads nothing was truncated, is being copied
+// over, or its medium failed: it is opened again, less and less often (at
+// least once a second), until it gives data or the slot is stopped; the last
+// picture stays meanwhile. A stream that never showed a picture is given up.
+size_t readFollowingFile(DecodeState& st, uint8_t* data, size_t room, const std::atomic<bool>& keep_playing)
+{
+    size_t got = readChunk(st, data, room);
+    std::chrono::milliseconds pause = VideoPlayer::kFirstReopenPause;
+    while (got == 0 && st.size_known && keep_playing.load()) {
+        sleepUnlessStopped(pause, keep_playing);
+        pause = std::min(pause * 2, VideoPlayer::kLongestReopenPause);
+        reopenSource(st);
+        got = readChunk(st, data, room);
     }
     return got;
 }
@@ -149,7 +213,7 @@ void streamFile(DecodeState& st, VideoPipeline& pipeline, const std::atomic<bool
     st.streaming_since = SteadyClock::now();
     pipeline.startStreaming();
     while (pipeline.takeInputBuffer() && keep_playing.load()) {
-        const size_t got = readChunk(st, pipeline.inputData(), pipeline.inputRoom());
+        const size_t got = readFollowingFile(st, pipeline.inputData(), pipeline.inputRoom(), keep_playing);
         if (!st.size_known && pipeline.pictureSizeKnown(got == 0)) {
             st.size_known = true;
             if (!completePipeline(pipeline, target, in_renderer))
@@ -294,6 +358,24 @@ void VideoPlayer::stopPlayer(int player_id)
     if (slot->player_thread.joinable())
         slot->player_thread.join();
     releaseImage(slot);
+}
+
+void VideoPlayer::releasePlayer(int player_id)
+{
+    Slot* slot = slotFor(player_id);
+    if (slot == nullptr || player_is_free[player_id - 1])
+        return;
+    stopPlayer(player_id);
+    slot->filename.clear();
+    slot->texture_width = slot->texture_height = 0;
+    slot->image_count = 0;
+    slot->video_dec_loop.store(true);
+    slot->in_renderer.store(0);
+    slot->hand_over.store(0);
+    slot->front = 0;
+    slot->pictures.store(0);
+    slot->failed.store(false);
+    player_is_free[player_id - 1] = true;
 }
 
 void VideoPlayer::sendStopSignal()
