@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "network/network_input_settings.h"
 
@@ -28,6 +30,11 @@ public:
     // Every receiver setting: sub-net, universe, Net, sACN, DMX_START,
     // SCAL_MULT and the LED pin.
     const NetworkInputSettings& getNetworkInputSettings() const { return values.input; }
+    // HTTP_PORT= (0: no status page) and HTTP_BIND= (empty: every interface).
+    int getHttpPort() const { return values.http_port; }
+    const std::string& getHttpBind() const { return values.http_bind; }
+    // Every key (with its '=') and the value in force, in table order.
+    std::vector<std::pair<std::string, std::string>> settingsInForce() const;
 
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
@@ -38,6 +45,8 @@ private:
         NetworkInputSettings input;
         int canvas_count = 1;
         int zoom = 1;
+        int http_port = 0;
+        std::string http_bind;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.
@@ -45,7 +54,8 @@ private:
         enum class OutOfRange { Default, Keep };
         const char* name; // with its '='
         int& (*integer)(Values&);   // an integer field, or
-        float& (*decimal)(Values&); // a decimal field (its range is open)
+        float& (*decimal)(Values&); // a decimal field (its range is open), or
+        std::string& (*address)(Values&); // an IPv4 address (lo, hi unused)
         double lo, hi;
         OutOfRange out_of_range;
     };
@@ -55,6 +65,7 @@ private:
     void applyCrossCheck();
     static void readInteger(const Key& key, const std::string& text, Values& values);
     static void readDecimal(const Key& key, const std::string& text, Values& values);
+    static void readAddress(const Key& key, const std::string& text, Values& values);
 
     Values values;
 };

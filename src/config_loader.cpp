@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <arpa/inet.h>
+
 #include "network/artnet/artnet_protocol.h"
 #include "base/dmx_layout.h"
 #include "network/sacn/sacn_protocol.h"
@@ -50,23 +52,27 @@ bool startsWith(const std::string& line, const char* key)
 
 // The manual's config table (docs/operating.md) lists the same keys, ranges and defaults.
 const ConfigLoader::Key ConfigLoader::kKeys[] = {
-    {"SUBNET=", [](Values& v) -> int& { return v.input.artnet_subnet; }, nullptr, 0, 15, Key::OutOfRange::Default},
-    {"UNIVERSE=", [](Values& v) -> int& { return v.input.artnet_universe; }, nullptr, 0, 15,
+    {"SUBNET=", [](Values& v) -> int& { return v.input.artnet_subnet; }, nullptr, nullptr, 0, 15, Key::OutOfRange::Default},
+    {"UNIVERSE=", [](Values& v) -> int& { return v.input.artnet_universe; }, nullptr, nullptr, 0, 15,
      Key::OutOfRange::Default},
-    {"ANZAHL=", [](Values& v) -> int& { return v.canvas_count; }, nullptr, 1, Dmx::kMaxCanvases,
+    {"ANZAHL=", [](Values& v) -> int& { return v.canvas_count; }, nullptr, nullptr, 1, Dmx::kMaxCanvases,
      Key::OutOfRange::Default},
-    {"DMX_START=", [](Values& v) -> int& { return v.input.dmx_start; }, nullptr, 1, Dmx::kMaxStart,
+    {"DMX_START=", [](Values& v) -> int& { return v.input.dmx_start; }, nullptr, nullptr, 1, Dmx::kMaxStart,
      Key::OutOfRange::Default},
     // Only 2 (circular) changes the ring mode.
-    {"ZOOM=", [](Values& v) -> int& { return v.zoom; }, nullptr, 2, 2, Key::OutOfRange::Keep},
-    {"SCAL_MULT=", nullptr, [](Values& v) -> float& { return v.input.scale_multiplier; }, 0, 10,
+    {"ZOOM=", [](Values& v) -> int& { return v.zoom; }, nullptr, nullptr, 2, 2, Key::OutOfRange::Keep},
+    {"SCAL_MULT=", nullptr, [](Values& v) -> float& { return v.input.scale_multiplier; }, nullptr, 0, 10,
      Key::OutOfRange::Default},
-    {"LED_GPIO_PIN=", [](Values& v) -> int& { return v.input.led_gpio_pin; }, nullptr, 0, 30,
+    {"LED_GPIO_PIN=", [](Values& v) -> int& { return v.input.led_gpio_pin; }, nullptr, nullptr, 0, 30,
      Key::OutOfRange::Default},
-    {"NET=", [](Values& v) -> int& { return v.input.artnet_net; }, nullptr, 0, Artnet::kMaxNet,
+    {"NET=", [](Values& v) -> int& { return v.input.artnet_net; }, nullptr, nullptr, 0, Artnet::kMaxNet,
      Key::OutOfRange::Default},
-    {"SACN_UNIVERSE=", [](Values& v) -> int& { return v.input.sacn_universe; }, nullptr, Sacn::kMinUniverse,
+    {"SACN_UNIVERSE=", [](Values& v) -> int& { return v.input.sacn_universe; }, nullptr, nullptr, Sacn::kMinUniverse,
      Sacn::kMaxUniverse, Key::OutOfRange::Default},
+    {"HTTP_PORT=", [](Values& v) -> int& { return v.http_port; }, nullptr, nullptr, 1, 65535,
+     Key::OutOfRange::Default},
+    {"HTTP_BIND=", nullptr, nullptr, [](Values& v) -> std::string& { return v.http_bind; }, 0, 0,
+     Key::OutOfRange::Default},
 };
 
 ConfigLoader::ConfigLoader()
@@ -113,8 +119,10 @@ void ConfigLoader::parseCleanLine(std::string& line)
         line.erase(0, std::char_traits<char>::length(key.name));
         if (key.integer)
             readInteger(key, line, values);
-        else
+        else if (key.decimal)
             readDecimal(key, line, values);
+        else
+            readAddress(key, line, values);
         break;
     }
     applyCrossCheck();
@@ -145,6 +153,30 @@ void ConfigLoader::readDecimal(const Key& key, const std::string& text, Values& 
         Values defaults;
         key.decimal(target) = key.decimal(defaults);
     }
+}
+
+// Not an IPv4 address: the key is off, as if absent.
+void ConfigLoader::readAddress(const Key& key, const std::string& text, Values& target)
+{
+    in_addr parsed{};
+    key.address(target) = inet_pton(AF_INET, text.c_str(), &parsed) == 1 ? text : std::string();
+}
+
+std::vector<std::pair<std::string, std::string>> ConfigLoader::settingsInForce() const
+{
+    std::vector<std::pair<std::string, std::string>> settings;
+    Values copy = values;
+    for (const Key& key : kKeys) {
+        std::string value;
+        if (key.integer)
+            value = std::to_string(key.integer(copy));
+        else if (key.decimal)
+            value = std::to_string(key.decimal(copy));
+        else
+            value = key.address(copy);
+        settings.emplace_back(key.name, value);
+    }
+    return settings;
 }
 
 // Runs after every line, so the order of ANZAHL and DMX_START in the file matters.

@@ -11,6 +11,9 @@
 #include "shell/exit_deadline.h"
 #include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
+#include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
+#include "network/host_interface_addresses.h"
+#include "status/status_reporter.h"
 
 using namespace Spectrafox;
 
@@ -72,6 +75,35 @@ ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
     return host;
 }
 
+// The slot line on the console, and the status page when HTTP_PORT is set.
+// Everything it reads lives until it is deleted, before the receiver.
+StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
+                            ConsoleScreen* c_screen)
+{
+    StatusReporter::Setup setup;
+    setup.sources.config = config->settingsInForce();
+    setup.sources.dmx_start = config->getLasersimDMXStart();
+    setup.sources.canvas_count = config->getLasersimNum();
+    setup.sources.inputs = [dmxr] { return dmxr->inputReport(); };
+    setup.sources.addresses = &HostInterfaceAddresses::read;
+    setup.sources.memory_in_use = &StatusReporter::residentBytes;
+    auto* textures = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
+    if (textures)
+        setup.slots = [textures] { return textures->slotReports(); };
+    setup.frame_rate = [screen] { return static_cast<double>(screen->getFPS()); };
+    setup.server.port = config->getHttpPort();
+    setup.server.bind_address = config->getHttpBind();
+    auto* status = new StatusReporter(std::move(setup));
+    c_screen->print("%s\n", status->changedSlotSummary().c_str());
+    if (!status->serverError().empty())
+        c_screen->print("%s\n", status->serverError().c_str());
+    else if (config->getHttpPort() > 0)
+        c_screen->print("Status page: http://%s:%i/\n",
+                        config->getHttpBind().empty() ? "<this node>" : config->getHttpBind().c_str(),
+                        config->getHttpPort());
+    return status;
+}
+
 void warnMalformed(const std::vector<std::string>& malformed)
 {
     for (const std::string& argument : malformed)
@@ -101,6 +133,11 @@ int main(int argc, char** argv)
     // The window's close button and its key q end the run like the console's q.
     DisplayOptions display = args.display;
     display.on_quit_request = &ConsoleScreen::requestQuit;
+    StatusReporter* status = nullptr;
+    display.before_swap = [&status](int width, int height) {
+        if (status)
+            status->beforeSwap(width, height);
+    };
     CanvasManager* screen = new CanvasManager(display);
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
@@ -112,6 +149,7 @@ int main(int argc, char** argv)
     ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
                                               config->getNetworkInputSettings(),
                                               hostAccessFor(c_screen, args.silent));
+    status = startStatus(config, screen, dmxr, c_screen);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
 
@@ -120,9 +158,17 @@ int main(int argc, char** argv)
     while (!c_screen->isQuit()) {
         screen->renderFrame();
         c_screen->showFrameRate(static_cast<double>(screen->getFPS()));
+        status->afterFrame();
+        const std::string slots = status->changedSlotSummary();
+        if (!slots.empty())
+            ConsoleScreen::showNotice(slots);
     }
 
-    // The listener thread writes into the canvases: it stops first.
+    // The status page reads the receiver and the slots: it stops first.
+    StatusReporter* stopping = status;
+    status = nullptr;
+    delete stopping;
+    // The listener thread writes into the canvases: it stops next.
     delete dmxr;
     delete screen;
     delete config;

@@ -199,6 +199,7 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
         {"LED_GPIO_PIN=", &ConfigLoader::getLedGpioPin, "", 0},
         {"NET=", &ConfigLoader::getArtnetNet, "", -1},
         {"SACN_UNIVERSE=", &ConfigLoader::getSacnUniverse, "", 0},
+        {"HTTP_PORT=", &ConfigLoader::getHttpPort, "", 0},
     };
     const std::string readme = Spectrafox::Test::readFile(std::string(SPECTRAFOX_SOURCE_DIR) + "/docs/operating.md");
     TempDir dir;

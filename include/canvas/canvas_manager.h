@@ -32,6 +32,8 @@ public:
     int getScreenWidth();
     int getScreenHeight();
     float getScreenRatio();
+    // The plug-in serving a content type, null for none (main thread).
+    ContentInterface* findContent(const std::string& content_type) const;
 
 private:
     std::vector<std::vector<Canvas*>> canvas_groups;

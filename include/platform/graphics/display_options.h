@@ -29,6 +29,9 @@ struct DisplayOptions {
     // Called on the main thread when the window is closed or the key q is
     // pressed in it; without it those events are ignored.
     std::function<void()> on_quit_request;
+    // Called on the main thread with the finished frame still in the back
+    // buffer, just before each swap (the status page's preview).
+    std::function<void(int width, int height)> before_swap;
 
     static DisplayOptions headless(int width, int height);
     bool forcesHeadless() const { return headless_width > 0 && headless_height > 0; }

@@ -3,8 +3,10 @@
 #include <EGL/egl.h>
 #include "platform/fixed_function/gl_fixed_function.h"
 #include <string>
+#include <vector>
 
 #include "canvas/canvas_content/content_interface.h"
+#include "canvas/canvas_content/content_local_file_texture/slot_report.h"
 
 namespace Spectrafox {
 
@@ -28,6 +30,8 @@ public:
 
     // The slot a content number selects (numbers outside 0-255 select slot 0).
     Texture* getSlot(int content_data) const;
+    // Every slot, in number order (render thread).
+    std::vector<SlotReport> slotReports() const;
 
 private:
     void loadSlots();
