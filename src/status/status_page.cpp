@@ -53,13 +53,25 @@ function show(s) {
     cell(r, slot.state, slot.error ? "error" : "");
   }
 }
+// A checksum of the preview's pixels, on the element: it changes when the
+// projector's picture does.
+function pictureSum(img) {
+  const c = document.createElement("canvas"); c.width = img.naturalWidth; c.height = img.naturalHeight;
+  const g = c.getContext("2d"); g.drawImage(img, 0, 0);
+  let sum = 0; for (const v of g.getImageData(0, 0, c.width, c.height).data) sum = (sum * 31 + v) >>> 0;
+  return sum;
+}
 async function refresh() {
   try {
     const reply = await fetch("/api/status", {cache: "no-store"});
     if (reply.ok) { show(await reply.json()); document.getElementById("stale").textContent = ""; }
   } catch (e) { document.getElementById("stale").textContent = "node not answering"; }
   const next = new Image();
-  next.onload = () => { document.getElementById("preview").src = next.src; };
+  next.onload = () => {
+    const shown = document.getElementById("preview");
+    shown.src = next.src;
+    shown.dataset.sum = pictureSum(next);
+  };
   next.src = "/preview.png?t=" + Date.now();
 }
 refresh(); setInterval(refresh, 1000);

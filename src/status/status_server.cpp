@@ -37,7 +37,7 @@ MHD_Result queue(MHD_Connection* connection, int status, const char* content_typ
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
     MHD_add_response_header(response, "Content-Security-Policy",
                             "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                            "img-src 'self'; connect-src 'self'");
+                            "img-src 'self' data:; connect-src 'self'");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
     const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned int>(status), response);
