@@ -23,7 +23,8 @@ MANUAL = ROOT / "docs" / "operating.md"
 OUT = ROOT / "fixtures"
 STEM = "Spectrafox-Canvas"
 MANUFACTURER = "Spectrafox"
-MODEL = "Spectrafox Canvas"
+# QLC+ also finds "Manufacturer-Model.qxf" beside a workspace: the file name.
+MODEL = "Canvas"
 # Fixed, so the file is the same on every run and a desk knows it again.
 FIXTURE_TYPE_ID = "6F1C2A0E-5B7D-4C35-9E0A-3D8B1F4A7C21"
 
