@@ -61,8 +61,9 @@ TEST(QlcplusFixture, AWorkspaceUsingTheProfileDrivesACanvas)
     TempDir dir;
     const std::string profile = readFile(std::string(SPECTRAFOX_SOURCE_DIR) + "/fixtures/Spectrafox-Canvas.qxf");
     ASSERT_FALSE(profile.empty());
-    // The user fixtures folder, and beside the workspace, where QLC+ 4.12
-    // looks for a definition its library lacks.
+    // Beside the workspace, where QLC+ 4.12 looks for a definition its
+    // library lacks (it did not read the user fixtures folder, also given,
+    // when started with a workspace here).
     dir.write("home/.qlcplus/fixtures/Spectrafox-Canvas.qxf", profile);
     dir.write("desk/Spectrafox-Canvas.qxf", profile);
     dir.write("desk/show.qxw", kWorkspace);
