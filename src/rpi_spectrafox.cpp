@@ -77,8 +77,7 @@ ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
 
 // The slot line on the console, and the status page when HTTP_PORT is set.
 // Everything it reads lives until it is deleted, before the receiver.
-StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
-                            ConsoleScreen* c_screen)
+StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr)
 {
     StatusReporter::Setup setup;
     setup.sources.config = config->settingsInForce();
@@ -94,13 +93,9 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     setup.server.port = config->getHttpPort();
     setup.server.bind_address = config->getHttpBind();
     auto* status = new StatusReporter(std::move(setup));
-    c_screen->print("%s\n", status->changedSlotSummary().c_str());
-    if (!status->serverError().empty())
-        c_screen->print("%s\n", status->serverError().c_str());
-    else if (config->getHttpPort() > 0)
-        c_screen->print("Status page: http://%s:%i/\n",
-                        config->getHttpBind().empty() ? "<this node>" : config->getHttpBind().c_str(),
-                        config->getHttpPort());
+    // On the notice row: the start-up lines above keep their places.
+    const std::string slots = status->changedSlotSummary();
+    ConsoleScreen::showNotice(status->serverError().empty() ? slots : status->serverError() + "; " + slots);
     return status;
 }
 
@@ -149,7 +144,7 @@ int main(int argc, char** argv)
     ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
                                               config->getNetworkInputSettings(),
                                               hostAccessFor(c_screen, args.silent));
-    status = startStatus(config, screen, dmxr, c_screen);
+    status = startStatus(config, screen, dmxr);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
 

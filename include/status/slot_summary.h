@@ -8,7 +8,7 @@
 namespace Spectrafox {
 
 // The console's one-line account of the slots, e.g.
-// "Slots: 3 pictures, 1 GIFs, 1 videos playing, 1 waiting; errors: 7 all video decoders taken".
+// "Slots: 3 pictures, 1 GIFs, 1 videos playing, 1 waiting; 7, 9: all video decoders taken".
 std::string slotSummary(const std::vector<SlotReport>& slots);
 
 } // namespace Spectrafox

@@ -68,10 +68,10 @@ TEST(SlotSummary, CountsEachKindAndNamesErrorsBySlot)
     const std::vector<SlotReport> slots = {
         slot(0, SlotState::Picture),      slot(1, SlotState::Picture),      slot(2, SlotState::Animation),
         slot(3, SlotState::VideoPlaying), slot(4, SlotState::VideoStarting), slot(5, SlotState::Empty),
-        slot(6, SlotState::NoDecoderFree), slot(9, SlotState::BrokenGif),
+        slot(6, SlotState::NoDecoderFree), slot(9, SlotState::BrokenGif), slot(12, SlotState::NoDecoderFree),
     };
-    EXPECT_EQ(slotSummary(slots), "Slots: 2 pictures, 1 GIFs, 1 videos playing, 1 waiting; errors: "
-                                  "6 all video decoders taken, 9 .gif that cannot be read or decoded");
+    EXPECT_EQ(slotSummary(slots), "Slots: 2 pictures, 1 GIFs, 1 videos playing, 1 waiting; "
+                                  "6, 12: all video decoders taken; 9: .gif that cannot be read or decoded");
 }
 
 } // namespace
