@@ -6,8 +6,6 @@
 #include <fstream>
 #include <iterator>
 
-#include <arpa/inet.h>
-
 #include "network/artnet/artnet_protocol.h"
 #include "base/dmx_layout.h"
 #include "network/sacn/sacn_protocol.h"
@@ -155,11 +153,11 @@ void ConfigLoader::readDecimal(const Key& key, const std::string& text, Values& 
     }
 }
 
-// Not an IPv4 address: the key is off, as if absent.
+// Kept as written: its user says whether it is an address (the status page
+// stays off rather than serve on every interface after a typing error).
 void ConfigLoader::readAddress(const Key& key, const std::string& text, Values& target)
 {
-    in_addr parsed{};
-    key.address(target) = inet_pton(AF_INET, text.c_str(), &parsed) == 1 ? text : std::string();
+    key.address(target) = text;
 }
 
 std::vector<std::pair<std::string, std::string>> ConfigLoader::settingsInForce() const

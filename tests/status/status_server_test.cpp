@@ -90,6 +90,23 @@ TEST(StatusServer, StrayAndHostileRequestsAreRefusedAndTheServerGoesOn)
     }
 }
 
+TEST(StatusServer, ServesOnlyOnAnAddressItHas)
+{
+    ENTER_OWN_NAMESPACE();
+    const struct {
+        const char* bind;
+        bool serves;
+    } cases[] = {{"127.0.0.1", true}, {"", true}, {"10.0.0.300", false}, {"10.9.9.9", false}, {"localhost", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bind);
+        StatusServer::Options options;
+        options.bind_address = c.bind;
+        ServedNode node(options);
+        EXPECT_EQ(node.server->running(), c.serves) << node.server->error();
+        EXPECT_EQ(node.server->error().empty(), c.serves);
+    }
+}
+
 TEST(StatusServer, ClientsHoldingHalfAHeaderAreCutOffInTime)
 {
     ENTER_OWN_NAMESPACE();
