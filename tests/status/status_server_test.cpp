@@ -140,7 +140,11 @@ TEST(StatusServer, TenThousandRequestsLeaveMemoryFlat)
     const long long before = StatusReporter::residentBytes();
     for (int i = 0; i < 10000; ++i)
         ASSERT_EQ(httpGet(node.port(), paths[i % 4]).status, 200) << "request " << i;
+#ifndef __SANITIZE_ADDRESS__ // it holds freed memory back, and finds leaks itself
     EXPECT_LT(StatusReporter::residentBytes() - before, 4LL << 20);
+#else
+    (void)before;
+#endif
 }
 
 } // namespace
