@@ -95,6 +95,21 @@ public:
     // Broadcasts an ArtTimeCode to the address ArtPollReply goes to. Any
     // thread; the timecode must be valid().
     void sendTimecode(const Timecode& timecode);
+    // What came in so far, for the status page: counts since start, the last
+    // Art-Net sender (host byte order, 0 before the first) and the channel
+    // table the canvases show. Any thread; the table is copied under its lock.
+    struct InputReport {
+        uint64_t artdmx_packets = 0;
+        uint64_t artpoll_packets = 0;
+        uint64_t artsync_packets = 0;
+        uint64_t other_packets = 0;
+        uint32_t last_artnet_sender = 0;
+        bool artsync_holding = false;
+        bool sacn_listening = false;
+        uint64_t sacn_packets = 0;
+        Artnet::DmxUniverse channels{};
+    };
+    InputReport inputReport();
 
 private:
     static bool realUserIsRoot();
@@ -111,6 +126,7 @@ private:
     void applyHeldChannels();
     void applySacnChannels(const Artnet::DmxUniverse& merged, int count);
     void countForLed();
+    void countPacket(ArtnetPacketKind kind);
     void updateCanvasValues();
     void sendArtPollReply();
     InterfaceChooser::ReplyAddresses chooseAddresses();
@@ -149,6 +165,13 @@ private:
     std::function<void()> canvases_updated;
     std::function<void(const Timecode&, uint32_t)> on_timecode;
     std::function<Clock::time_point()> now;
+    // Written by the listener thread, read by the status page.
+    std::atomic<uint64_t> artdmx_count{0};
+    std::atomic<uint64_t> artpoll_count{0};
+    std::atomic<uint64_t> artsync_count{0};
+    std::atomic<uint64_t> other_count{0};
+    std::atomic<uint32_t> last_sender{0};
+    std::atomic<bool> sync_holding{false};
     // Made last and stopped first: its thread writes the table and the canvases.
     std::unique_ptr<SacnReceiver> sacn;
 };

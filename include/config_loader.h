@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/timecode.h"
 #include "network/network_input_settings.h"
@@ -45,6 +47,11 @@ public:
     };
     TimecodeSettings getTimecodeSettings() const;
     int getTimecodeFreewheel() const { return values.timecode_freewheel; }
+    // HTTP_PORT= (0: no status page) and HTTP_BIND= (empty: every interface).
+    int getHttpPort() const { return values.http_port; }
+    const std::string& getHttpBind() const { return values.http_bind; }
+    // Every key (with its '=') and the value in force, in table order.
+    std::vector<std::pair<std::string, std::string>> settingsInForce() const;
 
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
@@ -60,6 +67,8 @@ private:
         int timecode_freewheel = 2;
         int texture_memory_mb = 0;
         int watch_textures = 0;
+        int http_port = 0;
+        std::string http_bind;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.
@@ -67,7 +76,8 @@ private:
         enum class OutOfRange { Default, Keep };
         const char* name; // with its '='
         int& (*integer)(Values&);   // an integer field, or
-        float& (*decimal)(Values&); // a decimal field (its range is open)
+        float& (*decimal)(Values&); // a decimal field (its range is open), or
+        std::string& (*address)(Values&); // an IPv4 address (lo, hi unused)
         double lo, hi;
         OutOfRange out_of_range;
         // A word key: the integer field takes the index of the word given
@@ -81,6 +91,7 @@ private:
     static void readInteger(const Key& key, const std::string& text, Values& values);
     static void readDecimal(const Key& key, const std::string& text, Values& values);
     static void readWord(const Key& key, const std::string& text, Values& values);
+    static void readAddress(const Key& key, const std::string& text, Values& values);
 
     Values values;
 };

@@ -3,7 +3,7 @@
 # words) inside a private network namespace. Each prints its own figures and a
 # ratio against a baseline measured in the same run. Some take minutes: the
 # texture start-up benchmark writes 256 full-HD pictures on its first run.
-# Usage: scripts/bench.sh [renderer|artnet|gif|texture|video ...]
+# Usage: scripts/bench.sh [renderer|artnet|gif|texture|video|status ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test

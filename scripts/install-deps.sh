@@ -8,14 +8,15 @@ set -euo pipefail
 BUILD_PKGS=(build-essential cmake pkg-config
             libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
             libncurses-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-            libstb-dev libsystemd-dev)
+            libstb-dev libsystemd-dev libmicrohttpd-dev nlohmann-json3-dev)
 RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
            imagemagick gifsicle ffmpeg ola clang systemd)
 # Installed where the release has them: the renderer benchmark compares with
-# the OpenGL ES 1.1 library where one exists.
-TEST_OPTIONAL_PKGS=(libgles1)
+# the OpenGL ES 1.1 library where one exists; the status page and fixture
+# tests drive a real browser and a real desk program, and skip without them.
+TEST_OPTIONAL_PKGS=(libgles1 chromium qlcplus)
 # scripts/test-32bit.sh, on amd64 only: i386 code and GoogleTest's sources.
 BIT32_PKGS=(g++-multilib googletest file)
 

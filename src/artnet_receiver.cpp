@@ -161,6 +161,8 @@ int ArtnetReceiver::parseArtNet(int len)
         sendArtPollReply();
     const bool holding = sync_gate.synchronous();
     const ArtnetParseResult result = parseIntoTable(len, holding);
+    if (len > 0) // not a receive time-out
+        countPacket(result.kind);
     switch (result.kind) {
     case ArtnetPacketKind::Poll:
         if (poll_limiter.pollArrived(time))
@@ -230,6 +232,47 @@ void ArtnetReceiver::applySacnChannels(const Artnet::DmxUniverse& merged, int co
         updateCanvasValues();
     }
     countForLed();
+}
+
+void ArtnetReceiver::countPacket(ArtnetPacketKind kind)
+{
+    constexpr auto relaxed = std::memory_order_relaxed;
+    switch (kind) {
+    case ArtnetPacketKind::Dmx:
+        artdmx_count.fetch_add(1, relaxed);
+        break;
+    case ArtnetPacketKind::Poll:
+        artpoll_count.fetch_add(1, relaxed);
+        break;
+    case ArtnetPacketKind::Sync:
+        artsync_count.fetch_add(1, relaxed);
+        break;
+    case ArtnetPacketKind::TimeCode:
+        other_count.fetch_add(1, relaxed);
+        break;
+    case ArtnetPacketKind::Unrecognised:
+        other_count.fetch_add(1, relaxed);
+        return; // not a sender of Art-Net
+    }
+    last_sender.store(sender.address, relaxed);
+    sync_holding.store(sync_gate.synchronous(), relaxed);
+}
+
+ArtnetReceiver::InputReport ArtnetReceiver::inputReport()
+{
+    constexpr auto relaxed = std::memory_order_relaxed;
+    InputReport report;
+    report.artdmx_packets = artdmx_count.load(relaxed);
+    report.artpoll_packets = artpoll_count.load(relaxed);
+    report.artsync_packets = artsync_count.load(relaxed);
+    report.other_packets = other_count.load(relaxed);
+    report.last_artnet_sender = last_sender.load(relaxed);
+    report.artsync_holding = sync_holding.load(relaxed);
+    report.sacn_listening = sacn != nullptr;
+    report.sacn_packets = sacn ? sacn->packetsTaken() : 0;
+    std::lock_guard<std::mutex> lock(table_mutex);
+    report.channels = dmx512;
+    return report;
 }
 
 void ArtnetReceiver::countForLed()

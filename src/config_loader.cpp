@@ -54,33 +54,38 @@ constexpr const char* kTimecodeModes[] = {"off", "chase", "master", nullptr};
 
 // The manual's config table (docs/operating.md) lists the same keys, ranges and defaults.
 const ConfigLoader::Key ConfigLoader::kKeys[] = {
-    {"SUBNET=", [](Values& v) -> int& { return v.input.artnet_subnet; }, nullptr, 0, 15, Key::OutOfRange::Default},
-    {"UNIVERSE=", [](Values& v) -> int& { return v.input.artnet_universe; }, nullptr, 0, 15,
+    {"SUBNET=", [](Values& v) -> int& { return v.input.artnet_subnet; }, nullptr, nullptr, 0, 15, Key::OutOfRange::Default},
+    {"UNIVERSE=", [](Values& v) -> int& { return v.input.artnet_universe; }, nullptr, nullptr, 0, 15,
      Key::OutOfRange::Default},
-    {"ANZAHL=", [](Values& v) -> int& { return v.canvas_count; }, nullptr, 1, Dmx::kMaxCanvases,
+    {"ANZAHL=", [](Values& v) -> int& { return v.canvas_count; }, nullptr, nullptr, 1, Dmx::kMaxCanvases,
      Key::OutOfRange::Default},
-    {"DMX_START=", [](Values& v) -> int& { return v.input.dmx_start; }, nullptr, 1, Dmx::kMaxStart,
+    {"DMX_START=", [](Values& v) -> int& { return v.input.dmx_start; }, nullptr, nullptr, 1, Dmx::kMaxStart,
      Key::OutOfRange::Default},
     // Only 2 (circular) changes the ring mode.
-    {"ZOOM=", [](Values& v) -> int& { return v.zoom; }, nullptr, 2, 2, Key::OutOfRange::Keep},
-    {"SCAL_MULT=", nullptr, [](Values& v) -> float& { return v.input.scale_multiplier; }, 0, 10,
+    {"ZOOM=", [](Values& v) -> int& { return v.zoom; }, nullptr, nullptr, 2, 2, Key::OutOfRange::Keep},
+    {"SCAL_MULT=", nullptr, [](Values& v) -> float& { return v.input.scale_multiplier; }, nullptr, 0, 10,
      Key::OutOfRange::Default},
-    {"LED_GPIO_PIN=", [](Values& v) -> int& { return v.input.led_gpio_pin; }, nullptr, 0, 30,
+    {"LED_GPIO_PIN=", [](Values& v) -> int& { return v.input.led_gpio_pin; }, nullptr, nullptr, 0, 30,
      Key::OutOfRange::Default},
-    {"NET=", [](Values& v) -> int& { return v.input.artnet_net; }, nullptr, 0, Artnet::kMaxNet,
+    {"NET=", [](Values& v) -> int& { return v.input.artnet_net; }, nullptr, nullptr, 0, Artnet::kMaxNet,
      Key::OutOfRange::Default},
-    {"SACN_UNIVERSE=", [](Values& v) -> int& { return v.input.sacn_universe; }, nullptr, Sacn::kMinUniverse,
+    {"SACN_UNIVERSE=", [](Values& v) -> int& { return v.input.sacn_universe; }, nullptr, nullptr, Sacn::kMinUniverse,
      Sacn::kMaxUniverse, Key::OutOfRange::Default},
-    {"TIMECODE=", [](Values& v) -> int& { return v.timecode_mode; }, nullptr, 0, 0, Key::OutOfRange::Keep,
+    {"TIMECODE=", [](Values& v) -> int& { return v.timecode_mode; }, nullptr, nullptr, 0, 0, Key::OutOfRange::Keep,
      kTimecodeModes},
     // Only 24, 25, 29.97 and 30 name a timecode type; any other rate gives 25.
-    {"TIMECODE_FPS=", nullptr, [](Values& v) -> float& { return v.timecode_fps; }, 23, 31,
+    {"TIMECODE_FPS=", nullptr, [](Values& v) -> float& { return v.timecode_fps; }, nullptr, 23, 31,
      Key::OutOfRange::Default},
-    {"TIMECODE_FREEWHEEL=", [](Values& v) -> int& { return v.timecode_freewheel; }, nullptr, 0, 60,
+    {"TIMECODE_FREEWHEEL=", [](Values& v) -> int& { return v.timecode_freewheel; }, nullptr, nullptr, 0, 60,
      Key::OutOfRange::Default},
-    {"TEXTURE_MEMORY_MB=", [](Values& v) -> int& { return v.texture_memory_mb; }, nullptr,
+    {"TEXTURE_MEMORY_MB=", [](Values& v) -> int& { return v.texture_memory_mb; }, nullptr, nullptr,
      kMinTextureMemoryMb, kMaxTextureMemoryMb, Key::OutOfRange::Default},
-    {"WATCH_TEXTURES=", [](Values& v) -> int& { return v.watch_textures; }, nullptr, 0, 1, Key::OutOfRange::Default},
+    {"WATCH_TEXTURES=", [](Values& v) -> int& { return v.watch_textures; }, nullptr, nullptr, 0, 1,
+     Key::OutOfRange::Default},
+    {"HTTP_PORT=", [](Values& v) -> int& { return v.http_port; }, nullptr, nullptr, 1, 65535,
+     Key::OutOfRange::Default},
+    {"HTTP_BIND=", nullptr, nullptr, [](Values& v) -> std::string& { return v.http_bind; }, 0, 0,
+     Key::OutOfRange::Default},
 };
 
 ConfigLoader::ConfigLoader()
@@ -129,8 +134,10 @@ void ConfigLoader::parseCleanLine(std::string& line)
             readWord(key, line, values);
         else if (key.integer)
             readInteger(key, line, values);
-        else
+        else if (key.decimal)
             readDecimal(key, line, values);
+        else
+            readAddress(key, line, values);
         break;
     }
     applyCrossCheck();
@@ -179,6 +186,32 @@ ConfigLoader::TimecodeSettings ConfigLoader::getTimecodeSettings() const
     if (Timecode::typeForRate(values.timecode_fps, &type))
         settings.type = type;
     settings.freewheel_seconds = values.timecode_freewheel;
+    return settings;
+}
+
+// Kept as written: its user says whether it is an address (the status page
+// stays off rather than serve on every interface after a typing error).
+void ConfigLoader::readAddress(const Key& key, const std::string& text, Values& target)
+{
+    key.address(target) = text;
+}
+
+std::vector<std::pair<std::string, std::string>> ConfigLoader::settingsInForce() const
+{
+    std::vector<std::pair<std::string, std::string>> settings;
+    Values copy = values;
+    for (const Key& key : kKeys) {
+        std::string value;
+        if (key.words)
+            value = key.words[key.integer(copy)];
+        else if (key.integer)
+            value = std::to_string(key.integer(copy));
+        else if (key.decimal)
+            value = std::to_string(key.decimal(copy));
+        else
+            value = key.address(copy);
+        settings.emplace_back(key.name, value);
+    }
     return settings;
 }
 

@@ -21,6 +21,8 @@
 #include "shell/service_notifier.h"
 #include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
+#include "network/host_interface_addresses.h"
+#include "status/status_reporter.h"
 
 using namespace Spectrafox;
 
@@ -154,6 +156,30 @@ std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, 
     return nullptr;
 }
 
+// The slot line on the console, and the status page when HTTP_PORT is set.
+// Everything it reads lives until it is deleted, before the receiver.
+StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr)
+{
+    StatusReporter::Setup setup;
+    setup.sources.config = config->settingsInForce();
+    setup.sources.dmx_start = config->getLasersimDMXStart();
+    setup.sources.canvas_count = config->getLasersimNum();
+    setup.sources.inputs = [dmxr] { return dmxr->inputReport(); };
+    setup.sources.addresses = &HostInterfaceAddresses::read;
+    setup.sources.memory_in_use = &StatusReporter::residentBytes;
+    auto* textures = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
+    if (textures)
+        setup.slots = [textures] { return textures->slotReports(); };
+    setup.frame_rate = [screen] { return static_cast<double>(screen->getFPS()); };
+    setup.server.port = config->getHttpPort();
+    setup.server.bind_address = config->getHttpBind();
+    auto* status = new StatusReporter(std::move(setup));
+    // On the notice row: the start-up lines above keep their places.
+    const std::string slots = status->changedSlotSummary();
+    ConsoleScreen::showNotice(status->serverError().empty() ? slots : status->serverError() + "; " + slots);
+    return status;
+}
+
 void warnMalformed(const std::vector<std::string>& malformed)
 {
     for (const std::string& argument : malformed)
@@ -191,7 +217,13 @@ int main(int argc, char** argv)
     if (show_clock)
         ShowTime::install([show_clock] { return show_clock->showSeconds(); });
 
-    CanvasManager* screen = new CanvasManager(displayWiredTo(args), contentOptionsFrom(*config));
+    StatusReporter* status = nullptr;
+    DisplayOptions display = displayWiredTo(args);
+    display.before_swap = [&status](int width, int height) {
+        if (status)
+            status->beforeSwap(width, height);
+    };
+    CanvasManager* screen = new CanvasManager(display, contentOptionsFrom(*config));
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
@@ -210,6 +242,7 @@ int main(int argc, char** argv)
                                              [dmxr](const Timecode& tc) { dmxr->sendTimecode(tc); });
 
     auto* texture_slots = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
+    status = startStatus(config, screen, dmxr);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
     // Null unless systemd asked for notifications.
@@ -229,11 +262,19 @@ int main(int argc, char** argv)
         showTimecodeLine(show_clock);
         if (service)
             service->frameShown(fps);
+        status->afterFrame();
+        const std::string slots = status->changedSlotSummary();
+        if (!slots.empty())
+            ConsoleScreen::showNotice(slots);
     }
     service.reset();
 
+    // The status page reads the receiver and the slots: it stops first.
+    StatusReporter* stopping = status;
+    status = nullptr;
+    delete stopping;
     // The sender sends through the receiver's socket; the listener thread
-    // writes into the canvases: they stop first.
+    // writes into the canvases: they stop next.
     delete timecode_sender;
     delete dmxr;
     delete screen;

@@ -225,6 +225,7 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
         {"SACN_UNIVERSE=", &ConfigLoader::getSacnUniverse, "", 0},
         {"TIMECODE_FREEWHEEL=", &ConfigLoader::getTimecodeFreewheel, "", 0},
         {"TEXTURE_MEMORY_MB=", &ConfigLoader::getTextureMemoryMb, "", 0},
+        {"HTTP_PORT=", &ConfigLoader::getHttpPort, "", 0},
     };
     const std::string readme = Spectrafox::Test::readFile(std::string(SPECTRAFOX_SOURCE_DIR) + "/docs/operating.md");
     TempDir dir;

@@ -32,6 +32,8 @@ protected:
     {
         // Out-of-range values must show replaced on the "Config:" line.
         dir.write("config.txt", "SUBNET=3\nUNIVERSE=16\nANZAHL=26\nDMX_START=200\nZOOM=2\n");
+        // The slot line names a broken file by number, in words.
+        dir.write("textures/007.gif", "GIF89a and nothing after");
     }
 
     std::unique_ptr<TmuxSession> start(const std::string& args = "")
@@ -72,6 +74,8 @@ TEST_F(ProgramInTerminal, ShowsBoldTitleAndCheckedConfigThenQuitsOnLowerCaseQOnl
     // Only the title is bold.
     EXPECT_EQ(session->line(1, true).find(kBoldOn), std::string::npos);
     EXPECT_EQ(session->line(2), "Screen: 320 x 180");
+    EXPECT_EQ(session->line(6), "Slots: 0 pictures, 0 GIFs, 0 videos playing, 0 waiting; "
+                                "7: .gif that cannot be read or decoded");
     // Line 4 is the live frame rate: a number alone, whatever longer figure
     // (the first frames' very high rates) stood there before.
     ASSERT_TRUE(TmuxSession::waitUntil([&] { return session->line(4).rfind(" FPS: ", 0) == 0; }));

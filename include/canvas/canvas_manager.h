@@ -32,7 +32,7 @@ public:
     int getScreenWidth();
     int getScreenHeight();
     float getScreenRatio();
-    // The plug-in serving a content type, null for none.
+    // The plug-in serving a content type, null for none (main thread).
     ContentInterface* findContent(const std::string& content_type) const;
 
 private:

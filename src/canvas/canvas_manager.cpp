@@ -53,6 +53,11 @@ void CanvasManager::renderFrame()
     renderer->drawCanvases(canvases_list);
 }
 
+ContentInterface* CanvasManager::findContent(const std::string& content_type) const
+{
+    return renderer->findContent(content_type);
+}
+
 float CanvasManager::getFPS()
 {
     return fpsc->getFPS();
@@ -76,11 +81,6 @@ int CanvasManager::getScreenHeight()
 float CanvasManager::getScreenRatio()
 {
     return renderer->getScreenRatio();
-}
-
-ContentInterface* CanvasManager::findContent(const std::string& content_type) const
-{
-    return renderer->findContent(content_type);
 }
 
 } // namespace Spectrafox

@@ -37,6 +37,9 @@ struct DisplayOptions {
     // Polled once per frame on the main thread: true asks for a snapshot of
     // this frame to the numbered snapshot file, as the window's key s does.
     std::function<bool()> snapshot_request;
+    // Called on the main thread with the finished frame still in the back
+    // buffer, just before each swap (the status page's preview).
+    std::function<void(int width, int height)> before_swap;
 
     static DisplayOptions headless(int width, int height);
     bool forcesHeadless() const { return headless_width > 0 && headless_height > 0; }

@@ -332,6 +332,8 @@ void GraphicsPlatform::presentFrame()
     // The frame's last batched draws, before the snapshot and the swap.
     FixedFunctionPipeline::instance().flush();
     writeDueSnapshots();
+    if (options.before_swap)
+        options.before_swap(static_cast<int>(width), static_cast<int>(height));
     SDL_GL_SwapWindow(window);
     if (isOffscreen()) {
         // A pbuffer swap waits for nothing: without this the driver queues

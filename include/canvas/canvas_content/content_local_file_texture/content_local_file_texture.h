@@ -3,10 +3,12 @@
 #include <EGL/egl.h>
 #include "platform/fixed_function/gl_fixed_function.h"
 #include <string>
+#include <vector>
 
 #include "canvas/canvas_content/content_interface.h"
 #include "canvas/canvas_content/content_options.h"
 #include "canvas/canvas_content/content_local_file_texture/picture_memory_budget.h"
+#include "canvas/canvas_content/content_local_file_texture/slot_report.h"
 
 namespace Spectrafox {
 
@@ -35,6 +37,8 @@ public:
     // Loads slot n (0-255) anew from its files, as at start-up; a video slot
     // gives its decoder back first and starts on the new file. Render thread.
     void reloadSlot(int n);
+    // Every slot, in number order (render thread).
+    std::vector<SlotReport> slotReports() const;
 
 private:
     void loadSlots();

@@ -6,6 +6,7 @@
 
 #include "canvas/canvas_content/content_local_file_texture/slot_kind.h"
 #include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
+#include "canvas/canvas_content/content_local_file_texture/slot_report.h"
 
 namespace Spectrafox {
 
@@ -43,6 +44,8 @@ public:
     void setTexture();
     float getTextureRatio() const;
     SlotKind getTextureType() const { return texture_type; }
+    // What the slot shows now, for the status page and the console.
+    SlotReport report() const;
 
     // The GIF frame shown at gif_time (hundredths of a second into the cycle),
     // given each frame's cumulative end time.
@@ -72,7 +75,7 @@ private:
     void loadPng(SlotPicture& picture);
     void loadGif(SlotPicture& picture);
     void loadVideo(SlotPicture& picture);
-    void makeErrorTexture(const unsigned char rgba[4]);
+    void makeErrorTexture(const unsigned char rgba[4], SlotState why);
     void endFailedVideo();
     static int maxTextureSize();
     double getSecondsSinceLastCall();
@@ -99,6 +102,10 @@ private:
     GLuint video_tex = 0;
     // The picture memory the slot's textures take, given back with the slot.
     PictureMemoryBudget::Reservation memory;
+    // Kept for report().
+    SlotState state = SlotState::Empty;
+    std::string file_name;
+    std::shared_ptr<const SlotThumbnail> thumbnail;
 };
 
 } // namespace Spectrafox

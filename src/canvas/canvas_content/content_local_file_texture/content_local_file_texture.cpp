@@ -108,6 +108,15 @@ void ContentLocalFileTexture::getContentRatio(int content_data, float* ratio)
     *ratio = getSlot(content_data)->getTextureRatio();
 }
 
+std::vector<SlotReport> ContentLocalFileTexture::slotReports() const
+{
+    std::vector<SlotReport> reports;
+    reports.reserve(kSlotCount);
+    for (const Texture* slot : textures)
+        reports.push_back(slot->report());
+    return reports;
+}
+
 void ContentLocalFileTexture::setContent(int content_data) { getSlot(content_data)->setTexture(); }
 
 } // namespace Spectrafox

@@ -68,9 +68,10 @@ double Texture::monotonicSeconds()
 
 void Texture::load(SlotPicture picture)
 {
+    file_name = picture.file_name;
     memory = std::move(picture.memory);
     if (picture.over_budget) {
-        makeErrorTexture(kOverMemoryBudget);
+        makeErrorTexture(kOverMemoryBudget, SlotState::OverMemoryBudget);
         return;
     }
     switch (picture.kind) {
@@ -84,7 +85,7 @@ void Texture::load(SlotPicture picture)
         loadVideo(picture);
         break;
     default:
-        makeErrorTexture(kMissingFile);
+        makeErrorTexture(kMissingFile, SlotState::Empty);
         break;
     }
 }
@@ -92,12 +93,14 @@ void Texture::load(SlotPicture picture)
 void Texture::loadPng(SlotPicture& picture)
 {
     if (!picture.pixels) {
-        makeErrorTexture(kBrokenPng);
+        makeErrorTexture(kBrokenPng, SlotState::BrokenPng);
         return;
     }
     texture_type = SlotKind::Png;
+    state = SlotState::Picture;
     size_x = picture.width;
     size_y = picture.height;
+    thumbnail = SlotThumbnail::of(picture.pixels, size_x, size_y);
     glGenTextures(1, &png_tex);
     glBindTexture(GL_TEXTURE_2D, png_tex);
     setNearestFilters();
@@ -110,12 +113,14 @@ void Texture::loadGif(SlotPicture& picture)
 {
     GifFrames& frames = picture.gif_frames;
     if (!frames) {
-        makeErrorTexture(kBrokenGif);
+        makeErrorTexture(kBrokenGif, SlotState::BrokenGif);
         return;
     }
     texture_type = SlotKind::Gif;
+    state = SlotState::Animation;
     size_x = picture.width;
     size_y = picture.height;
+    thumbnail = SlotThumbnail::of(frames.frame(0), size_x, size_y);
     last_clock_reading = clock();
     gif_time = 0.0;
     // Delays become cumulative end times; clamped so that a file of many long
@@ -140,13 +145,14 @@ void Texture::loadVideo(SlotPicture& picture)
 {
     texture_type = SlotKind::Video;
     if (!picture.size_known) {
-        makeErrorTexture(kVideoProbeFailed);
+        makeErrorTexture(kVideoProbeFailed, SlotState::VideoSizeUnknown);
         return;
     }
     if (!picture.decodable) {
-        makeErrorTexture(kUndecodableVideo);
+        makeErrorTexture(kUndecodableVideo, SlotState::VideoNoPicture);
         return;
     }
+    state = SlotState::VideoStarting;
     size_x = picture.width;
     size_y = picture.height;
     // A video larger than the GPU takes plays scaled down, like a picture.
@@ -167,7 +173,7 @@ void Texture::loadVideo(SlotPicture& picture)
     if (player_id < 1) {
         glDeleteTextures(1, &video_tex);
         video_tex = 0;
-        makeErrorTexture(kNoVideoDecoder);
+        makeErrorTexture(kNoVideoDecoder, SlotState::NoDecoderFree);
     }
 }
 
@@ -178,7 +184,7 @@ void Texture::endFailedVideo()
     player->stopPlayer(player_id);
     glDeleteTextures(1, &video_tex);
     video_tex = 0;
-    makeErrorTexture(kUndecodableVideo);
+    makeErrorTexture(kUndecodableVideo, SlotState::VideoNoPicture);
 }
 
 int Texture::maxTextureSize()
@@ -202,10 +208,13 @@ void Texture::fitIntoTextureLimit(int width, int height, int max_size, int* fitt
     *fitted_height = std::clamp(static_cast<int>(height * scale), 1, max_size);
 }
 
-void Texture::makeErrorTexture(const unsigned char rgba[4])
+void Texture::makeErrorTexture(const unsigned char rgba[4], SlotState why)
 {
     memory.shrinkTo(0);
     texture_type = SlotKind::Missing;
+    state = why;
+    if (why != SlotState::Empty)
+        thumbnail = SlotThumbnail::of(rgba, 1, 1);
     size_x = size_y = 1;
     glGenTextures(1, &none_tex);
     glBindTexture(GL_TEXTURE_2D, none_tex);
@@ -301,6 +310,24 @@ int Texture::currentGifFrame()
         gif_time += getSecondsSinceLastCall() * 100.0;
     gif_time = wrapGifTime(gif_time, gif_end_times.back());
     return chooseGifFrame(gif_end_times.data(), static_cast<int>(gif_end_times.size()), gif_time);
+}
+
+SlotReport Texture::report() const
+{
+    SlotReport report;
+    report.slot = texture_id;
+    report.state = state;
+    // A failed stream shows as such once drawn; say so before that too.
+    if (state == SlotState::VideoStarting && player && player->playbackFailed(player_id))
+        report.state = SlotState::VideoNoPicture;
+    else if (state == SlotState::VideoStarting && player && player->getPictureCount(player_id) > 0)
+        report.state = SlotState::VideoPlaying;
+    report.file = file_name;
+    report.width = size_x;
+    report.height = size_y;
+    report.frames = static_cast<int>(gif_tex.size());
+    report.thumbnail = thumbnail;
+    return report;
 }
 
 float Texture::getTextureRatio() const

@@ -1,0 +1,131 @@
+#include "status/status_json.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/socket.h>
+
+#include <algorithm>
+
+#include "base/dmx_layout.h"
+#include "base/product_identity.h"
+
+namespace Spectrafox {
+
+namespace {
+
+using nlohmann::json;
+
+const char* kindOf(const SlotReport& slot)
+{
+    switch (slot.state) {
+    case SlotState::Empty:
+        return "none";
+    case SlotState::Picture:
+    case SlotState::BrokenPng:
+        return "png";
+    case SlotState::Animation:
+    case SlotState::BrokenGif:
+        return "gif";
+    case SlotState::OverMemoryBudget:
+        return slot.file.size() >= 4 && slot.file.compare(slot.file.size() - 4, 4, ".gif") == 0 ? "gif" : "png";
+    default:
+        return "video";
+    }
+}
+
+json slotsJson(const std::vector<SlotReport>& slots)
+{
+    json list = json::array();
+    for (const SlotReport& slot : slots) {
+        json entry = {{"slot", slot.slot},
+                      {"kind", kindOf(slot)},
+                      {"file", slot.file},
+                      {"width", slot.width},
+                      {"height", slot.height},
+                      {"state", slotStateWords(slot.state)},
+                      {"error", slot.isError()}};
+        if (slot.state == SlotState::Animation)
+            entry["frames"] = slot.frames;
+        if (slot.thumbnail)
+            entry["thumbnail"] = "/thumbnail/" + std::to_string(slot.slot) + ".png";
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+json canvasesJson(const NodeSources& sources, const Artnet::DmxUniverse& channels)
+{
+    json list = json::array();
+    for (int canvas = 0; canvas < sources.canvas_count; ++canvas) {
+        const int first = sources.dmx_start + Dmx::kChannelsPerCanvas * canvas;
+        json values = json::array();
+        for (int k = 0; k < Dmx::kChannelsPerCanvas; ++k) {
+            const int index = first - 1 + k;
+            values.push_back(index >= 0 && index < static_cast<int>(channels.size()) ? channels[index] : 0);
+        }
+        list.push_back({{"canvas", canvas}, {"first_channel", first}, {"channels", std::move(values)}});
+    }
+    return list;
+}
+
+json inputsJson(const ArtnetReceiver::InputReport& in)
+{
+    json last = in.last_artnet_sender ? json(ipv4Text(in.last_artnet_sender)) : json(nullptr);
+    return {{"artnet",
+             {{"artdmx_packets", in.artdmx_packets},
+              {"artpoll_packets", in.artpoll_packets},
+              {"other_packets", in.other_packets},
+              {"last_sender", std::move(last)}}},
+            {"artsync", {{"packets", in.artsync_packets}, {"holding", in.artsync_holding}}},
+            {"sacn", {{"listening", in.sacn_listening}, {"packets", in.sacn_packets}}},
+            // Filled by the timecode input once it reports.
+            {"timecode", nullptr}};
+}
+
+json addressesJson(const std::vector<InterfaceAddressEntry>& entries)
+{
+    json list = json::array();
+    for (const InterfaceAddressEntry& entry : entries)
+        if (entry.family == AF_INET)
+            list.push_back({{"interface", entry.name}, {"address", ipv4Text(entry.address)}});
+    return list;
+}
+
+} // namespace
+
+std::string ipv4Text(uint32_t address)
+{
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+std::string statusJson(const NodeSources& sources, const RenderState& render)
+{
+    const ArtnetReceiver::InputReport inputs = sources.inputs ? sources.inputs() : ArtnetReceiver::InputReport{};
+    json config = json::object();
+    for (auto [key, value] : sources.config) {
+        if (!key.empty() && key.back() == '=')
+            key.pop_back();
+        config[key] = value;
+    }
+    const auto uptime = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::steady_clock::now() - sources.started);
+    json document = {
+        {"node", {{"name", Product::kName}, {"short_name", Product::kShortName},
+                  {"version", Product::kVersion}, {"uptime_s", uptime.count()}}},
+        {"addresses", addressesJson(sources.addresses ? sources.addresses()
+                                                      : std::vector<InterfaceAddressEntry>{})},
+        {"config", std::move(config)},
+        {"inputs", inputsJson(inputs)},
+        {"frame_rate", render.frame_rate},
+        {"frames", render.frames},
+        {"memory", {{"resident_bytes", sources.memory_in_use ? sources.memory_in_use() : 0}}},
+        {"canvases", canvasesJson(sources, inputs.channels)},
+        {"slots", slotsJson(render.slots)},
+        // Filled by cue playback once it reports.
+        {"playback", nullptr},
+    };
+    return document.dump();
+}
+
+} // namespace Spectrafox

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace Spectrafox::Test {
+
+// One HTTP exchange over loopback, byte for byte as given.
+struct HttpReply {
+    int status = 0;          // 0: no status line came back
+    std::string headers;     // the status line and headers
+    std::string body;
+};
+
+// Connects to 127.0.0.1:port, sends `request` whole and reads until the
+// server closes or timeout_ms pass.
+HttpReply httpExchange(int port, const std::string& request, int timeout_ms = 5000);
+// "GET path HTTP/1.1" with Host and Connection: close.
+HttpReply httpGet(int port, const std::string& path, int timeout_ms = 5000);
+// A connected socket (or -1), for clients that hold a connection open.
+int httpConnect(int port);
+// True when the server closed `fd` within timeout_ms (reads and drops any bytes).
+bool closedByServer(int fd, int timeout_ms);
+
+} // namespace Spectrafox::Test
