@@ -1,0 +1,148 @@
+#include "platform/fixed_function/yuv_texture.h"
+
+#include "platform/fixed_function/fixed_function_pipeline.h"
+#include "platform/fixed_function/gl_fixed_function.h"
+
+#include <cstring>
+
+namespace Spectrafox {
+
+namespace {
+
+int chromaSize(int luma_size)
+{
+    return (luma_size + 1) / 2;
+}
+
+// Column-major matrix from Y' Cb' Cr' (Y' 0..1, C' -0.5..0.5) to R G B.
+void fillMatrix(YuvMatrix matrix, float y_scale, float c_scale, float* out)
+{
+    const float kr = matrix == YuvMatrix::Bt709 ? 0.2126f : 0.299f;
+    const float kb = matrix == YuvMatrix::Bt709 ? 0.0722f : 0.114f;
+    const float kg = 1.0f - kr - kb;
+    const float columns[9] = {1, 1, 1,
+                              0, -2 * kb * (1 - kb) / kg, 2 * (1 - kb),
+                              2 * (1 - kr), -2 * kr * (1 - kr) / kg, 0};
+    for (int k = 0; k < 9; ++k)
+        out[k] = columns[k] * (k < 3 ? y_scale : c_scale);
+}
+
+} // namespace
+
+bool YuvSampling::operator==(const YuvSampling& o) const
+{
+    return std::memcmp(this, &o, sizeof(YuvSampling)) == 0;
+}
+
+YuvSampling YuvTexture::samplingFor(YuvLayout layout, YuvColour colour, int width, int height)
+{
+    YuvSampling s;
+    if (layout == YuvLayout::SemiPlanar) {
+        s.cr_select[0] = 0;
+        s.cr_select[1] = 1;
+    }
+    const float chroma_width = static_cast<float>(chromaSize(width));
+    const float chroma_height = static_cast<float>(chromaSize(height));
+    // Chroma beside the even luma columns: a quarter chroma texel to the
+    // right of where the luma coordinate would fall.
+    s.chroma_scale[0] = static_cast<float>(width) / (2 * chroma_width);
+    s.chroma_offset[0] = 0.25f / chroma_width;
+    // Between the luma rows; rows run upwards, so an odd height leaves the
+    // half chroma row at the bottom of the texture.
+    s.chroma_scale[1] = static_cast<float>(height) / (2 * chroma_height);
+    s.chroma_offset[1] = (2 * chroma_height - static_cast<float>(height)) / (2 * chroma_height);
+    const bool full = colour.range == YuvRange::Full;
+    s.offset[0] = full ? 0.0f : 16.0f / 255.0f;
+    s.offset[1] = s.offset[2] = 128.0f / 255.0f;
+    fillMatrix(colour.matrix, full ? 1.0f : 255.0f / 219.0f, full ? 1.0f : 255.0f / 224.0f,
+               s.matrix);
+    return s;
+}
+
+YuvTexture::~YuvTexture()
+{
+    release();
+}
+
+void YuvTexture::release()
+{
+    if (textures[0] != 0)
+        glDeleteTextures(3, textures);
+    for (GLuint& texture : textures)
+        texture = 0;
+    width_ = height_ = 0;
+}
+
+bool YuvTexture::upload(const YuvPlanes& planes, YuvColour colour, int max_size)
+{
+    const bool semi_planar = planes.layout == YuvLayout::SemiPlanar;
+    if (planes.width <= 0 || planes.height <= 0 || planes.width > max_size ||
+        planes.height > max_size || planes.data[0] == nullptr || planes.data[1] == nullptr ||
+        (!semi_planar && planes.data[2] == nullptr))
+        return false;
+    const bool fresh =
+        textures[0] == 0 || planes.width != width_ || planes.height != height_ ||
+        planes.layout != layout;
+    if (fresh)
+        allocate(planes);
+    sampling = samplingFor(layout, colour, width_, height_);
+    const int cw = chromaSize(width_);
+    const int ch = chromaSize(height_);
+    GLint alignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    uploaded_bytes = 0;
+    uploadPlane(0, planes.data[0], planes.linesize[0], width_, height_, 1, fresh);
+    uploadPlane(1, planes.data[1], planes.linesize[1], cw, ch, semi_planar ? 2 : 1, fresh);
+    if (!semi_planar)
+        uploadPlane(2, planes.data[2], planes.linesize[2], cw, ch, 1, fresh);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+    sampling.chroma[0] = textures[1];
+    sampling.chroma[1] = semi_planar ? textures[1] : textures[2];
+    return true;
+}
+
+void YuvTexture::allocate(const YuvPlanes& planes)
+{
+    if (textures[0] == 0)
+        glGenTextures(3, textures);
+    width_ = planes.width;
+    height_ = planes.height;
+    layout = planes.layout;
+    for (GLuint texture : textures) {
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
+}
+
+// Rows are copied bottom row first into one tight block, so each plane
+// goes to GL in one call whatever the decoder's line padding.
+void YuvTexture::uploadPlane(int plane, const uint8_t* data, int linesize, int columns,
+                             int rows, int bytes_per_texel, bool fresh)
+{
+    const size_t row_bytes = static_cast<size_t>(columns) * bytes_per_texel;
+    staging.resize(row_bytes * rows);
+    for (int row = 0; row < rows; ++row)
+        std::memcpy(staging.data() + row_bytes * (rows - 1 - row),
+                    data + static_cast<ptrdiff_t>(linesize) * row, row_bytes);
+    const GLenum format = bytes_per_texel == 2 ? GL_LUMINANCE_ALPHA : GL_LUMINANCE;
+    glBindTexture(GL_TEXTURE_2D, textures[plane]);
+    if (fresh)
+        glTexImage2D(GL_TEXTURE_2D, 0, format, columns, rows, 0, format, GL_UNSIGNED_BYTE,
+                     staging.data());
+    else
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, columns, rows, format, GL_UNSIGNED_BYTE,
+                        staging.data());
+    uploaded_bytes += staging.size();
+}
+
+void YuvTexture::bind() const
+{
+    if (textures[0] != 0)
+        FixedFunctionPipeline::instance().bindYuvTexture(textures[0], sampling);
+}
+
+} // namespace Spectrafox
