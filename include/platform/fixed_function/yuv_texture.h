@@ -72,7 +72,7 @@ public:
     // Bytes handed to GL by the last upload.
     size_t uploadedBytes() const { return uploaded_bytes; }
 
-    static YuvSampling samplingFor(YuvLayout layout, YuvColour colour, int width, int height);
+    static YuvSampling samplingFor(YuvLayout layout, YuvColour colour, int height);
 
 private:
     void allocate(const YuvPlanes& planes);

@@ -34,23 +34,22 @@ bool YuvSampling::operator==(const YuvSampling& o) const
     return std::memcmp(this, &o, sizeof(YuvSampling)) == 0;
 }
 
-YuvSampling YuvTexture::samplingFor(YuvLayout layout, YuvColour colour, int width, int height)
+YuvSampling YuvTexture::samplingFor(YuvLayout layout, YuvColour colour, int height)
 {
     YuvSampling s;
     if (layout == YuvLayout::SemiPlanar) {
         s.cr_select[0] = 0;
         s.cr_select[1] = 1;
     }
-    const float chroma_width = static_cast<float>(chromaSize(width));
+    // Sited as libswscale sites it when converting to RGB, so a picture
+    // looks the same either way: across, the chroma samples spread evenly
+    // over the width (the texture coordinate as it is); down, chroma row j
+    // falls on luma row 2j + 1, counted from the top. Rows run upwards here,
+    // so an odd height moves that by half a chroma row.
     const float chroma_height = static_cast<float>(chromaSize(height));
-    // Chroma beside the even luma columns: a quarter chroma texel to the
-    // right of where the luma coordinate would fall.
-    s.chroma_scale[0] = static_cast<float>(width) / (2 * chroma_width);
-    s.chroma_offset[0] = 0.25f / chroma_width;
-    // Between the luma rows; rows run upwards, so an odd height leaves the
-    // half chroma row at the bottom of the texture.
     s.chroma_scale[1] = static_cast<float>(height) / (2 * chroma_height);
-    s.chroma_offset[1] = (2 * chroma_height - static_cast<float>(height)) / (2 * chroma_height);
+    s.chroma_offset[1] =
+        (2 * chroma_height - static_cast<float>(height) + 0.5f) / (2 * chroma_height);
     const bool full = colour.range == YuvRange::Full;
     s.offset[0] = full ? 0.0f : 16.0f / 255.0f;
     s.offset[1] = s.offset[2] = 128.0f / 255.0f;
@@ -85,7 +84,7 @@ bool YuvTexture::upload(const YuvPlanes& planes, YuvColour colour, int max_size)
         planes.layout != layout;
     if (fresh)
         allocate(planes);
-    sampling = samplingFor(layout, colour, width_, height_);
+    sampling = samplingFor(layout, colour, height_);
     const int cw = chromaSize(width_);
     const int ch = chromaSize(height_);
     GLint alignment = 4;
