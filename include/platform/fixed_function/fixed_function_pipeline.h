@@ -25,9 +25,9 @@ namespace Spectrafox {
 // preceded by flush().
 //
 // A YUV texture (yuv_texture.h) is bound in place of a 2-D texture: its
-// planes go to texture units 0-2 and textured draws use a second program
-// that converts to RGB before the colour is applied. Units 1 and 2 belong
-// to the layer; unit 0 stays the active one.
+// planes go to texture units 0 and 1 and textured draws use a second program
+// that converts to RGB before the colour is applied. Unit 1 belongs to
+// the layer; unit 0 stays the active one.
 //
 // Our programs stay in use between draws: code that uses a program of its
 // own puts ours back (glGetIntegerv(GL_CURRENT_PROGRAM) before).
@@ -88,7 +88,6 @@ private:
         int uploaded_texturing = -1; // -1: not yet uploaded
     };
     struct YuvLocations {
-        GLint cr_select = -1;
         GLint chroma_scale = -1;
         GLint chroma_offset = -1;
         GLint offset = -1;

@@ -33,10 +33,10 @@ struct YuvPlanes {
 };
 
 // What the fixed-function layer needs to sample a YUV texture: the chroma
-// textures and how to turn the three samples into RGB.
+// texture (Cb in luminance, Cr in alpha) and how to turn the samples into
+// RGB.
 struct YuvSampling {
-    GLuint chroma[2] = {0, 0}; // Cb and Cr; for NV12 both the Cb Cr texture
-    float cr_select[2] = {1, 0}; // Cr = dot(texel.ra, cr_select)
+    GLuint chroma = 0;
     float chroma_scale[2] = {1, 1};
     float chroma_offset[2] = {0, 0};
     float offset[3] = {0, 0, 0};                 // subtracted from Y Cb Cr
@@ -44,7 +44,9 @@ struct YuvSampling {
     bool operator==(const YuvSampling& o) const;
 };
 
-// A picture held as its planes (1.5 bytes a pixel) and converted to RGB
+// A picture held as luma and interleaved chroma (1.5 bytes a pixel: three
+// planes are interleaved while copied, so a draw samples two textures, not
+// three) and converted to RGB
 // when drawn: bound, it stands where a 2-D texture stands, with the same
 // texture coordinates, tint, alpha and blending. Texture row 0 is the
 // picture's bottom row, as in the RGBA textures of the video path.
@@ -57,7 +59,7 @@ public:
     YuvTexture(const YuvTexture&) = delete;
     YuvTexture& operator=(const YuvTexture&) = delete;
 
-    // Replaces the picture. Same size and layout: the planes are updated in
+    // Replaces the picture. Same size: the textures are updated in
     // place; otherwise they are made anew. False, keeping the last picture,
     // for a picture without planes or a size beyond `max_size` texels.
     bool upload(const YuvPlanes& planes, YuvColour colour, int max_size);
@@ -72,17 +74,17 @@ public:
     // Bytes handed to GL by the last upload.
     size_t uploadedBytes() const { return uploaded_bytes; }
 
-    static YuvSampling samplingFor(YuvLayout layout, YuvColour colour, int height);
+    static YuvSampling samplingFor(YuvColour colour, int height);
 
 private:
     void allocate(const YuvPlanes& planes);
-    void uploadPlane(int plane, const uint8_t* data, int linesize, int columns, int rows,
-                     int bytes_per_texel, bool fresh);
+    void uploadLuma(const YuvPlanes& planes, bool fresh);
+    void uploadChroma(const YuvPlanes& planes, bool fresh);
+    void uploadStaging(GLuint texture, GLenum format, int columns, int rows, bool fresh);
 
-    GLuint textures[3] = {0, 0, 0};
+    GLuint textures[2] = {0, 0}; // luma, chroma
     int width_ = 0;
     int height_ = 0;
-    YuvLayout layout = YuvLayout::Planar;
     YuvSampling sampling;
     size_t uploaded_bytes = 0;
     std::vector<uint8_t> staging;

@@ -42,7 +42,7 @@ void main()
 }
 )";
 
-// A YUV texture: luma on unit 0, chroma on 1 and 2, sampled where the
+// A YUV texture: luma on unit 0, Cb Cr on 1, sampled where the
 // chroma samples sit; converted and clamped to RGB before the colour
 // modulates it, as a texel would be.
 constexpr const char* kYuvFragmentShader = R"(
@@ -52,9 +52,7 @@ precision highp float;
 precision mediump float;
 #endif
 uniform sampler2D u_texture;
-uniform sampler2D u_chroma_b;
-uniform sampler2D u_chroma_r;
-uniform vec2 u_cr_select;
+uniform sampler2D u_chroma;
 uniform vec2 u_chroma_scale;
 uniform vec2 u_chroma_offset;
 uniform vec3 u_yuv_offset;
@@ -64,8 +62,7 @@ varying vec2 v_texcoord;
 void main()
 {
     vec2 c = v_texcoord * u_chroma_scale + u_chroma_offset;
-    vec3 yuv = vec3(texture2D(u_texture, v_texcoord).r, texture2D(u_chroma_b, c).r,
-                    dot(texture2D(u_chroma_r, c).ra, u_cr_select)) - u_yuv_offset;
+    vec3 yuv = vec3(texture2D(u_texture, v_texcoord).r, texture2D(u_chroma, c).ra) - u_yuv_offset;
     gl_FragColor = v_color * vec4(clamp(u_yuv_matrix * yuv, 0.0, 1.0), 1.0);
 }
 )";
@@ -180,15 +177,13 @@ bool FixedFunctionPipeline::buildProgram(Program& program, const char* fragment_
     program.texturing_location = glGetUniformLocation(linked, "u_texturing");
     ::glUseProgram(linked);
     glUniform1i(glGetUniformLocation(linked, "u_texture"), 0);
-    glUniform1i(glGetUniformLocation(linked, "u_chroma_b"), 1);
-    glUniform1i(glGetUniformLocation(linked, "u_chroma_r"), 2);
+    glUniform1i(glGetUniformLocation(linked, "u_chroma"), 1);
     return true;
 }
 
 void FixedFunctionPipeline::locateYuvUniforms()
 {
     const GLuint name = yuv_program.name;
-    yuv_locations.cr_select = glGetUniformLocation(name, "u_cr_select");
     yuv_locations.chroma_scale = glGetUniformLocation(name, "u_chroma_scale");
     yuv_locations.chroma_offset = glGetUniformLocation(name, "u_chroma_offset");
     yuv_locations.offset = glGetUniformLocation(name, "u_yuv_offset");
@@ -201,7 +196,6 @@ void FixedFunctionPipeline::uploadYuvSampling()
     if (yuv_sampling_uploaded)
         return;
     const YuvSampling& s = yuv_sampling;
-    glUniform2fv(yuv_locations.cr_select, 1, s.cr_select);
     glUniform2fv(yuv_locations.chroma_scale, 1, s.chroma_scale);
     glUniform2fv(yuv_locations.chroma_offset, 1, s.chroma_offset);
     glUniform3fv(yuv_locations.offset, 1, s.offset);
@@ -314,9 +308,7 @@ void FixedFunctionPipeline::bindYuvTexture(GLuint luma, const YuvSampling& sampl
     yuv_bound = true;
     bound_texture = luma;
     ::glActiveTexture(GL_TEXTURE1);
-    ::glBindTexture(GL_TEXTURE_2D, sampling.chroma[0]);
-    ::glActiveTexture(GL_TEXTURE2);
-    ::glBindTexture(GL_TEXTURE_2D, sampling.chroma[1]);
+    ::glBindTexture(GL_TEXTURE_2D, sampling.chroma);
     ::glActiveTexture(GL_TEXTURE0);
     ::glBindTexture(GL_TEXTURE_2D, luma);
 }

@@ -34,13 +34,9 @@ bool YuvSampling::operator==(const YuvSampling& o) const
     return std::memcmp(this, &o, sizeof(YuvSampling)) == 0;
 }
 
-YuvSampling YuvTexture::samplingFor(YuvLayout layout, YuvColour colour, int height)
+YuvSampling YuvTexture::samplingFor(YuvColour colour, int height)
 {
     YuvSampling s;
-    if (layout == YuvLayout::SemiPlanar) {
-        s.cr_select[0] = 0;
-        s.cr_select[1] = 1;
-    }
     // Sited as libswscale sites it when converting to RGB, so a picture
     // looks the same either way: across, the chroma samples spread evenly
     // over the width (the texture coordinate as it is); down, chroma row j
@@ -66,7 +62,7 @@ YuvTexture::~YuvTexture()
 void YuvTexture::release()
 {
     if (textures[0] != 0)
-        glDeleteTextures(3, textures);
+        glDeleteTextures(2, textures);
     for (GLuint& texture : textures)
         texture = 0;
     width_ = height_ = 0;
@@ -79,35 +75,28 @@ bool YuvTexture::upload(const YuvPlanes& planes, YuvColour colour, int max_size)
         planes.height > max_size || planes.data[0] == nullptr || planes.data[1] == nullptr ||
         (!semi_planar && planes.data[2] == nullptr))
         return false;
-    const bool fresh =
-        textures[0] == 0 || planes.width != width_ || planes.height != height_ ||
-        planes.layout != layout;
+    const bool fresh = textures[0] == 0 || planes.width != width_ || planes.height != height_;
     if (fresh)
         allocate(planes);
-    sampling = samplingFor(layout, colour, height_);
-    const int cw = chromaSize(width_);
-    const int ch = chromaSize(height_);
+    sampling = samplingFor(colour, height_);
+    sampling.chroma = textures[1];
     GLint alignment = 4;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    uploaded_bytes = 0;
-    uploadPlane(0, planes.data[0], planes.linesize[0], width_, height_, 1, fresh);
-    uploadPlane(1, planes.data[1], planes.linesize[1], cw, ch, semi_planar ? 2 : 1, fresh);
-    if (!semi_planar)
-        uploadPlane(2, planes.data[2], planes.linesize[2], cw, ch, 1, fresh);
+    uploadLuma(planes, fresh);
+    const size_t luma_bytes = staging.size();
+    uploadChroma(planes, fresh);
+    uploaded_bytes = luma_bytes + staging.size();
     glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
-    sampling.chroma[0] = textures[1];
-    sampling.chroma[1] = semi_planar ? textures[1] : textures[2];
     return true;
 }
 
 void YuvTexture::allocate(const YuvPlanes& planes)
 {
     if (textures[0] == 0)
-        glGenTextures(3, textures);
+        glGenTextures(2, textures);
     width_ = planes.width;
     height_ = planes.height;
-    layout = planes.layout;
     for (GLuint texture : textures) {
         glBindTexture(GL_TEXTURE_2D, texture);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
@@ -119,23 +108,47 @@ void YuvTexture::allocate(const YuvPlanes& planes)
 
 // Rows are copied bottom row first into one tight block, so each plane
 // goes to GL in one call whatever the decoder's line padding.
-void YuvTexture::uploadPlane(int plane, const uint8_t* data, int linesize, int columns,
-                             int rows, int bytes_per_texel, bool fresh)
+void YuvTexture::uploadLuma(const YuvPlanes& planes, bool fresh)
 {
-    const size_t row_bytes = static_cast<size_t>(columns) * bytes_per_texel;
+    const size_t row_bytes = static_cast<size_t>(width_);
+    staging.resize(row_bytes * height_);
+    for (int row = 0; row < height_; ++row)
+        std::memcpy(staging.data() + row_bytes * (height_ - 1 - row),
+                    planes.data[0] + static_cast<ptrdiff_t>(planes.linesize[0]) * row, row_bytes);
+    uploadStaging(textures[0], GL_LUMINANCE, width_, height_, fresh);
+}
+
+void YuvTexture::uploadChroma(const YuvPlanes& planes, bool fresh)
+{
+    const int columns = chromaSize(width_);
+    const int rows = chromaSize(height_);
+    const size_t row_bytes = static_cast<size_t>(columns) * 2;
     staging.resize(row_bytes * rows);
-    for (int row = 0; row < rows; ++row)
-        std::memcpy(staging.data() + row_bytes * (rows - 1 - row),
-                    data + static_cast<ptrdiff_t>(linesize) * row, row_bytes);
-    const GLenum format = bytes_per_texel == 2 ? GL_LUMINANCE_ALPHA : GL_LUMINANCE;
-    glBindTexture(GL_TEXTURE_2D, textures[plane]);
+    for (int row = 0; row < rows; ++row) {
+        uint8_t* out = staging.data() + row_bytes * (rows - 1 - row);
+        const uint8_t* cb = planes.data[1] + static_cast<ptrdiff_t>(planes.linesize[1]) * row;
+        if (planes.layout == YuvLayout::SemiPlanar) {
+            std::memcpy(out, cb, row_bytes);
+            continue;
+        }
+        const uint8_t* cr = planes.data[2] + static_cast<ptrdiff_t>(planes.linesize[2]) * row;
+        for (int column = 0; column < columns; ++column) {
+            out[2 * column] = cb[column];
+            out[2 * column + 1] = cr[column];
+        }
+    }
+    uploadStaging(textures[1], GL_LUMINANCE_ALPHA, columns, rows, fresh);
+}
+
+void YuvTexture::uploadStaging(GLuint texture, GLenum format, int columns, int rows, bool fresh)
+{
+    glBindTexture(GL_TEXTURE_2D, texture);
     if (fresh)
         glTexImage2D(GL_TEXTURE_2D, 0, format, columns, rows, 0, format, GL_UNSIGNED_BYTE,
                      staging.data());
     else
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, columns, rows, format, GL_UNSIGNED_BYTE,
                         staging.data());
-    uploaded_bytes += staging.size();
 }
 
 void YuvTexture::bind() const
