@@ -25,13 +25,17 @@ void main()
 }
 )";
 
-// The default texture environment, modulate: texel times colour.
-constexpr const char* kFragmentShader = R"(
+// Put before each fragment shader.
+constexpr const char* kFragmentPrecision = R"(
 #ifdef GL_FRAGMENT_PRECISION_HIGH
 precision highp float;
 #else
 precision mediump float;
 #endif
+)";
+
+// The default texture environment, modulate: texel times colour.
+constexpr const char* kFragmentShader = R"(
 uniform sampler2D u_texture;
 uniform float u_texturing;
 varying vec4 v_color;
@@ -46,11 +50,6 @@ void main()
 // chroma samples sit; converted and clamped to RGB before the colour
 // modulates it, as a texel would be.
 constexpr const char* kYuvFragmentShader = R"(
-#ifdef GL_FRAGMENT_PRECISION_HIGH
-precision highp float;
-#else
-precision mediump float;
-#endif
 uniform sampler2D u_texture;
 uniform sampler2D u_chroma;
 uniform vec2 u_chroma_scale;
@@ -85,7 +84,11 @@ std::string infoLog(GLuint object, bool is_program)
 GLuint compile(GLenum kind, const char* source, std::string* error)
 {
     const GLuint shader = glCreateShader(kind);
-    glShaderSource(shader, 1, &source, nullptr);
+    const char* sources[2] = {kFragmentPrecision, source};
+    if (kind == GL_FRAGMENT_SHADER)
+        glShaderSource(shader, 2, sources, nullptr);
+    else
+        glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
     GLint compiled = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
