@@ -2,6 +2,7 @@
 
 #include "platform/fixed_function/draw_batch.h"
 #include "platform/fixed_function/matrix_stack.h"
+#include "platform/fixed_function/yuv_texture.h"
 
 #include <GLES2/gl2.h>
 
@@ -23,8 +24,13 @@ namespace Spectrafox {
 // context therefore goes through our layer (gl_fixed_function.h), or is
 // preceded by flush().
 //
-// The program stays in use between draws: code that uses a program of its
-// own puts this one back (glGetIntegerv(GL_CURRENT_PROGRAM) before).
+// A YUV texture (yuv_texture.h) is bound in place of a 2-D texture: its
+// planes go to texture units 0 and 1 and textured draws use a second program
+// that converts to RGB before the colour is applied. Unit 1 belongs to
+// the layer; unit 0 stays the active one.
+//
+// Our programs stay in use between draws: code that uses a program of its
+// own puts ours back (glGetIntegerv(GL_CURRENT_PROGRAM) before).
 //
 // There is one instance, for the one context that the graphics platform
 // makes current on the main thread; only that thread may use it. The owner of
@@ -59,6 +65,8 @@ public:
                                const void* pointer);
     void setCurrentColor(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha);
     void bindTexture(GLenum target, GLuint name);
+    // Binds the planes of a YUV texture, named by its luma plane.
+    void bindYuvTexture(GLuint luma, const YuvSampling& sampling);
 
     // Draws now, or adds the draw to the batch.
     void draw(GLenum mode, GLint first, GLsizei count);
@@ -71,12 +79,29 @@ public:
     unsigned long drawCalls() const { return draw_calls; }
 
 private:
+    struct Program {
+        GLuint name = 0;
+        bool failed = false;
+        GLint mvp_location = -1;
+        GLint texturing_location = -1;
+        bool mvp_uploaded = false; // u_mvp holds mvp, not the identity
+        int uploaded_texturing = -1; // -1: not yet uploaded
+    };
+    struct YuvLocations {
+        GLint chroma_scale = -1;
+        GLint chroma_offset = -1;
+        GLint offset = -1;
+        GLint matrix = -1;
+    };
+
     FixedFunctionPipeline() = default;
-    bool buildProgram(std::string* error);
+    static bool buildProgram(Program& program, const char* fragment_shader, std::string* error);
+    void locateYuvUniforms();
+    void uploadYuvSampling();
     // Makes the program and its uniforms current for a draw. False when no
     // program could be built, so nothing may be drawn.
     bool prepareDraw(bool clip_space);
-    void uploadUniforms(bool clip_space);
+    void uploadUniforms(Program& program, bool clip_space);
     const MatrixStack::Matrix& modelViewProjection();
     void restoreClientArrays();
     // Hands a client array to its ES 2.0 vertex attribute.
@@ -89,17 +114,18 @@ private:
     bool texturing = false;
     bool matrices_changed = true;
     MatrixStack::Matrix mvp = MatrixStack::identity();
-    bool mvp_uploaded = false;       // u_mvp holds mvp, not the identity
-    int uploaded_texturing = -1;     // -1: not yet uploaded
     DrawSource source;
     GLuint bound_texture = 0;
+    bool yuv_bound = false; // bound_texture is the luma plane of a YUV texture
+    YuvSampling yuv_sampling;
+    bool yuv_sampling_uploaded = false;
     bool batching = true;
     DrawBatch batch;
     unsigned long draw_calls = 0;
-    GLuint program = 0;
-    bool program_failed = false;
-    GLint mvp_location = -1;
-    GLint texturing_location = -1;
+    Program rgba_program;
+    Program yuv_program;
+    YuvLocations yuv_locations;
+    GLuint used_program = 0;
 };
 
 } // namespace Spectrafox

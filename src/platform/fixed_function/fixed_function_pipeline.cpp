@@ -25,13 +25,17 @@ void main()
 }
 )";
 
-// The default texture environment, modulate: texel times colour.
-constexpr const char* kFragmentShader = R"(
+// Put before each fragment shader.
+constexpr const char* kFragmentPrecision = R"(
 #ifdef GL_FRAGMENT_PRECISION_HIGH
 precision highp float;
 #else
 precision mediump float;
 #endif
+)";
+
+// The default texture environment, modulate: texel times colour.
+constexpr const char* kFragmentShader = R"(
 uniform sampler2D u_texture;
 uniform float u_texturing;
 varying vec4 v_color;
@@ -39,6 +43,26 @@ varying vec2 v_texcoord;
 void main()
 {
     gl_FragColor = v_color * mix(vec4(1.0), texture2D(u_texture, v_texcoord), u_texturing);
+}
+)";
+
+// A YUV texture: luma on unit 0, Cb Cr on 1, sampled where the
+// chroma samples sit; converted and clamped to RGB before the colour
+// modulates it, as a texel would be.
+constexpr const char* kYuvFragmentShader = R"(
+uniform sampler2D u_texture;
+uniform sampler2D u_chroma;
+uniform vec2 u_chroma_scale;
+uniform vec2 u_chroma_offset;
+uniform vec3 u_yuv_offset;
+uniform mat3 u_yuv_matrix;
+varying vec4 v_color;
+varying vec2 v_texcoord;
+void main()
+{
+    vec2 c = v_texcoord * u_chroma_scale + u_chroma_offset;
+    vec3 yuv = vec3(texture2D(u_texture, v_texcoord).r, texture2D(u_chroma, c).ra) - u_yuv_offset;
+    gl_FragColor = v_color * vec4(clamp(u_yuv_matrix * yuv, 0.0, 1.0), 1.0);
 }
 )";
 
@@ -60,7 +84,11 @@ std::string infoLog(GLuint object, bool is_program)
 GLuint compile(GLenum kind, const char* source, std::string* error)
 {
     const GLuint shader = glCreateShader(kind);
-    glShaderSource(shader, 1, &source, nullptr);
+    const char* sources[2] = {kFragmentPrecision, source};
+    if (kind == GL_FRAGMENT_SHADER)
+        glShaderSource(shader, 2, sources, nullptr);
+    else
+        glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
     GLint compiled = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
@@ -87,33 +115,44 @@ bool FixedFunctionPipeline::attachToCurrentContext(std::string* error)
     current = &modelview;
     texturing = false;
     matrices_changed = true;
-    mvp_uploaded = false;
-    uploaded_texturing = -1;
-    program = 0;
-    program_failed = false;
+    rgba_program = Program();
+    yuv_program = Program();
+    used_program = 0;
     source = DrawSource();
     batch.clear(); // drawn for a context that is gone, if any
     bound_texture = 0;
+    yuv_bound = false;
+    yuv_sampling_uploaded = false;
     draw_calls = 0;
     // The current colour of a fresh fixed-function context.
     setCurrentColor(1.0f, 1.0f, 1.0f, 1.0f);
-    program_failed = !buildProgram(error);
-    return !program_failed;
+    rgba_program.failed = !buildProgram(rgba_program, kFragmentShader, error);
+    if (rgba_program.failed)
+        return false;
+    yuv_program.failed = !buildProgram(yuv_program, kYuvFragmentShader, error);
+    locateYuvUniforms();
+    // The RGBA program in use, as before the YUV one existed.
+    ::glUseProgram(rgba_program.name);
+    used_program = rgba_program.name;
+    return !yuv_program.failed;
 }
 
 void FixedFunctionPipeline::detachFromCurrentContext()
 {
     flush();
-    if (program != 0)
-        glDeleteProgram(program);
-    program = 0;
-    program_failed = false;
+    for (Program* built : {&rgba_program, &yuv_program}) {
+        if (built->name != 0)
+            glDeleteProgram(built->name);
+        *built = Program();
+    }
+    used_program = 0;
 }
 
-bool FixedFunctionPipeline::buildProgram(std::string* error)
+bool FixedFunctionPipeline::buildProgram(Program& program, const char* fragment_shader,
+                                         std::string* error)
 {
     const GLuint vertex = compile(GL_VERTEX_SHADER, kVertexShader, error);
-    const GLuint fragment = vertex ? compile(GL_FRAGMENT_SHADER, kFragmentShader, error) : 0;
+    const GLuint fragment = vertex ? compile(GL_FRAGMENT_SHADER, fragment_shader, error) : 0;
     if (!fragment) {
         glDeleteShader(vertex);
         return false;
@@ -135,14 +174,36 @@ bool FixedFunctionPipeline::buildProgram(std::string* error)
         glDeleteProgram(linked);
         return false;
     }
-    program = linked;
-    mvp_location = glGetUniformLocation(program, "u_mvp");
-    texturing_location = glGetUniformLocation(program, "u_texturing");
-    glUseProgram(program);
-    glUniform1i(glGetUniformLocation(program, "u_texture"), 0);
-    mvp_uploaded = false;
-    uploaded_texturing = -1;
+    program = Program();
+    program.name = linked;
+    program.mvp_location = glGetUniformLocation(linked, "u_mvp");
+    program.texturing_location = glGetUniformLocation(linked, "u_texturing");
+    ::glUseProgram(linked);
+    glUniform1i(glGetUniformLocation(linked, "u_texture"), 0);
+    glUniform1i(glGetUniformLocation(linked, "u_chroma"), 1);
     return true;
+}
+
+void FixedFunctionPipeline::locateYuvUniforms()
+{
+    const GLuint name = yuv_program.name;
+    yuv_locations.chroma_scale = glGetUniformLocation(name, "u_chroma_scale");
+    yuv_locations.chroma_offset = glGetUniformLocation(name, "u_chroma_offset");
+    yuv_locations.offset = glGetUniformLocation(name, "u_yuv_offset");
+    yuv_locations.matrix = glGetUniformLocation(name, "u_yuv_matrix");
+    yuv_sampling_uploaded = false;
+}
+
+void FixedFunctionPipeline::uploadYuvSampling()
+{
+    if (yuv_sampling_uploaded)
+        return;
+    const YuvSampling& s = yuv_sampling;
+    glUniform2fv(yuv_locations.chroma_scale, 1, s.chroma_scale);
+    glUniform2fv(yuv_locations.chroma_offset, 1, s.chroma_offset);
+    glUniform3fv(yuv_locations.offset, 1, s.offset);
+    glUniformMatrix3fv(yuv_locations.matrix, 1, GL_FALSE, s.matrix);
+    yuv_sampling_uploaded = true;
 }
 
 void FixedFunctionPipeline::selectMatrixMode(GLenum mode)
@@ -230,11 +291,29 @@ void FixedFunctionPipeline::setCurrentColor(GLfloat red, GLfloat green, GLfloat 
 void FixedFunctionPipeline::bindTexture(GLenum target, GLuint name)
 {
     if (target == GL_TEXTURE_2D) {
-        if (name != bound_texture)
+        if (name != bound_texture || yuv_bound)
             flush();
         bound_texture = name;
+        yuv_bound = false;
     }
     ::glBindTexture(target, name);
+}
+
+void FixedFunctionPipeline::bindYuvTexture(GLuint luma, const YuvSampling& sampling)
+{
+    const bool same_sampling = sampling == yuv_sampling;
+    if (!yuv_bound || luma != bound_texture || !same_sampling)
+        flush();
+    if (!same_sampling) {
+        yuv_sampling = sampling;
+        yuv_sampling_uploaded = false;
+    }
+    yuv_bound = true;
+    bound_texture = luma;
+    ::glActiveTexture(GL_TEXTURE1);
+    ::glBindTexture(GL_TEXTURE_2D, sampling.chroma);
+    ::glActiveTexture(GL_TEXTURE0);
+    ::glBindTexture(GL_TEXTURE_2D, luma);
 }
 
 void FixedFunctionPipeline::setBatching(bool on)
@@ -285,41 +364,54 @@ const MatrixStack::Matrix& FixedFunctionPipeline::modelViewProjection()
     if (matrices_changed) {
         mvp = MatrixStack::product(projection.top(), modelview.top());
         matrices_changed = false;
-        mvp_uploaded = false;
+        rgba_program.mvp_uploaded = false;
+        yuv_program.mvp_uploaded = false;
     }
     return mvp;
 }
 
 bool FixedFunctionPipeline::prepareDraw(bool clip_space)
 {
-    // A context that nobody attached builds its program on the first draw.
-    if (program == 0) {
+    const bool yuv = yuv_bound && texturing;
+    Program& program = yuv ? yuv_program : rgba_program;
+    // A context that nobody attached builds its programs on the first draw.
+    if (program.name == 0) {
         std::string ignored;
-        if (program_failed || !buildProgram(&ignored)) {
-            program_failed = true;
+        if (program.failed ||
+            !buildProgram(program, yuv ? kYuvFragmentShader : kFragmentShader, &ignored)) {
+            program.failed = true;
             return false;
         }
+        used_program = program.name;
+        if (yuv)
+            locateYuvUniforms();
     }
-    uploadUniforms(clip_space);
+    if (used_program != program.name) {
+        ::glUseProgram(program.name);
+        used_program = program.name;
+    }
+    uploadUniforms(program, clip_space);
+    if (yuv)
+        uploadYuvSampling();
     return true;
 }
 
 // A batch carries clip-space positions and is drawn with the identity.
-void FixedFunctionPipeline::uploadUniforms(bool clip_space)
+void FixedFunctionPipeline::uploadUniforms(Program& program, bool clip_space)
 {
     if (clip_space) {
-        glUniformMatrix4fv(mvp_location, 1, GL_FALSE, MatrixStack::identity().data());
-        mvp_uploaded = false;
+        glUniformMatrix4fv(program.mvp_location, 1, GL_FALSE, MatrixStack::identity().data());
+        program.mvp_uploaded = false;
     } else {
         const MatrixStack::Matrix& matrix = modelViewProjection();
-        if (!mvp_uploaded) {
-            glUniformMatrix4fv(mvp_location, 1, GL_FALSE, matrix.data());
-            mvp_uploaded = true;
+        if (!program.mvp_uploaded) {
+            glUniformMatrix4fv(program.mvp_location, 1, GL_FALSE, matrix.data());
+            program.mvp_uploaded = true;
         }
     }
-    if (uploaded_texturing != static_cast<int>(texturing)) {
-        glUniform1f(texturing_location, texturing ? 1.0f : 0.0f);
-        uploaded_texturing = texturing ? 1 : 0;
+    if (program.uploaded_texturing != static_cast<int>(texturing)) {
+        glUniform1f(program.texturing_location, texturing ? 1.0f : 0.0f);
+        program.uploaded_texturing = texturing ? 1 : 0;
     }
 }
 
