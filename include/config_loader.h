@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "canvas/canvas_content/video_cue_options.h"
 #include "network/network_input_settings.h"
 
 namespace Spectrafox {
@@ -28,6 +29,8 @@ public:
     // Every receiver setting: sub-net, universe, Net, sACN, DMX_START,
     // SCAL_MULT and the LED pin.
     const NetworkInputSettings& getNetworkInputSettings() const { return values.input; }
+    // VIDEO_ON_CUE= and VIDEO_DECODERS= (no notice set).
+    VideoCueOptions getVideoCueOptions() const;
 
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
@@ -38,6 +41,8 @@ private:
         NetworkInputSettings input;
         int canvas_count = 1;
         int zoom = 1;
+        int video_on_cue = 0;
+        int video_decoders = 3;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.

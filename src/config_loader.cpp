@@ -67,7 +67,19 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"SACN_UNIVERSE=", [](Values& v) -> int& { return v.input.sacn_universe; }, nullptr, Sacn::kMinUniverse,
      Sacn::kMaxUniverse, Key::OutOfRange::Default},
+    {"VIDEO_ON_CUE=", [](Values& v) -> int& { return v.video_on_cue; }, nullptr, 0, 1,
+     Key::OutOfRange::Default},
+    {"VIDEO_DECODERS=", [](Values& v) -> int& { return v.video_decoders; }, nullptr, 1,
+     VideoPlayerLimits::kMostDecoders, Key::OutOfRange::Default},
 };
+
+VideoCueOptions ConfigLoader::getVideoCueOptions() const
+{
+    VideoCueOptions video;
+    video.on_cue = values.video_on_cue == 1;
+    video.decoders = values.video_decoders;
+    return video;
+}
 
 ConfigLoader::ConfigLoader()
 {

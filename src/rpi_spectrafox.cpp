@@ -59,6 +59,9 @@ void showConfig(ConsoleScreen* c_screen, const ConfigLoader* config)
         c_screen->print(" Net:%i", config->getArtnetNet());
     if (config->getSacnUniverse() != NetworkInputSettings::kSacnOff)
         c_screen->print(" sACN:%i", config->getSacnUniverse());
+    const VideoCueOptions video = config->getVideoCueOptions();
+    if (video.on_cue)
+        c_screen->print(" Video:on cue, %i decoders", video.decoders);
     c_screen->print("\n");
 }
 
@@ -101,7 +104,9 @@ int main(int argc, char** argv)
     // The window's close button and its key q end the run like the console's q.
     DisplayOptions display = args.display;
     display.on_quit_request = &ConsoleScreen::requestQuit;
-    CanvasManager* screen = new CanvasManager(display);
+    VideoCueOptions video = config->getVideoCueOptions();
+    video.notice = &ConsoleScreen::showNotice;
+    CanvasManager* screen = new CanvasManager(display, video);
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");

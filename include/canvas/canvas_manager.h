@@ -16,7 +16,7 @@ namespace Spectrafox {
 class CanvasManager {
 public:
     CanvasManager();
-    explicit CanvasManager(const DisplayOptions& options);
+    explicit CanvasManager(const DisplayOptions& options, const VideoCueOptions& video = {});
     ~CanvasManager();
     CanvasManager(const CanvasManager&) = delete;
     CanvasManager& operator=(const CanvasManager&) = delete;

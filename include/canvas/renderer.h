@@ -20,7 +20,7 @@ class Renderer {
 public:
     // Opens the display automatically (see DisplayOptions).
     Renderer();
-    explicit Renderer(const DisplayOptions& options);
+    explicit Renderer(const DisplayOptions& options, const VideoCueOptions& video = {});
     // Leaves the screen black, then releases content, context and display.
     ~Renderer();
     Renderer(const Renderer&) = delete;
@@ -40,7 +40,7 @@ public:
 private:
     void initOpenGL();
     void initProjection();
-    void drawCanvas(Canvas* canvas);
+    void drawCanvas(Canvas* canvas, int index);
     ContentInterface* contentOf(const Canvas* canvas) const;
     void setColour(const Canvas* canvas);
     void setHalfSizes(const Canvas* canvas, ContentInterface* content, int data);

@@ -4,8 +4,8 @@ namespace Spectrafox {
 
 CanvasManager::CanvasManager() : CanvasManager(DisplayOptions()) {}
 
-CanvasManager::CanvasManager(const DisplayOptions& options)
-    : renderer(new Renderer(options)), fpsc(new FPS_Counter())
+CanvasManager::CanvasManager(const DisplayOptions& options, const VideoCueOptions& video)
+    : renderer(new Renderer(options, video)), fpsc(new FPS_Counter())
 {
 }
 

@@ -74,7 +74,8 @@ void drawQuad()
 
 Renderer::Renderer() : Renderer(DisplayOptions()) {}
 
-Renderer::Renderer(const DisplayOptions& options) : platform(new GraphicsPlatform(options))
+Renderer::Renderer(const DisplayOptions& options, const VideoCueOptions& video)
+    : platform(new GraphicsPlatform(options))
 {
     const float corners[12] = {-1, -1, 0, 1, -1, 0, -1, 1, 0, 1, 1, 0};
     for (int i = 0; i < 12; ++i)
@@ -88,7 +89,7 @@ Renderer::Renderer(const DisplayOptions& options) : platform(new GraphicsPlatfor
         stopOnDisplayFailure(failure);
     initOpenGL();
     initProjection();
-    content_manager = new ContentManager(&display, &surface, &context);
+    content_manager = new ContentManager(&display, &surface, &context, video);
 }
 
 Renderer::~Renderer()
@@ -145,8 +146,9 @@ void Renderer::drawCanvases(const std::vector<Canvas*>& canvases)
 {
     glClear(GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
-    for (Canvas* canvas : canvases)
-        drawCanvas(canvas);
+    for (size_t i = 0; i < canvases.size(); ++i)
+        drawCanvas(canvases[i], static_cast<int>(i));
+    content_manager->frameDone();
     platform->presentFrame();
 }
 
@@ -164,7 +166,7 @@ ContentInterface* Renderer::contentOf(const Canvas* canvas) const
     return findContent(canvas->getContentType());
 }
 
-void Renderer::drawCanvas(Canvas* canvas)
+void Renderer::drawCanvas(Canvas* canvas, int index)
 {
     ContentInterface* content = contentOf(canvas);
     // Read once: the ratio and the picture must be the same item's.
@@ -174,7 +176,8 @@ void Renderer::drawCanvas(Canvas* canvas)
     // Every canvas gets its content each frame, even behind a closed shutter,
     // so animations keep their clock. A type without a plug-in binds nothing.
     if (content)
-        content->setContent(data);
+        content->setContentFor(data, {index, canvas->getAlpha() > 0.0f, canvas->getPlayMode(),
+                                      canvas->getPlaySpeed(), canvas->getPlayPosition()});
     glPushMatrix();
     if (canvas->getShutterState() == 0) {
         const unsigned int copies = canvas->getNumber();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "canvas/canvas_content/content_interface.h"
+#include "canvas/canvas_content/video_cue_options.h"
 
 #include <EGL/egl.h>
 
@@ -14,7 +15,8 @@ namespace Spectrafox {
 // context current from construction to destruction.
 class ContentManager {
 public:
-    ContentManager(EGLDisplay* display, EGLSurface* surface, EGLContext* context);
+    ContentManager(EGLDisplay* display, EGLSurface* surface, EGLContext* context,
+                   const VideoCueOptions& video = {});
     // Deletes the plug-ins from the first registered to the last.
     ~ContentManager();
     ContentManager(const ContentManager&) = delete;
@@ -28,6 +30,8 @@ public:
     // Plug-ins live as long as the manager, so callers may keep the pointer
     // rather than look the name up every frame.
     ContentInterface* findPlugin(const std::string& type_name) const;
+    // Tells every plug-in that the frame's canvases are done.
+    void frameDone();
 
 private:
     friend class ContentManagerTestAccess;
@@ -41,6 +45,7 @@ private:
     EGLDisplay* display;
     EGLSurface* surface;
     EGLContext* context;
+    VideoCueOptions video;
 };
 
 } // namespace Spectrafox

@@ -5,8 +5,9 @@
 
 namespace Spectrafox {
 
-ContentManager::ContentManager(EGLDisplay* d, EGLSurface* s, EGLContext* c)
-    : display(d), surface(s), context(c)
+ContentManager::ContentManager(EGLDisplay* d, EGLSurface* s, EGLContext* c,
+                               const VideoCueOptions& video_options)
+    : display(d), surface(s), context(c), video(video_options)
 {
     loadContentPlugins();
 }
@@ -24,7 +25,7 @@ void ContentManager::loadContentPlugins()
     // The order fixes the plug-in ids: "CONTENT_EXAMPLE" is 0,
     // "CONTENT_TEXTURE_256" is 1.
     addPlugin(new ContentExamplePlugin(display, surface, context));
-    addPlugin(new ContentLocalFileTexture(display, surface, context));
+    addPlugin(new ContentLocalFileTexture(display, surface, context, video));
 }
 
 void ContentManager::addPlugin(ContentInterface* new_plugin)
@@ -45,6 +46,12 @@ ContentInterface* ContentManager::findPlugin(const std::string& type_name) const
 {
     const int id = getPluginId(type_name);
     return id >= 0 ? content_plugins[id] : nullptr;
+}
+
+void ContentManager::frameDone()
+{
+    for (ContentInterface* plugin : content_plugins)
+        plugin->frameDone();
 }
 
 void ContentManager::getContentRatio(const std::string& content_type, int content_data,

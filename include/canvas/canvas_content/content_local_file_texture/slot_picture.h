@@ -24,9 +24,11 @@ public:
 
     // Looks for <directory>NNN.png, then .gif, .h264, .mp4, .mov and .mkv, and
     // decodes the first that is a regular file (a video is only probed for its
-    // size). Anything else under those names (a directory, a FIFO, a broken
-    // link) counts as no file; nothing here blocks.
-    static SlotPicture load(int slot, const std::string& directory = "./textures/");
+    // size, and with `with_first_picture` its first picture is decoded). Anything
+    // else under those names (a directory, a FIFO, a broken link) counts as no
+    // file; nothing here blocks.
+    static SlotPicture load(int slot, const std::string& directory = "./textures/",
+                            bool with_first_picture = false);
     static std::string baseName(int slot, const std::string& directory);
 
     SlotKind kind = SlotKind::NotLoaded;
@@ -41,6 +43,11 @@ public:
     // (a container may hold another codec).
     bool size_known = false;
     bool decodable = true;
+    // Video asked for its first picture: RGBA, top row first, of
+    // first_width x first_height (empty when none came: not decodable).
+    std::vector<unsigned char> first_picture;
+    int first_width = 0;
+    int first_height = 0;
 
     // Frees the PNG pixels and the GIF frames now.
     void release();
@@ -58,6 +65,7 @@ private:
     void decodeGif();
     void probeVideo();
     void probeContainer();
+    void decodeFirstPicture();
 };
 
 } // namespace Spectrafox

@@ -2,6 +2,7 @@
 
 #include "canvas/canvas_content/content_local_file_texture/slot_prefetcher.h"
 #include "canvas/canvas_content/content_local_file_texture/texture.h"
+#include "canvas/canvas_content/content_local_file_texture/video_cue_director.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 namespace Spectrafox {
@@ -13,7 +14,9 @@ constexpr GLfloat kUpright[8] = {0, 1, 1, 1, 0, 0, 1, 0};
 constexpr GLfloat kFlipped[8] = {0, 0, 1, 0, 0, 1, 1, 1};
 } // namespace
 
-ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, EGLContext* c)
+ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, EGLContext* c,
+                                                 const VideoCueOptions& video)
+    : video_on_cue(video.on_cue)
 {
     std::copy(kUpright, kUpright + 8, texCoords);
     std::copy(kFlipped, kFlipped + 8, texCoordsVid);
@@ -21,23 +24,34 @@ ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, E
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
     for (Texture*& slot : textures)
         slot = nullptr;
-    player = new VideoPlayer(d, s, c);
+    // On cue, decoders come and go; otherwise the first three are kept.
+    player = video_on_cue ? new VideoPlayer(d, s, c, video.decoders, true)
+                          : new VideoPlayer(d, s, c);
     loadSlots();
+    if (video_on_cue)
+        cue_director = std::make_unique<VideoCueDirector>(textures, kSlotCount, video.decoders,
+                                                          video.notice, &Texture::monotonicSeconds);
 }
 
 // Files are decoded on worker threads; slots are created (and uploaded) here
 // in slot order, so the outcome is the same as loading them one by one.
 void ContentLocalFileTexture::loadSlots()
 {
+    const bool first_pictures = video_on_cue;
     SlotPrefetcher prefetcher(
-        kSlotCount, [](int slot) { return SlotPicture::load(slot); },
+        kSlotCount,
+        [first_pictures](int slot) { return SlotPicture::load(slot, "./textures/", first_pictures); },
         SlotPrefetcher::defaultWorkerCount(), kMaxPicturesAhead);
+    const Texture::VideoStart start =
+        video_on_cue ? Texture::VideoStart::OnCue : Texture::VideoStart::AtLoad;
     for (int n = 0; n < kSlotCount; ++n)
-        textures[n] = new Texture(n, player, texCoords, texCoordsVid, prefetcher.take(n));
+        textures[n] = new Texture(n, player, texCoords, texCoordsVid, prefetcher.take(n),
+                                  &Texture::monotonicSeconds, start);
 }
 
 ContentLocalFileTexture::~ContentLocalFileTexture()
 {
+    cue_director.reset();
     player->sendStopSignal();
     for (Texture*& slot : textures) {
         delete slot;
@@ -61,5 +75,18 @@ void ContentLocalFileTexture::getContentRatio(int content_data, float* ratio)
 }
 
 void ContentLocalFileTexture::setContent(int content_data) { getSlot(content_data)->setTexture(); }
+
+void ContentLocalFileTexture::setContentFor(int content_data, const CanvasCue& cue)
+{
+    if (cue_director)
+        cue_director->note(content_data < 0 || content_data >= kSlotCount ? 0 : content_data, cue);
+    setContent(content_data);
+}
+
+void ContentLocalFileTexture::frameDone()
+{
+    if (cue_director)
+        cue_director->frameDone();
+}
 
 } // namespace Spectrafox

@@ -9,6 +9,7 @@
 
 #include "canvas/canvas_content/content_local_file_texture/video_size_probe.h"
 #include "platform/media/container_reader.h"
+#include "platform/media/first_picture.h"
 #include "base/regular_file.h"
 
 namespace Spectrafox {
@@ -30,6 +31,9 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     gif_frames = std::move(other.gif_frames);
     size_known = other.size_known;
     decodable = other.decodable;
+    first_picture = std::move(other.first_picture);
+    first_width = other.first_width;
+    first_height = other.first_height;
     return *this;
 }
 
@@ -56,7 +60,7 @@ const SlotPicture::FileRule SlotPicture::kFileRules[] = {
     {".mkv", SlotKind::Video, &SlotPicture::probeContainer},
 };
 
-SlotPicture SlotPicture::load(int slot, const std::string& directory)
+SlotPicture SlotPicture::load(int slot, const std::string& directory, bool with_first_picture)
 {
     SlotPicture picture;
     picture.kind = SlotKind::Missing;
@@ -69,6 +73,9 @@ SlotPicture SlotPicture::load(int slot, const std::string& directory)
             break;
         }
     }
+    if (with_first_picture && picture.kind == SlotKind::Video && picture.size_known &&
+        picture.decodable)
+        picture.decodeFirstPicture();
     return picture;
 }
 
@@ -108,10 +115,17 @@ void SlotPicture::probeContainer()
     decodable = info.h264;
 }
 
+// A stream that gives no picture here will give none to its decoder either.
+void SlotPicture::decodeFirstPicture()
+{
+    decodable = FirstPicture::decode(file_name, &first_picture, &first_width, &first_height);
+}
+
 void SlotPicture::release()
 {
     releasePixels();
     gif_frames = GifFrames();
+    first_picture = std::vector<unsigned char>();
 }
 
 void SlotPicture::releasePixels()
