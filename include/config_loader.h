@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/timecode.h"
+#include "canvas/canvas_content/video_cue_options.h"
 #include "network/network_input_settings.h"
 
 namespace Spectrafox {
@@ -52,6 +53,8 @@ public:
     const std::string& getHttpBind() const { return values.http_bind; }
     // Every key (with its '=') and the value in force, in table order.
     std::vector<std::pair<std::string, std::string>> settingsInForce() const;
+    // VIDEO_ON_CUE= and VIDEO_DECODERS= (no notice set).
+    VideoCueOptions getVideoCueOptions() const;
 
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
@@ -69,6 +72,8 @@ private:
         int watch_textures = 0;
         int http_port = 0;
         std::string http_bind;
+        int video_on_cue = 0;
+        int video_decoders = 3;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.

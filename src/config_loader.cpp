@@ -86,7 +86,19 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"HTTP_BIND=", nullptr, nullptr, [](Values& v) -> std::string& { return v.http_bind; }, 0, 0,
      Key::OutOfRange::Default},
+    {"VIDEO_ON_CUE=", [](Values& v) -> int& { return v.video_on_cue; }, nullptr, nullptr, 0, 1,
+     Key::OutOfRange::Default},
+    {"VIDEO_DECODERS=", [](Values& v) -> int& { return v.video_decoders; }, nullptr, nullptr, 1,
+     VideoPlayerLimits::kMostDecoders, Key::OutOfRange::Default},
 };
+
+VideoCueOptions ConfigLoader::getVideoCueOptions() const
+{
+    VideoCueOptions video;
+    video.on_cue = values.video_on_cue == 1;
+    video.decoders = values.video_decoders;
+    return video;
+}
 
 ConfigLoader::ConfigLoader()
 {

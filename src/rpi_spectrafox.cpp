@@ -80,6 +80,9 @@ void showConfig(ConsoleScreen* c_screen, const ConfigLoader* config)
     const ConfigLoader::TimecodeSettings timecode = config->getTimecodeSettings();
     if (timecode.mode != ConfigLoader::TimecodeSettings::Off)
         c_screen->print(" Timecode:%s", timecode.mode == ConfigLoader::TimecodeSettings::Master ? "master" : "chase");
+    const VideoCueOptions video = config->getVideoCueOptions();
+    if (video.on_cue)
+        c_screen->print(" Video:on cue, %i decoders", video.decoders);
     c_screen->print("\n");
 }
 
@@ -123,6 +126,8 @@ ContentOptions contentOptionsFrom(const ConfigLoader& config)
     ContentOptions content;
     content.picture_memory_bytes = static_cast<std::uint64_t>(config.getTextureMemoryMb()) << 20;
     content.notice = &ConsoleScreen::showNotice;
+    content.video = config.getVideoCueOptions();
+    content.video.notice = &ConsoleScreen::showNotice;
     return content;
 }
 

@@ -38,6 +38,10 @@ public:
     float getB() const { return load(b); }
     float getAlpha() const { return load(alpha); }
     int getShutterState() const;
+    // Playback channels of the clip shown (read only with VIDEO_ON_CUE=1).
+    int getPlayMode() const { return load(play_mode); }
+    int getPlaySpeed() const { return load(play_speed); }
+    int getPlayPosition() const { return load(play_position); }
 
     void setContentData(int value) { store(content_data, value); }
     void setPositionX(float value) { store(positionX, value); }
@@ -55,6 +59,10 @@ public:
     void setB(float value) { store(b, clampUnit(value)); }
     void setAlpha(float value) { store(alpha, clampUnit(value)); }
     void setShutterSpeed(int value) { store(shutter_speed, value > 0 ? value : 0); }
+    void setPlayMode(int value) { store(play_mode, value); }
+    void setPlaySpeed(int value) { store(play_speed, value); }
+    // Coarse and fine together, so no frame sees half of a new position.
+    void setPlayPosition(int value) { store(play_position, value); }
 
 private:
     template <typename T> static T load(const std::atomic<T>& field)
@@ -90,6 +98,9 @@ private:
     int shutter_state = 0;
     unsigned int shutter_time = 0;
     std::atomic<int> shutter_speed{0};
+    std::atomic<int> play_mode{0};
+    std::atomic<int> play_speed{0};
+    std::atomic<int> play_position{0};
 };
 
 } // namespace Spectrafox

@@ -40,7 +40,7 @@ public:
 private:
     void initOpenGL();
     void initProjection();
-    void drawCanvas(Canvas* canvas);
+    void drawCanvas(Canvas* canvas, int index);
     ContentInterface* contentOf(const Canvas* canvas) const;
     void setColour(const Canvas* canvas);
     void setHalfSizes(const Canvas* canvas, ContentInterface* content, int data);

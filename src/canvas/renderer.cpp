@@ -146,8 +146,9 @@ void Renderer::drawCanvases(const std::vector<Canvas*>& canvases)
 {
     glClear(GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
-    for (Canvas* canvas : canvases)
-        drawCanvas(canvas);
+    for (size_t i = 0; i < canvases.size(); ++i)
+        drawCanvas(canvases[i], static_cast<int>(i));
+    content_manager->frameDone();
     platform->presentFrame();
 }
 
@@ -165,7 +166,7 @@ ContentInterface* Renderer::contentOf(const Canvas* canvas) const
     return findContent(canvas->getContentType());
 }
 
-void Renderer::drawCanvas(Canvas* canvas)
+void Renderer::drawCanvas(Canvas* canvas, int index)
 {
     ContentInterface* content = contentOf(canvas);
     // Read once: the ratio and the picture must be the same item's.
@@ -175,7 +176,8 @@ void Renderer::drawCanvas(Canvas* canvas)
     // Every canvas gets its content each frame, even behind a closed shutter,
     // so animations keep their clock. A type without a plug-in binds nothing.
     if (content)
-        content->setContent(data);
+        content->setContentFor(data, {index, canvas->getAlpha() > 0.0f, canvas->getPlayMode(),
+                                      canvas->getPlaySpeed(), canvas->getPlayPosition()});
     glPushMatrix();
     if (canvas->getShutterState() == 0) {
         const unsigned int copies = canvas->getNumber();

@@ -21,12 +21,16 @@ enum BlockChannel : int {
     kRed = 11,
     kGreen = 12,
     kBlue = 13,
+    kPlayMode = 14,
     kShutter = 15,
     kSpeed = 16,
     kCircleSpeed = 17,
+    kPlaySpeed = 18,
+    kPositionCoarse = 19,
+    kPositionFine = 20,
 };
-// The highest channel of a block that is read; 18 to 20 are spare.
-constexpr int kLastReadChannel = kCircleSpeed;
+// The highest channel of a block that is read.
+constexpr int kLastReadChannel = kPositionFine;
 constexpr uint8_t kSpeedStop = 127;
 constexpr float kDeriveHeightFromContent = -1.0f;
 
@@ -90,6 +94,9 @@ void DmxChannelMap::applyBlock(const uint8_t* block, Canvas& canvas, float ratio
     applyRotation(block[kCircleAngle], block[kCircleSpeed], canvas, &Canvas::setRotationAll,
                   &Canvas::setSpeedAll);
     canvas.setShutterSpeed(block[kShutter]);
+    canvas.setPlayMode(block[kPlayMode]);
+    canvas.setPlaySpeed(block[kPlaySpeed]);
+    canvas.setPlayPosition(block[kPositionCoarse] << 8 | block[kPositionFine]);
 }
 
 // A fixed angle wins over the speed channel; the speed value 127 parks the

@@ -14,10 +14,25 @@ namespace Spectrafox {
 // the addresses of the renderer's handles, while the GL context is current.
 class ContentInterface {
 public:
+    // The canvas a picture is drawn for: its place in the group (the lower
+    // decides where two show the same item), whether it shows at all, and its
+    // playback channels.
+    struct CanvasCue {
+        int canvas = 0;
+        bool drawn = false;
+        int play_mode = 0;
+        int play_speed = 0;
+        int play_position = 0; // 16 bit
+    };
+
     virtual ~ContentInterface() = 0;
     virtual std::string getContentTypeName() = 0;
     virtual void getContentRatio(int content_data, float* ratio) = 0;
     virtual void setContent(int content_data) = 0;
+    // setContent for one canvas; a plug-in that plays nothing ignores the cue.
+    virtual void setContentFor(int content_data, const CanvasCue&) { setContent(content_data); }
+    // Every canvas of the frame has had its content.
+    virtual void frameDone() {}
 };
 
 } // namespace Spectrafox

@@ -30,6 +30,8 @@ public:
     // Plug-ins live as long as the manager, so callers may keep the pointer
     // rather than look the name up every frame.
     ContentInterface* findPlugin(const std::string& type_name) const;
+    // Tells every plug-in that the frame's canvases are done.
+    void frameDone();
 
 private:
     friend class ContentManagerTestAccess;

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "canvas/canvas_content/video_cue_options.h"
+
 namespace Spectrafox {
 
 // Settings of the content plug-ins, given by main.
@@ -14,6 +16,8 @@ struct ContentOptions {
     // Told, on the render thread, of a slot whose picture was left out (it
     // would not fit the budget); nothing is said without it.
     std::function<void(const std::string& message)> notice;
+    // How videos get their decoders (VIDEO_ON_CUE=, VIDEO_DECODERS=).
+    VideoCueOptions video;
 };
 
 } // namespace Spectrafox

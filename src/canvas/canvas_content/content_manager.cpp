@@ -48,6 +48,12 @@ ContentInterface* ContentManager::findPlugin(const std::string& type_name) const
     return id >= 0 ? content_plugins[id] : nullptr;
 }
 
+void ContentManager::frameDone()
+{
+    for (ContentInterface* plugin : content_plugins)
+        plugin->frameDone();
+}
+
 void ContentManager::getContentRatio(const std::string& content_type, int content_data,
                                      float* ratio)
 {

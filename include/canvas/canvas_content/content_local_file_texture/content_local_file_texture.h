@@ -2,6 +2,7 @@
 
 #include <EGL/egl.h>
 #include "platform/fixed_function/gl_fixed_function.h"
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,12 +10,14 @@
 #include "canvas/canvas_content/content_options.h"
 #include "canvas/canvas_content/content_local_file_texture/picture_memory_budget.h"
 #include "canvas/canvas_content/content_local_file_texture/slot_report.h"
+#include "canvas/canvas_content/video_cue_options.h"
 
 namespace Spectrafox {
 
 class SlotPicture;
 class Texture;
 class VideoPlayer;
+class VideoCueDirector;
 
 // "CONTENT_TEXTURE_256": 256 picture slots filled at start-up from
 // ./textures/000.* to ./textures/255.*, selected by content number.
@@ -31,6 +34,8 @@ public:
     std::string getContentTypeName() override;
     void getContentRatio(int content_data, float* ratio) override;
     void setContent(int content_data) override;
+    void setContentFor(int content_data, const CanvasCue& cue) override;
+    void frameDone() override;
 
     // The slot a content number selects (numbers outside 0-255 select slot 0).
     Texture* getSlot(int content_data) const;
@@ -43,12 +48,15 @@ public:
 private:
     void loadSlots();
     void tellLeftOut(int slot, const SlotPicture& picture) const;
+    Texture* newSlot(int n, SlotPicture picture);
 
     ContentOptions options;
     // Declared before the slots' owner runs its destructor body: it outlives them.
     PictureMemoryBudget budget;
     Texture* textures[kSlotCount];
     VideoPlayer* player;
+    const bool video_on_cue;
+    std::unique_ptr<VideoCueDirector> cue_director; // with VIDEO_ON_CUE=1 only
     GLfloat texCoords[8];
     GLfloat texCoordsVid[8];
 };

@@ -31,12 +31,13 @@ public:
 
     // Looks for <directory>NNN.png, then .gif, .h264, .mp4, .mov and .mkv, and
     // decodes the first that is a regular file (a video is only probed for its
-    // size). Anything else under those names (a directory, a FIFO, a broken
-    // link) counts as no file; nothing here blocks. A PNG or GIF is measured
-    // first (the PNG's header, the GIF's frame count) and decoded only when
-    // `admit` (if given) grants the memory it needs.
+    // size, and with `with_first_picture` its first picture is decoded).
+    // Anything else under those names (a directory, a FIFO, a broken link)
+    // counts as no file; nothing here blocks. A PNG or GIF is measured first
+    // (the PNG's header, the GIF's frame count) and decoded only when `admit`
+    // (if given) grants the memory it needs.
     static SlotPicture load(int slot, const std::string& directory = "./textures/",
-                            const Admission& admit = nullptr);
+                            const Admission& admit = nullptr, bool with_first_picture = false);
     static std::string baseName(int slot, const std::string& directory);
     // The slot a file name (without folder) belongs to, such as 12 for
     // "012.mp4"; -1 for a name no slot looks for.
@@ -60,6 +61,11 @@ public:
     std::string refusal;
     // The memory granted: pixels until released, then the textures.
     PictureMemoryBudget::Reservation memory;
+    // Video asked for its first picture: RGBA, top row first, of
+    // first_width x first_height (empty when none came: not decodable).
+    std::vector<unsigned char> first_picture;
+    int first_width = 0;
+    int first_height = 0;
 
     // Frees the PNG pixels and the GIF frames now.
     void release();
@@ -78,6 +84,7 @@ private:
     void probeVideo(const Admission& admit);
     void probeContainer(const Admission& admit);
     bool admitted(const Admission& admit, std::uint64_t peak, std::uint64_t kept);
+    void decodeFirstPicture();
 };
 
 } // namespace Spectrafox

@@ -27,12 +27,16 @@ class Texture {
 public:
     // Seconds on a clock that never jumps (the GIF animation clock).
     using Clock = double (*)();
+    // When a video slot asks for a decoder: as it loads (taken for good), or
+    // when startVideo is called, showing its first picture until then.
+    enum class VideoStart { AtLoad, OnCue };
 
     // Finds and decodes ./textures/NNN.* itself.
     Texture(int t_id, VideoPlayer* player, GLfloat* texCoords_ptr, GLfloat* texCoordsVid_ptr);
     // Takes a picture decoded beforehand (possibly on another thread).
     Texture(int t_id, VideoPlayer* player, GLfloat* texCoords_ptr, GLfloat* texCoordsVid_ptr,
-            SlotPicture picture, Clock clock = &monotonicSeconds);
+            SlotPicture picture, Clock clock = &monotonicSeconds,
+            VideoStart video_start = VideoStart::AtLoad);
     ~Texture();
     Texture(const Texture&) = delete;
     Texture& operator=(const Texture&) = delete;
@@ -46,6 +50,16 @@ public:
     SlotKind getTextureType() const { return texture_type; }
     // What the slot shows now, for the status page and the console.
     SlotReport report() const;
+
+    // A video slot takes a decoder and plays from its first frame; false
+    // when none is free (or the slot plays no video).
+    bool startVideo();
+    // Gives the decoder back; the slot shows its first picture again.
+    void stopVideo();
+    bool playsVideo() const { return player_id > 0; }
+    // The slot was called onto a canvas: an animation starts at its first
+    // frame, a playing video at its first frame.
+    void cue();
 
     // The GIF frame shown at gif_time (hundredths of a second into the cycle),
     // given each frame's cumulative end time.
@@ -77,6 +91,8 @@ private:
     void loadVideo(SlotPicture& picture);
     void makeErrorTexture(const unsigned char rgba[4], SlotState why);
     void endFailedVideo();
+    void loadFirstPicture(SlotPicture& picture);
+    void bindVideo();
     static int maxTextureSize();
     double getSecondsSinceLastCall();
     int currentGifFrame();
@@ -94,6 +110,8 @@ private:
     // Each frame's cumulative end time, hundredths of a second into the cycle.
     std::vector<int> gif_end_times;
     double gif_time = 0.0;
+    // The show time a cue started the animation at (0: at start-up).
+    double show_start_mark = 0.0;
     double last_clock_reading = 0.0;
     Clock clock;
     std::vector<GLuint> gif_tex;
@@ -106,6 +124,13 @@ private:
     SlotState state = SlotState::Empty;
     std::string file_name;
     std::shared_ptr<const SlotThumbnail> thumbnail;
+    VideoStart video_start;
+    std::string video_file;
+    // The size the decoder writes (the video's, fitted to the GPU).
+    int video_width = 0;
+    int video_height = 0;
+    // On cue: the first picture, shown until the decoder has written one.
+    GLuint first_tex = 0;
 };
 
 } // namespace Spectrafox

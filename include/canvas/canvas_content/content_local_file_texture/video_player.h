@@ -4,6 +4,8 @@
 #include <EGL/eglext.h>
 #include "platform/fixed_function/gl_fixed_function.h"
 
+#include "canvas/canvas_content/video_cue_options.h"
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -18,7 +20,9 @@ class VideoPipeline;
 // slot owns a decode thread that feeds its file to an
 // OpenMAX IL pipeline (video_decode -> video_scheduler paced by clock ->
 // egl_render), which writes every picture into an EGL image of the slot's
-// texture. Slots are numbered 1 to 3 and are taken for good; 0 means no slot.
+// texture. Slots are numbered from 1; 0 means no slot. By default there are
+// three, taken for good; a player made with `give_back` makes a stopped slot
+// free again, for decoders that follow the canvases.
 // Every call comes from the thread that holds the renderer's EGL context.
 //
 // When the texture size is given, pictures are handed over without tearing:
@@ -28,21 +32,25 @@ class VideoPipeline;
 // picture is drawn from the first frame after it was complete.
 class VideoPlayer {
 public:
-    // Copies the renderer's EGL handles; starts nothing.
-    VideoPlayer(EGLDisplay* d, EGLSurface* s, EGLContext* c);
+    static constexpr int kMostSlots = VideoPlayerLimits::kMostDecoders;
+
+    // Copies the renderer's EGL handles; starts nothing. `slot_count` is
+    // brought into 1 to kMostSlots.
+    VideoPlayer(EGLDisplay* d, EGLSurface* s, EGLContext* c, int slot_count = 3,
+                bool give_back = false);
     // Stops and waits for any slot still playing, then releases the images.
     ~VideoPlayer();
     VideoPlayer(const VideoPlayer&) = delete;
     VideoPlayer& operator=(const VideoPlayer&) = delete;
 
     // Plays `filename` into the texture named by *video_tex_ptr on the lowest
-    // free slot and returns its number, or 0 when all three were taken. The
+    // free slot and returns its number, or 0 when all were taken. The
     // texture must hold RGBA storage at level 0: of the given size, into
     // which every picture is scaled whole, or (width and height 0) of the
     // video's own size.
     int startFreePlayer(std::string filename, GLuint* video_tex_ptr, int width = 0,
                         int height = 0);
-    // For 1 to 3: tells that slot to stop and waits for its thread. Other
+    // Tells that slot to stop and waits for its thread. Other
     // numbers, and slots never started, are ignored.
     void stopPlayer(int player_id);
     // Stops the slot like stopPlayer, then gives it back for another file:
@@ -70,7 +78,6 @@ public:
     static constexpr std::chrono::milliseconds kLongestReopenPause{1000};
 
 private:
-    static constexpr int kSlots = 3;
     // Pictures are handed over between three textures: the one being drawn,
     // the newest complete one, and the one being written.
     static constexpr int kImages = 3;
@@ -113,12 +120,16 @@ private:
     EGLImageKHR imageOf(GLuint texture) const;
     Slot* slotFor(int player_id);
 
-    bool player_is_free[kSlots];
+    void resetForReuse(Slot& slot);
+
+    const int slot_count;
+    const bool give_back;
+    bool player_is_free[kMostSlots];
     EGLDisplay display;
     EGLSurface surface;
     EGLContext context;
     bool fence_sync;
-    Slot slots[kSlots];
+    Slot slots[kMostSlots];
 };
 
 } // namespace Spectrafox

@@ -7,6 +7,7 @@
 #include "canvas/canvas_content/content_local_file_texture/slot_prefetcher.h"
 #include "canvas/canvas_content/content_local_file_texture/slot_turns.h"
 #include "canvas/canvas_content/content_local_file_texture/texture.h"
+#include "canvas/canvas_content/content_local_file_texture/video_cue_director.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 namespace Spectrafox {
@@ -22,7 +23,8 @@ ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, E
                                                  const ContentOptions& content_options)
     : options(content_options),
       budget(content_options.picture_memory_bytes > 0 ? content_options.picture_memory_bytes
-                                                       : PictureMemoryBudget::defaultLimit())
+                                                       : PictureMemoryBudget::defaultLimit()),
+      video_on_cue(content_options.video.on_cue)
 {
     std::copy(kUpright, kUpright + 8, texCoords);
     std::copy(kFlipped, kFlipped + 8, texCoordsVid);
@@ -30,8 +32,13 @@ ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, E
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
     for (Texture*& slot : textures)
         slot = nullptr;
-    player = new VideoPlayer(d, s, c);
+    // On cue, decoders come and go; otherwise the first three are kept.
+    player = video_on_cue ? new VideoPlayer(d, s, c, options.video.decoders, true)
+                          : new VideoPlayer(d, s, c);
     loadSlots();
+    if (video_on_cue)
+        cue_director = std::make_unique<VideoCueDirector>(textures, kSlotCount, options.video.decoders,
+                                                          options.video.notice, &Texture::monotonicSeconds);
 }
 
 // Files are decoded on worker threads; slots are created (and uploaded) here
@@ -41,12 +48,15 @@ ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, E
 void ContentLocalFileTexture::loadSlots()
 {
     SlotTurns turns;
-    auto decode = [this, &turns](int slot) {
+    // On cue, every video's first picture is ready before its first call.
+    const bool first_pictures = video_on_cue;
+    auto decode = [this, &turns, first_pictures](int slot) {
         SlotPicture picture = SlotPicture::load(
             slot, "./textures/",
             [&](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
                 return turns.inTurn(slot, [&] { return budget.admit(peak, kept, out); });
-            });
+            },
+            first_pictures);
         turns.pass(slot);
         return picture;
     };
@@ -54,7 +64,7 @@ void ContentLocalFileTexture::loadSlots()
     for (int n = 0; n < kSlotCount; ++n) {
         SlotPicture picture = prefetcher.take(n);
         tellLeftOut(n, picture);
-        textures[n] = new Texture(n, player, texCoords, texCoordsVid, std::move(picture));
+        textures[n] = newSlot(n, std::move(picture));
     }
 }
 
@@ -79,13 +89,21 @@ void ContentLocalFileTexture::reloadSlot(int n)
         n, "./textures/",
         [this](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
             return budget.admit(peak, kept, out);
-        });
+        },
+        video_on_cue);
     tellLeftOut(n, picture);
-    textures[n] = new Texture(n, player, texCoords, texCoordsVid, std::move(picture));
+    textures[n] = newSlot(n, std::move(picture));
+}
+
+Texture* ContentLocalFileTexture::newSlot(int n, SlotPicture picture)
+{
+    const Texture::VideoStart start = video_on_cue ? Texture::VideoStart::OnCue : Texture::VideoStart::AtLoad;
+    return new Texture(n, player, texCoords, texCoordsVid, std::move(picture), &Texture::monotonicSeconds, start);
 }
 
 ContentLocalFileTexture::~ContentLocalFileTexture()
 {
+    cue_director.reset();
     player->sendStopSignal();
     for (Texture*& slot : textures) {
         delete slot;
@@ -118,5 +136,18 @@ std::vector<SlotReport> ContentLocalFileTexture::slotReports() const
 }
 
 void ContentLocalFileTexture::setContent(int content_data) { getSlot(content_data)->setTexture(); }
+
+void ContentLocalFileTexture::setContentFor(int content_data, const CanvasCue& cue)
+{
+    if (cue_director)
+        cue_director->note(content_data < 0 || content_data >= kSlotCount ? 0 : content_data, cue);
+    setContent(content_data);
+}
+
+void ContentLocalFileTexture::frameDone()
+{
+    if (cue_director)
+        cue_director->frameDone();
+}
 
 } // namespace Spectrafox

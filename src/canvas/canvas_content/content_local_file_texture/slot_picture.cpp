@@ -13,6 +13,7 @@
 
 #include "canvas/canvas_content/content_local_file_texture/video_size_probe.h"
 #include "platform/media/container_reader.h"
+#include "platform/media/first_picture.h"
 #include "base/regular_file.h"
 
 namespace Spectrafox {
@@ -37,6 +38,9 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     over_budget = other.over_budget;
     refusal = std::move(other.refusal);
     memory = std::move(other.memory);
+    first_picture = std::move(other.first_picture);
+    first_width = other.first_width;
+    first_height = other.first_height;
     return *this;
 }
 
@@ -112,7 +116,8 @@ int SlotPicture::slotOfFileName(const std::string& name)
     return -1;
 }
 
-SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admission& admit)
+SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admission& admit,
+                              bool with_first_picture)
 {
     SlotPicture picture;
     picture.kind = SlotKind::Missing;
@@ -125,6 +130,9 @@ SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admi
             break;
         }
     }
+    if (with_first_picture && picture.kind == SlotKind::Video && picture.size_known &&
+        picture.decodable)
+        picture.decodeFirstPicture();
     return picture;
 }
 
@@ -208,10 +216,17 @@ void SlotPicture::probeContainer(const Admission&)
     decodable = info.h264;
 }
 
+// A stream that gives no picture here will give none to its decoder either.
+void SlotPicture::decodeFirstPicture()
+{
+    decodable = FirstPicture::decode(file_name, &first_picture, &first_width, &first_height);
+}
+
 void SlotPicture::release()
 {
     releasePixels();
     gif_frames = GifFrames();
+    first_picture = std::vector<unsigned char>();
 }
 
 void SlotPicture::releasePixels()

@@ -21,9 +21,9 @@ Texture::Texture(int t_id, VideoPlayer* video_player, GLfloat* coords, GLfloat* 
 }
 
 Texture::Texture(int t_id, VideoPlayer* video_player, GLfloat* coords, GLfloat* coords_video,
-                 SlotPicture picture, Clock clock_source)
+                 SlotPicture picture, Clock clock_source, VideoStart start)
     : texCoords_ptr(coords), texCoordsVid_ptr(coords_video), texture_id(t_id),
-      clock(clock_source), player(video_player)
+      clock(clock_source), player(video_player), video_start(start)
 {
     if (picture.kind == SlotKind::NotLoaded)
         picture = SlotPicture::load(texture_id);
@@ -44,9 +44,8 @@ Texture::~Texture()
         glDeleteTextures(static_cast<GLsizei>(gif_tex.size()), gif_tex.data());
         break;
     case SlotKind::Video:
-        // The decoder writes into video_tex until its thread has ended.
-        player->stopPlayer(player_id);
-        glDeleteTextures(1, &video_tex);
+        stopVideo();
+        glDeleteTextures(1, &first_tex);
         break;
     }
 }
@@ -155,25 +154,73 @@ void Texture::loadVideo(SlotPicture& picture)
     state = SlotState::VideoStarting;
     size_x = picture.width;
     size_y = picture.height;
+    video_file = picture.file_name;
     // A video larger than the GPU takes plays scaled down, like a picture.
-    int texture_width = 0;
-    int texture_height = 0;
-    fitIntoTextureLimit(size_x, size_y, maxTextureSize(), &texture_width, &texture_height);
+    fitIntoTextureLimit(size_x, size_y, maxTextureSize(), &video_width, &video_height);
+    if (video_start == VideoStart::OnCue) {
+        loadFirstPicture(picture);
+        return;
+    }
+    if (!startVideo())
+        makeErrorTexture(kNoVideoDecoder, SlotState::NoDecoderFree);
+}
+
+// Uploaded now, so that a call shows it on the very frame it comes.
+void Texture::loadFirstPicture(SlotPicture& picture)
+{
+    if (picture.first_picture.empty()) {
+        makeErrorTexture(kUndecodableVideo, SlotState::VideoNoPicture);
+        return;
+    }
+    glGenTextures(1, &first_tex);
+    glBindTexture(GL_TEXTURE_2D, first_tex);
+    setNearestFilters();
+    uploadFittingPicture(picture.first_picture.data(), picture.first_width, picture.first_height);
+    picture.first_picture = std::vector<unsigned char>();
+}
+
+bool Texture::startVideo()
+{
+    if (texture_type != SlotKind::Video || player == nullptr || player_id > 0)
+        return false;
     glGenTextures(1, &video_tex);
     glBindTexture(GL_TEXTURE_2D, video_tex);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, texture_width, texture_height, 0, GL_RGBA,
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, video_width, video_height, 0, GL_RGBA,
                  GL_UNSIGNED_BYTE, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    player_id = player ? player->startFreePlayer(picture.file_name, &video_tex, texture_width,
-                                                 texture_height)
-                       : 0;
-    if (player_id < 1) {
-        glDeleteTextures(1, &video_tex);
-        video_tex = 0;
-        makeErrorTexture(kNoVideoDecoder, SlotState::NoDecoderFree);
+    player_id = player->startFreePlayer(video_file, &video_tex, video_width, video_height);
+    if (player_id > 0)
+        return true;
+    glDeleteTextures(1, &video_tex);
+    video_tex = 0;
+    player_id = 0;
+    return false;
+}
+
+// The decoder writes into video_tex until its thread has ended.
+void Texture::stopVideo()
+{
+    if (player_id < 1)
+        return;
+    player->stopPlayer(player_id);
+    player_id = 0;
+    glDeleteTextures(1, &video_tex);
+    video_tex = 0;
+}
+
+void Texture::cue()
+{
+    if (texture_type == SlotKind::Gif) {
+        gif_time = 0.0;
+        last_clock_reading = clock();
+        // Nodes that take the call on the same DMX frame start it together.
+        show_start_mark = ShowTime::installed() ? ShowTime::now() : 0.0;
+    } else if (playsVideo()) {
+        stopVideo();
+        startVideo();
     }
 }
 
@@ -181,9 +228,9 @@ void Texture::loadVideo(SlotPicture& picture)
 // ended; the slot shows that instead of a texture that never changes.
 void Texture::endFailedVideo()
 {
-    player->stopPlayer(player_id);
-    glDeleteTextures(1, &video_tex);
-    video_tex = 0;
+    stopVideo();
+    glDeleteTextures(1, &first_tex);
+    first_tex = 0;
     makeErrorTexture(kUndecodableVideo, SlotState::VideoNoPicture);
 }
 
@@ -288,15 +335,25 @@ void Texture::setTexture()
         glBindTexture(GL_TEXTURE_2D, gif_tex[currentGifFrame()]);
         break;
     case SlotKind::Video:
-        if (player->playbackFailed(player_id)) {
-            endFailedVideo();
-            glBindTexture(GL_TEXTURE_2D, none_tex);
-            break;
-        }
-        glTexCoordPointer(2, GL_FLOAT, 0, texCoordsVid_ptr);
-        glBindTexture(GL_TEXTURE_2D, player->currentTexture(player_id, video_tex));
+        bindVideo();
         break;
     }
+}
+
+// On cue the first picture stands in until the decoder has written one.
+void Texture::bindVideo()
+{
+    if (player_id > 0 && player->playbackFailed(player_id)) {
+        endFailedVideo();
+        glBindTexture(GL_TEXTURE_2D, none_tex);
+        return;
+    }
+    if (first_tex != 0 && (player_id < 1 || player->getPictureCount(player_id) == 0)) {
+        glBindTexture(GL_TEXTURE_2D, first_tex);
+        return;
+    }
+    glTexCoordPointer(2, GL_FLOAT, 0, texCoordsVid_ptr);
+    glBindTexture(GL_TEXTURE_2D, player->currentTexture(player_id, video_tex));
 }
 
 // The animation clock runs on wall time since loading, whoever draws the
@@ -305,7 +362,7 @@ void Texture::setTexture()
 int Texture::currentGifFrame()
 {
     if (ShowTime::installed())
-        gif_time = ShowTime::now() * 100.0;
+        gif_time = (ShowTime::now() - show_start_mark) * 100.0;
     else
         gif_time += getSecondsSinceLastCall() * 100.0;
     gif_time = wrapGifTime(gif_time, gif_end_times.back());

@@ -265,10 +265,12 @@ constexpr auto kLongestFenceWaitNs = 1000000000ull;
 
 } // namespace
 
-VideoPlayer::VideoPlayer(EGLDisplay* d, EGLSurface* s, EGLContext* c)
-    : display(*d), surface(*s), context(*c), fence_sync(hasFenceSync(display))
+VideoPlayer::VideoPlayer(EGLDisplay* d, EGLSurface* s, EGLContext* c, int slots_wanted,
+                         bool give_back_stopped)
+    : slot_count(std::clamp(slots_wanted, 1, kMostSlots)), give_back(give_back_stopped),
+      display(*d), surface(*s), context(*c), fence_sync(hasFenceSync(display))
 {
-    for (int i = 0; i < kSlots; ++i) {
+    for (int i = 0; i < kMostSlots; ++i) {
         player_is_free[i] = true;
         slots[i].number = i + 1;
     }
@@ -289,9 +291,9 @@ int VideoPlayer::startFreePlayer(std::string filename, GLuint* video_tex_ptr, in
                                  int height)
 {
     int index = 0;
-    while (index < kSlots && !player_is_free[index])
+    while (index < slot_count && !player_is_free[index])
         ++index;
-    if (index == kSlots)
+    if (index == slot_count)
         return 0;
     player_is_free[index] = false;
     Slot& slot = slots[index];
@@ -346,7 +348,7 @@ bool VideoPlayer::makeImages(Slot& slot, GLuint given_texture)
 }
 VideoPlayer::Slot* VideoPlayer::slotFor(int player_id)
 {
-    return player_id >= 1 && player_id <= kSlots ? &slots[player_id - 1] : nullptr;
+    return player_id >= 1 && player_id <= slot_count ? &slots[player_id - 1] : nullptr;
 }
 
 void VideoPlayer::stopPlayer(int player_id)
@@ -358,6 +360,21 @@ void VideoPlayer::stopPlayer(int player_id)
     if (slot->player_thread.joinable())
         slot->player_thread.join();
     releaseImage(slot);
+    if (give_back && !player_is_free[slot->number - 1]) {
+        resetForReuse(*slot);
+        player_is_free[slot->number - 1] = true;
+    }
+}
+
+// The thread has ended and the images are released: the slot is as new.
+void VideoPlayer::resetForReuse(Slot& slot)
+{
+    slot.video_dec_loop.store(true);
+    slot.in_renderer.store(0);
+    slot.hand_over.store(0);
+    slot.front = 0;
+    slot.pictures.store(0);
+    slot.failed.store(false);
 }
 
 void VideoPlayer::releasePlayer(int player_id)
@@ -386,12 +403,12 @@ void VideoPlayer::sendStopSignal()
 
 bool VideoPlayer::playbackFailed(int player_id) const
 {
-    return player_id >= 1 && player_id <= kSlots && slots[player_id - 1].failed.load();
+    return player_id >= 1 && player_id <= slot_count && slots[player_id - 1].failed.load();
 }
 
 long VideoPlayer::getPictureCount(int player_id) const
 {
-    if (player_id < 1 || player_id > kSlots)
+    if (player_id < 1 || player_id > slot_count)
         return 0;
     return slots[player_id - 1].pictures.load(std::memory_order_relaxed);
 }

@@ -7,6 +7,7 @@
 #include "canvas/canvas.h"
 #include "canvas/canvas_content/content_local_file_texture/texture.h"
 #include "support/gl_fixture.h"
+#include "support/h264_clip.h"
 #include "support/picture_files.h"
 #include "support/temp_dir.h"
 
@@ -154,6 +155,53 @@ TEST(PictureMemorySlots, TheLowerSlotWinsAndTheOneLeftOutIsNamed)
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_NE(notices[0].find("Slot 21"), std::string::npos) << notices[0];
     EXPECT_NE(notices[0].find("021.gif"), std::string::npos) << notices[0];
+}
+
+// VIDEO_ON_CUE=1 with one decoder: frame by frame, which canvases show which
+// clip, and who plays, who waits (told once) and who shows an error texel.
+TEST(VideoSlotsOnCue, DecodersFollowTheDrawnCanvasesAndAnUndecodableClipTakesNone)
+{
+    TempDir dir;
+    for (const char* name : {"000", "001"})
+        ASSERT_TRUE(writeSolidH264(dir.file(std::string("textures/") + name + ".h264"), 64, 36, "blue"));
+    ASSERT_TRUE(writeParameterSetsOnly(dir.file("textures/002.h264"), 64, 48));
+    ScopedChdir in_dir(dir.path());
+    HeadlessRenderer gl(64, 36);
+    CurrentEglHandles egl;
+    std::vector<std::string> notices;
+    ContentOptions options;
+    options.video.on_cue = true;
+    options.video.decoders = 1;
+    options.video.notice = [&notices](const std::string& line) { notices.push_back(line); };
+    ContentLocalFileTexture plugin(&egl.display, &egl.surface, &egl.context, options);
+    EXPECT_EQ(plugin.getSlot(0)->getTextureType(), TEX_VIDEO) << "first picture decoded";
+    EXPECT_EQ(plugin.getSlot(2)->getTextureType(), TEX_NONE) << "no picture: error texel";
+    const struct {
+        std::vector<std::pair<int, bool>> canvases; // clip, drawn
+        bool plays0, plays1;
+        size_t notices;
+    } frames[] = {
+        {{{0, false}, {1, false}}, false, false, 0}, // dimmer 0: nothing decodes
+        {{{0, true}, {1, true}}, true, false, 1},    // 1 waits on its first picture
+        {{{0, true}, {1, true}}, true, false, 1},    // said once
+        {{{1, true}, {2, true}}, false, true, 1},    // 0 left: its decoder goes to 1
+        {{{2, true}}, false, true, 1},               // 1 keeps it off screen
+    };
+    for (size_t f = 0; f < std::size(frames); ++f) {
+        int canvas = 0;
+        for (const auto& [clip, drawn] : frames[f].canvases) {
+            ContentInterface::CanvasCue cue;
+            cue.canvas = canvas++;
+            cue.drawn = drawn;
+            plugin.setContentFor(clip, cue);
+        }
+        plugin.frameDone();
+        EXPECT_EQ(plugin.getSlot(0)->playsVideo(), frames[f].plays0) << "frame " << f;
+        EXPECT_EQ(plugin.getSlot(1)->playsVideo(), frames[f].plays1) << "frame " << f;
+        EXPECT_EQ(notices.size(), frames[f].notices) << "frame " << f;
+    }
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices[0], "Clip 001 waits for a video decoder");
 }
 
 } // namespace
