@@ -163,7 +163,8 @@ std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, 
 
 // The slot line on the console, and the status page when HTTP_PORT is set.
 // Everything it reads lives until it is deleted, before the receiver.
-StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr)
+StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
+                            const ShowClock* show_clock)
 {
     StatusReporter::Setup setup;
     setup.sources.config = config->settingsInForce();
@@ -172,6 +173,8 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     setup.sources.inputs = [dmxr] { return dmxr->inputReport(); };
     setup.sources.addresses = &HostInterfaceAddresses::read;
     setup.sources.memory_in_use = &StatusReporter::residentBytes;
+    if (show_clock)
+        setup.sources.timecode = [show_clock] { return show_clock->snapshot(); };
     auto* textures = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
     if (textures)
         setup.slots = [textures] { return textures->slotReports(); };
@@ -247,7 +250,7 @@ int main(int argc, char** argv)
                                              [dmxr](const Timecode& tc) { dmxr->sendTimecode(tc); });
 
     auto* texture_slots = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
-    status = startStatus(config, screen, dmxr);
+    status = startStatus(config, screen, dmxr, show_clock);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
     // Null unless systemd asked for notifications.

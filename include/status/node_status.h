@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/show_clock.h"
 #include "artnet_receiver.h"
 #include "canvas/canvas_content/content_local_file_texture/slot_report.h"
 #include "network/network_interface.h"
@@ -41,6 +42,8 @@ struct NodeSources {
     // Resident memory of the process in bytes.
     std::function<long long()> memory_in_use;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    // The show clock's state; empty without TIMECODE= (reported as null).
+    std::function<ShowClock::Snapshot()> timecode;
 };
 
 } // namespace Spectrafox

@@ -6,8 +6,8 @@
 
 namespace Spectrafox {
 
-// The document of /api/status. Places are kept for state other parts of the
-// node will report ("timecode", "playback"): null until they do.
+// The document of /api/status. "inputs.timecode" is null without a show
+// clock; "playback" is kept for cue playback, null until it reports.
 std::string statusJson(const NodeSources& sources, const RenderState& render);
 
 // Dotted-quad of a host-order IPv4 address.

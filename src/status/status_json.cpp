@@ -1,5 +1,7 @@
 #include "status/status_json.h"
 
+#include <cstdio>
+
 #include <nlohmann/json.hpp>
 
 #include <sys/socket.h>
@@ -68,7 +70,26 @@ json canvasesJson(const NodeSources& sources, const Artnet::DmxUniverse& channel
     return list;
 }
 
-json inputsJson(const ArtnetReceiver::InputReport& in)
+json timecodeJson(const NodeSources& sources)
+{
+    if (!sources.timecode)
+        return nullptr;
+    const ShowClock::Snapshot clock = sources.timecode();
+    const Timecode tc = Timecode::fromSeconds(clock.show_seconds, clock.type);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d%c%02d", tc.hours, tc.minutes, tc.seconds,
+                  tc.type == Timecode::DropFrame2997 ? ';' : ':', tc.frames);
+    const auto address = [](uint32_t a) { return a ? json(ipv4Text(a)) : json(nullptr); };
+    return {{"state", ShowClock::stateName(clock.state)},
+            {"timecode", text},
+            {"show_seconds", clock.show_seconds},
+            {"fps", Timecode::frameRate(clock.type)},
+            {"source", address(clock.source)},
+            {"other_source", address(clock.other_source)},
+            {"jitter_ms", clock.jitter_ms}};
+}
+
+json inputsJson(const ArtnetReceiver::InputReport& in, const NodeSources& sources)
 {
     json last = in.last_artnet_sender ? json(ipv4Text(in.last_artnet_sender)) : json(nullptr);
     return {{"artnet",
@@ -78,8 +99,7 @@ json inputsJson(const ArtnetReceiver::InputReport& in)
               {"last_sender", std::move(last)}}},
             {"artsync", {{"packets", in.artsync_packets}, {"holding", in.artsync_holding}}},
             {"sacn", {{"listening", in.sacn_listening}, {"packets", in.sacn_packets}}},
-            // Filled by the timecode input once it reports.
-            {"timecode", nullptr}};
+            {"timecode", timecodeJson(sources)}};
 }
 
 json addressesJson(const std::vector<InterfaceAddressEntry>& entries)
@@ -116,7 +136,7 @@ std::string statusJson(const NodeSources& sources, const RenderState& render)
         {"addresses", addressesJson(sources.addresses ? sources.addresses()
                                                       : std::vector<InterfaceAddressEntry>{})},
         {"config", std::move(config)},
-        {"inputs", inputsJson(inputs)},
+        {"inputs", inputsJson(inputs, sources)},
         {"frame_rate", render.frame_rate},
         {"frames", render.frames},
         {"memory", {{"resident_bytes", sources.memory_in_use ? sources.memory_in_use() : 0}}},

@@ -58,6 +58,20 @@ TEST(StatusJson, ReportsChannelsPerCanvasSlotsInWordsAndTheLastSender)
     EXPECT_EQ(status["slots"][1]["frames"], 12);
     EXPECT_EQ(status["slots"][1]["thumbnail"], "/thumbnail/1.png");
     EXPECT_FALSE(status["slots"][2].contains("thumbnail"));
+    EXPECT_TRUE(status["inputs"]["timecode"].is_null()) << "no show clock";
+
+    // A chasing show clock, one hour, two seconds and three frames in at 25 fps.
+    sources.timecode = [] {
+        ShowClock::Snapshot clock;
+        clock.state = ShowClock::State::Chase;
+        clock.show_seconds = 3602.0 + 3 / 25.0 + 0.001;
+        clock.source = 0x0A4F0009;
+        return clock;
+    };
+    const nlohmann::json timed = nlohmann::json::parse(statusJson(sources, render));
+    EXPECT_EQ(timed["inputs"]["timecode"]["timecode"], "01:00:02:03");
+    EXPECT_EQ(timed["inputs"]["timecode"]["state"], ShowClock::stateName(ShowClock::State::Chase));
+    EXPECT_EQ(timed["inputs"]["timecode"]["source"], "10.79.0.9");
     EXPECT_EQ(status["slots"][2]["state"], "video gives no picture: not H.264");
     EXPECT_EQ(status["slots"][2]["error"], true);
     EXPECT_EQ(status["slots"][0]["kind"], "none");
