@@ -49,6 +49,8 @@ public:
     // One line for the technician, from any thread: on its own row of the
     // console, or on standard error without one; nothing when silent.
     static void showNotice(const std::string& text);
+    // The timecode's line, on a row of its own (from any thread).
+    static void showTimecode(const std::string& text);
 
     void showTitle();
     void print(const char* aFormat, ...) __attribute__((format(printf, 2, 3)));
@@ -57,6 +59,7 @@ public:
     void showFrameRate(double fps);
 
 private:
+    static void postLine(ConsoleOutbox::Kind kind, const std::string& text);
     // What the writer thread shares with the rest; it outlives the console
     // if the writer is left stuck on a terminal at the end.
     struct Writer {

@@ -30,6 +30,7 @@ constexpr std::chrono::milliseconds kWriterWake{100};
 // nothing for this long keeps the curses screen, never the process.
 constexpr std::chrono::milliseconds kLeaveLimit{300};
 constexpr int kFrameRateRow = 4;
+constexpr int kTimecodeRow = 5;
 constexpr int kNoticeRow = 6;
 constexpr size_t kKeyReadBytes = 64;
 
@@ -93,11 +94,13 @@ void writeEntry(const ConsoleOutbox::Entry& entry)
         attrset(A_NORMAL);
         break;
     case ConsoleOutbox::Kind::Text: printw("%s", entry.text.c_str()); break;
-    case ConsoleOutbox::Kind::Notice: {
+    case ConsoleOutbox::Kind::Notice:
+    case ConsoleOutbox::Kind::Timecode: {
         int row = 0;
         int column = 0;
         getyx(stdscr, row, column);
-        mvprintw(kNoticeRow, 0, "%s", entry.text.c_str());
+        mvprintw(entry.kind == ConsoleOutbox::Kind::Notice ? kNoticeRow : kTimecodeRow, 0, "%s",
+                 entry.text.c_str());
         clrtoeol();
         move(row, column); // later lines go where they would have gone
         break;
@@ -338,6 +341,16 @@ void ConsoleScreen::showFrameRate(double fps)
 
 void ConsoleScreen::showNotice(const std::string& text)
 {
+    postLine(ConsoleOutbox::Kind::Notice, text);
+}
+
+void ConsoleScreen::showTimecode(const std::string& text)
+{
+    postLine(ConsoleOutbox::Kind::Timecode, text);
+}
+
+void ConsoleScreen::postLine(ConsoleOutbox::Kind kind, const std::string& text)
+{
     if (silent_process.load() || terminal_gone.load())
         return;
     ConsoleScreen* console = active_console.load();
@@ -345,7 +358,7 @@ void ConsoleScreen::showNotice(const std::string& text)
         writeWithoutWaiting(STDERR_FILENO, text + "\n");
         return;
     }
-    console->writer->outbox.post(ConsoleOutbox::Kind::Notice, text);
+    console->writer->outbox.post(kind, text);
 }
 
 } // namespace Spectrafox

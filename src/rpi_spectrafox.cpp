@@ -117,7 +117,7 @@ void showTimecodeLine(const ShowClock* show_clock)
     if (!show_clock || Clock::now() < next_line)
         return;
     next_line = Clock::now() + kTimecodeLinePeriod;
-    ConsoleScreen::showNotice(TimecodeStatusLine::describe(show_clock->snapshot()));
+    ConsoleScreen::showTimecode(TimecodeStatusLine::describe(show_clock->snapshot()));
 }
 
 // The picture memory budget, and the console row that names a slot left out.

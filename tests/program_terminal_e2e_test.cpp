@@ -93,6 +93,20 @@ TEST_F(ProgramInTerminal, ShowsBoldTitleAndCheckedConfigThenQuitsOnLowerCaseQOnl
     expectCleanExit(*session);
 }
 
+// The timecode has a row of its own: the slot line below it stays.
+TEST_F(ProgramInTerminal, TimecodeLineKeepsItsOwnRow)
+{
+    dir.write("config.txt", "TIMECODE=master\n");
+    auto session = start();
+    ASSERT_TRUE(waitForStartMessage(*session)) << session->capture();
+    ASSERT_TRUE(TmuxSession::waitUntil([&] { return session->line(5).rfind("Timecode ", 0) == 0; }))
+        << session->capture();
+    TmuxSession::waitUntil([] { return false; }, std::chrono::milliseconds(600));
+    EXPECT_EQ(session->line(6).rfind("Slots: ", 0), 0u) << session->capture();
+    session->sendKeys("q");
+    expectCleanExit(*session);
+}
+
 // Under the boot service a stray q must not end the show; s on the console
 // takes a snapshot as the window's s does.
 TEST_F(ProgramInTerminal, UnderTheServiceQSaysHowToStopAndSTakesASnapshot)

@@ -16,7 +16,7 @@ namespace Spectrafox {
 // bounded memory and never holds up the sender.
 class ConsoleOutbox {
 public:
-    enum class Kind { Title, Text, Notice };
+    enum class Kind { Title, Text, Notice, Timecode };
     struct Entry {
         Kind kind;
         std::string text;
