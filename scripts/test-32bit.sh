@@ -23,11 +23,12 @@ cmake --build "$out/gtest" -j"$jobs" >/dev/null
 
 # Each test with the sources it needs.
 declare -A tests=(
-  [artnet_packet_parser_test]="tests/network/artnet/artnet_packet_parser_test.cpp src/network/artnet/artnet_packet_parser.cpp"
+  [artnet_packet_parser_test]="tests/network/artnet/artnet_packet_parser_test.cpp src/network/artnet/artnet_packet_parser.cpp src/network/artnet/art_timecode.cpp src/base/timecode.cpp"
+  [art_timecode_test]="tests/network/artnet/art_timecode_test.cpp src/network/artnet/art_timecode.cpp src/network/artnet/artnet_packet_parser.cpp src/base/timecode.cpp"
   [sacn_packet_parser_test]="tests/network/sacn/sacn_packet_parser_test.cpp src/network/sacn/sacn_packet_parser.cpp tests/support/sacn_packets.cpp"
   [sacn_merger_test]="tests/network/sacn/sacn_merger_test.cpp src/network/sacn/sacn_merger.cpp src/network/sacn/sacn_packet_parser.cpp tests/support/sacn_packets.cpp"
   [gif_loader_test]="tests/canvas/canvas_content/content_local_file_texture/gif_loader_test.cpp src/canvas/canvas_content/content_local_file_texture/GIFLoader.cpp tests/support/gif_writer.cpp tests/support/temp_dir.cpp"
-  [config_loader_test]="tests/config_loader_test.cpp src/config_loader.cpp tests/support/temp_dir.cpp"
+  [config_loader_test]="tests/config_loader_test.cpp src/config_loader.cpp src/base/timecode.cpp tests/support/temp_dir.cpp"
 )
 for name in "${!tests[@]}"; do
   # shellcheck disable=SC2086
