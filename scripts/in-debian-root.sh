@@ -75,7 +75,11 @@ remove_root() {
 }
 
 make_root() {
-  command -v debootstrap >/dev/null || { echo "debootstrap is missing (apt-get install debootstrap)" >&2; exit 1; }
+  # A fresh machine lacks it: installed here like every other package we need.
+  command -v debootstrap >/dev/null ||
+    apt-get install -y -o Acquire::Retries=5 --no-install-recommends debootstrap >/dev/null ||
+    { apt-get update -o Acquire::Retries=5 >/dev/null && apt-get install -y -o Acquire::Retries=5 --no-install-recommends debootstrap >/dev/null; } ||
+    { echo "debootstrap is missing and could not be installed (apt-get install debootstrap)" >&2; exit 1; }
   local mirror
   mirror=$(host_mirror)
   echo "debootstrap: $release (minbase) into $root_dir" >&2
