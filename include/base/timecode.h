@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace Spectrafox {
 
 // One SMPTE-style timecode address and its frame-rate type, as lighting desks
@@ -16,6 +18,8 @@ struct Timecode {
 
     // Every field within its range for the type.
     bool valid() const;
+    // "HH:MM:SS:FF", with ';' before the frames for drop-frame.
+    std::string text() const;
     // Seconds since 00:00:00:00 (drop-frame labels counted as such).
     double toSeconds() const;
     // The address of the frame running at `seconds` (taken modulo one day).

@@ -13,7 +13,6 @@ namespace Spectrafox {
 class TimecodeStatusLine {
 public:
     static std::string describe(const ShowClock::Snapshot& snapshot);
-    static std::string dottedQuad(uint32_t address);
 };
 
 } // namespace Spectrafox

@@ -10,7 +10,4 @@ namespace Spectrafox {
 // clock; "playback" is kept for cue playback, null until it reports.
 std::string statusJson(const NodeSources& sources, const RenderState& render);
 
-// Dotted-quad of a host-order IPv4 address.
-std::string ipv4Text(uint32_t address);
-
 } // namespace Spectrafox

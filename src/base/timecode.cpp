@@ -1,8 +1,17 @@
 #include "base/timecode.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace Spectrafox {
+
+std::string Timecode::text() const
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d%c%02d", hours % 100, minutes % 100, seconds % 100,
+                  type == DropFrame2997 ? ';' : ':', frames % 100);
+    return text;
+}
 
 namespace {
 

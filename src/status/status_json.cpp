@@ -1,7 +1,5 @@
 #include "status/status_json.h"
 
-#include <cstdio>
-
 #include <nlohmann/json.hpp>
 
 #include <sys/socket.h>
@@ -9,6 +7,7 @@
 #include <algorithm>
 
 #include "base/dmx_layout.h"
+#include "base/ipv4_text.h"
 #include "base/product_identity.h"
 
 namespace Spectrafox {
@@ -76,12 +75,9 @@ json timecodeJson(const NodeSources& sources)
         return nullptr;
     const ShowClock::Snapshot clock = sources.timecode();
     const Timecode tc = Timecode::fromSeconds(clock.show_seconds, clock.type);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d%c%02d", tc.hours, tc.minutes, tc.seconds,
-                  tc.type == Timecode::DropFrame2997 ? ';' : ':', tc.frames);
     const auto address = [](uint32_t a) { return a ? json(ipv4Text(a)) : json(nullptr); };
     return {{"state", ShowClock::stateName(clock.state)},
-            {"timecode", text},
+            {"timecode", tc.text()},
             {"show_seconds", clock.show_seconds},
             {"fps", Timecode::frameRate(clock.type)},
             {"source", address(clock.source)},
@@ -112,12 +108,6 @@ json addressesJson(const std::vector<InterfaceAddressEntry>& entries)
 }
 
 } // namespace
-
-std::string ipv4Text(uint32_t address)
-{
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
 
 std::string statusJson(const NodeSources& sources, const RenderState& render)
 {
