@@ -83,7 +83,8 @@ public:
             const float right = left + 2.0f / kSlots;
             const float quad[8] = {left, -1, right, -1, left, 1, right, 1};
             glVertexPointer(2, GL_FLOAT, 0, quad);
-            Spectrafox::glBindTexture(GL_TEXTURE_2D, textures[i]);
+            if (player == nullptr || player->bindDue(i + 1) == VideoPlayer::Shown::Nothing)
+                Spectrafox::glBindTexture(GL_TEXTURE_2D, textures[i]);
             Spectrafox::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         }
         FixedFunctionPipeline::instance().flush();
@@ -94,6 +95,9 @@ public:
 private:
     static constexpr GLfloat kTexCoordsVid[8] = {0, 0, 1, 0, 0, 1, 1, 1};
     const GLuint* textures;
+
+public:
+    VideoPlayer* player = nullptr;
 };
 
 struct Round {
@@ -164,8 +168,12 @@ Round playThree(Scene& scene, GLuint* textures, const std::string& clip, const c
     EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
     EGLContext context = eglGetCurrentContext();
     VideoPlayer player(&display, &surface, &context);
+    PlaybackSteering playing;
+    playing.epoch = 1;
+    playing.steady_ns = PictureQueue::steadyNowNs();
     for (int i = 0; i < kSlots; ++i)
-        player.startFreePlayer(clip, &textures[i]);
+        player.startFreePlayer(clip, playing);
+    scene.player = &player;
     measure(scene, &player, 60); // warm-up: pipelines complete, caches fill
     const Round paced = measure(scene, &player, 60);
     printPictures((std::string("three ") + kind + ", loop paced at 60:").c_str(), paced);
@@ -178,6 +186,7 @@ Round playThree(Scene& scene, GLuint* textures, const std::string& clip, const c
     player.sendStopSignal();
     for (int id = 1; id <= kSlots; ++id)
         player.stopPlayer(id);
+    scene.player = nullptr;
     return paced;
 }
 

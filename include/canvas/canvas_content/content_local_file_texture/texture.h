@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "canvas/canvas_content/content_local_file_texture/clip_position.h"
 #include "canvas/canvas_content/content_local_file_texture/slot_kind.h"
 #include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
 #include "canvas/canvas_content/content_local_file_texture/slot_report.h"
@@ -51,15 +52,20 @@ public:
     // What the slot shows now, for the status page and the console.
     SlotReport report() const;
 
-    // A video slot takes a decoder and plays from its first frame; false
-    // when none is free (or the slot plays no video).
+    // A video slot takes a decoder and plays from where its position says;
+    // false when none is free (or the slot plays no video).
     bool startVideo();
     // Gives the decoder back; the slot shows its first picture again.
     void stopVideo();
     bool playsVideo() const { return player_id > 0; }
     // The slot was called onto a canvas: an animation starts at its first
-    // frame, a playing video at its first frame.
-    void cue();
+    // frame, a video at its in-point (channels 19/20 of the calling canvas).
+    void cue(const ClipPosition::Channels& channels = ClipPosition::Channels());
+    // The playback channels of the canvas that decides for the slot this
+    // frame (the lowest that shows it).
+    void setPlayback(const ClipPosition::Channels& channels) { playback = channels; }
+    // Not on screen: a video's decoder rests until the slot is called again.
+    void park();
 
     // The GIF frame shown at gif_time (hundredths of a second into the cycle),
     // given each frame's cumulative end time.
@@ -93,6 +99,8 @@ private:
     void endFailedVideo();
     void loadFirstPicture(SlotPicture& picture);
     void bindVideo();
+    void bindWaiting();
+    ClipPosition::Now positionNow() const;
     static int maxTextureSize();
     double getSecondsSinceLastCall();
     int currentGifFrame();
@@ -117,7 +125,6 @@ private:
     std::vector<GLuint> gif_tex;
     VideoPlayer* player;
     int player_id = 0;
-    GLuint video_tex = 0;
     // The picture memory the slot's textures take, given back with the slot.
     PictureMemoryBudget::Reservation memory;
     // Kept for report().
@@ -126,11 +133,14 @@ private:
     std::shared_ptr<const SlotThumbnail> thumbnail;
     VideoStart video_start;
     std::string video_file;
-    // The size the decoder writes (the video's, fitted to the GPU).
-    int video_width = 0;
-    int video_height = 0;
-    // On cue: the first picture, shown until the decoder has written one.
+    // Where in the clip the slot should be, and the channels that steer it.
+    ClipPosition position;
+    ClipPosition::Channels playback;
+    // On cue: the first picture, shown until the decoder has one of the
+    // clip's start.
     GLuint first_tex = 0;
+    // Shown before the first picture when there is no first picture.
+    GLuint waiting_tex = 0;
 };
 
 } // namespace Spectrafox

@@ -12,9 +12,11 @@ namespace Spectrafox {
 class Texture;
 
 // With VIDEO_ON_CUE=1: follows which slots the drawn canvases show, frame by
-// frame. A slot called onto the screen starts at its first frame; video
-// slots get their decoders by the hand-over policy; a clip left without one
-// is named once through `notice`. Render thread only.
+// frame. A slot called onto the screen starts at its in-point and follows
+// the playback channels of the lowest canvas that shows it; video slots get
+// their decoders by the hand-over policy, and a holder that leaves the
+// screen rests; a clip left without one is named once through `notice`.
+// Render thread only.
 class VideoCueDirector {
 public:
     using Notice = std::function<void(const std::string&)>;
@@ -30,6 +32,7 @@ public:
 private:
     bool shownBefore(int slot) const;
     void giveBackFailedDecoders();
+    void parkHoldersOffScreen();
 
     Texture* const* slots;
     const int slot_count;

@@ -12,7 +12,7 @@
 #include <stb_image.h>
 
 #include "canvas/canvas_content/content_local_file_texture/video_size_probe.h"
-#include "platform/media/container_reader.h"
+#include "platform/media/clip_reader.h"
 #include "platform/media/first_picture.h"
 #include "base/regular_file.h"
 
@@ -207,8 +207,8 @@ void SlotPicture::probeVideo(const Admission&)
 // The container tells the size itself.
 void SlotPicture::probeContainer(const Admission&)
 {
-    ContainerReader::Info info;
-    size_known = ContainerReader::probe(file_name, &info) && info.width > 0 && info.height > 0;
+    ClipReader::Info info;
+    size_known = ClipReader::probe(file_name, &info) && info.width > 0 && info.height > 0;
     if (!size_known)
         return;
     width = info.width;

@@ -46,6 +46,7 @@ Texture::~Texture()
     case SlotKind::Video:
         stopVideo();
         glDeleteTextures(1, &first_tex);
+        glDeleteTextures(1, &waiting_tex);
         break;
     }
 }
@@ -155,12 +156,14 @@ void Texture::loadVideo(SlotPicture& picture)
     size_x = picture.width;
     size_y = picture.height;
     video_file = picture.file_name;
-    // A video larger than the GPU takes plays scaled down, like a picture.
-    fitIntoTextureLimit(size_x, size_y, maxTextureSize(), &video_width, &video_height);
     if (video_start == VideoStart::OnCue) {
         loadFirstPicture(picture);
         return;
     }
+    // From the start of the clip, since loading; under a show time, since
+    // show time 0, so that every node shows the same picture.
+    const ClipPosition::Now now = positionNow();
+    position.startAt(ShowTime::installed() ? 0.0 : now.seconds, now);
     if (!startVideo())
         makeErrorTexture(kNoVideoDecoder, SlotState::NoDecoderFree);
 }
@@ -183,45 +186,47 @@ bool Texture::startVideo()
 {
     if (texture_type != SlotKind::Video || player == nullptr || player_id > 0)
         return false;
-    glGenTextures(1, &video_tex);
-    glBindTexture(GL_TEXTURE_2D, video_tex);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, video_width, video_height, 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    player_id = player->startFreePlayer(video_file, &video_tex, video_width, video_height);
-    if (player_id > 0)
-        return true;
-    glDeleteTextures(1, &video_tex);
-    video_tex = 0;
-    player_id = 0;
-    return false;
+    player_id = player->startFreePlayer(video_file, position.steering());
+    return player_id > 0;
 }
 
-// The decoder writes into video_tex until its thread has ended.
 void Texture::stopVideo()
 {
     if (player_id < 1)
         return;
     player->stopPlayer(player_id);
     player_id = 0;
-    glDeleteTextures(1, &video_tex);
-    video_tex = 0;
 }
 
-void Texture::cue()
+void Texture::cue(const ClipPosition::Channels& channels)
 {
     if (texture_type == SlotKind::Gif) {
         gif_time = 0.0;
         last_clock_reading = clock();
         // Nodes that take the call on the same DMX frame start it together.
         show_start_mark = ShowTime::installed() ? ShowTime::now() : 0.0;
-    } else if (playsVideo()) {
-        stopVideo();
-        startVideo();
+    } else if (texture_type == SlotKind::Video) {
+        playback = channels;
+        position.cue(channels, positionNow());
+        if (playsVideo())
+            player->steer(player_id, position.steering());
     }
+}
+
+void Texture::park()
+{
+    if (playsVideo())
+        player->steer(player_id, position.park());
+}
+
+// The show time where one is installed, else the steady clock; both with
+// the steady clock, which the decoders keep time by.
+ClipPosition::Now Texture::positionNow() const
+{
+    ClipPosition::Now now;
+    now.steady_ns = PictureQueue::steadyNowNs();
+    now.seconds = ShowTime::installed() ? ShowTime::now() : static_cast<double>(now.steady_ns) / 1e9;
+    return now;
 }
 
 // The decode thread gave up on a stream that yields no picture and has
@@ -340,7 +345,9 @@ void Texture::setTexture()
     }
 }
 
-// On cue the first picture stands in until the decoder has written one.
+// The decoder's picture of the position now. On cue the first picture
+// stands in until the decoder has one of the clip's start; otherwise the
+// last picture stays while the decoder looks for the next.
 void Texture::bindVideo()
 {
     if (player_id > 0 && player->playbackFailed(player_id)) {
@@ -348,12 +355,33 @@ void Texture::bindVideo()
         glBindTexture(GL_TEXTURE_2D, none_tex);
         return;
     }
-    if (first_tex != 0 && (player_id < 1 || player->getPictureCount(player_id) == 0)) {
-        glBindTexture(GL_TEXTURE_2D, first_tex);
-        return;
+    VideoPlayer::Shown shown = VideoPlayer::Shown::Nothing;
+    if (player_id > 0) {
+        player->steer(player_id, position.update(playback, positionNow()));
+        glTexCoordPointer(2, GL_FLOAT, 0, texCoordsVid_ptr);
+        shown = player->bindDue(player_id);
     }
-    glTexCoordPointer(2, GL_FLOAT, 0, texCoordsVid_ptr);
-    glBindTexture(GL_TEXTURE_2D, player->currentTexture(player_id, video_tex));
+    const bool from_start = position.steering().origin == 0;
+    if (first_tex != 0 && (shown == VideoPlayer::Shown::Nothing ||
+                           (shown == VideoPlayer::Shown::Earlier && from_start))) {
+        glTexCoordPointer(2, GL_FLOAT, 0, texCoords_ptr);
+        glBindTexture(GL_TEXTURE_2D, first_tex);
+    } else if (shown == VideoPlayer::Shown::Nothing) {
+        bindWaiting();
+    }
+}
+
+// Before a clip's first picture: nothing (transparent black).
+void Texture::bindWaiting()
+{
+    if (waiting_tex == 0) {
+        static const unsigned char kNothing[4] = {0, 0, 0, 0};
+        glGenTextures(1, &waiting_tex);
+        glBindTexture(GL_TEXTURE_2D, waiting_tex);
+        setNearestFilters();
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, kNothing);
+    }
+    glBindTexture(GL_TEXTURE_2D, waiting_tex);
 }
 
 // The animation clock runs on wall time since loading, whoever draws the

@@ -27,8 +27,10 @@ void VideoCueDirector::note(int slot, const ContentInterface::CanvasCue& cue)
     if (std::find(shown.begin(), shown.end(), slot) != shown.end())
         return; // a lower canvas shows it already and decides
     shown.push_back(slot);
+    const ClipPosition::Channels channels{cue.play_mode, cue.play_speed, cue.play_position};
+    slots[slot]->setPlayback(channels);
     if (!shownBefore(slot))
-        slots[slot]->cue();
+        slots[slot]->cue(channels);
 }
 
 void VideoCueDirector::frameDone()
@@ -41,6 +43,7 @@ void VideoCueDirector::frameDone()
     const DecoderHandOver::Changes changes = hand_over.update(videos);
     for (int slot : changes.stopped)
         slots[slot]->stopVideo();
+    parkHoldersOffScreen();
     for (int slot : changes.started)
         if (!slots[slot]->startVideo())
             hand_over.release(slot);
@@ -53,6 +56,15 @@ void VideoCueDirector::frameDone()
     }
     shown_before = std::move(shown);
     shown.clear();
+}
+
+// A clip off screen keeps its decoder for a while, but decodes nothing: it
+// starts again from its in-point when it is called back.
+void VideoCueDirector::parkHoldersOffScreen()
+{
+    for (int slot : shown_before)
+        if (std::find(shown.begin(), shown.end(), slot) == shown.end())
+            slots[slot]->park();
 }
 
 // A stream that gave no picture has ended and shows its error texel.

@@ -1,23 +1,18 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
-#include "platform/omx/omx_component.h"
-#include "platform/omx/omx_core.h"
-#include "platform/omx/egl_render_component.h"
-#include "platform/omx/video_decode_component.h"
+#include "platform/media/clip_decoder.h"
 #include "support/gl_fixture.h"
 #include "support/h264_clip.h"
+#include "support/numbered_clip.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <fstream>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <random>
-#include <set>
+#include <string>
 #include <thread>
-#include <unistd.h>
 
 // Inside the namespace the GL calls reach our layer, as in the drawing code.
 namespace Spectrafox::Test {
@@ -26,27 +21,27 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kVideoWidth = 320;
-constexpr int kVideoHeight = 240;
+constexpr int kPictures = 50;
+constexpr int64_t kFrameUs = 40000;
 // Video pictures are drawn with the vertically flipped coordinates of the
 // file texture plug-in: texture row 0 is the bottom of the picture.
 const GLfloat kTexCoordsVid[8] = {0, 0, 1, 0, 0, 1, 1, 1};
 const GLfloat kFullScreen[8] = {-1, -1, 1, -1, -1, 1, 1, 1};
 
-// One letter per colour of the test clip; '?' for anything else (a texture
-// never written yet, say).
-char classify(const Rgba& p)
+int fraction(int picture) { return picture * PlaybackSteering::kWholeClip / kPictures; }
+
+PlaybackSteering steering(uint64_t epoch, int origin, int in, bool once, double u_pictures,
+                          double rate)
 {
-    const Rgb c{p.r, p.g, p.b};
-    if (closeColour(c, {255, 0, 0}))
-        return 'R';
-    if (closeColour(c, {0, 255, 0}))
-        return 'G';
-    if (closeColour(c, {0, 0, 255}))
-        return 'B';
-    if (closeColour(c, {255, 255, 255}))
-        return 'W';
-    return '?';
+    PlaybackSteering s;
+    s.epoch = epoch;
+    s.origin = origin;
+    s.in = in;
+    s.once = once;
+    s.u_us = u_pictures * kFrameUs;
+    s.steady_ns = PictureQueue::steadyNowNs();
+    s.rate = rate;
+    return s;
 }
 
 class VideoPlayerTest : public GlTest {
@@ -54,43 +49,21 @@ protected:
     void SetUp() override
     {
         clip = dir.file("clip.h264");
-        // 10 red, 10 green, 10 blue pictures at 25 per second: 1.2 s a pass.
-        ASSERT_TRUE(makeH264Clip(clip, kVideoWidth, kVideoHeight, 25,
-                                 {{255, 0, 0, 10}, {0, 255, 0, 10}, {0, 0, 255, 10}}));
+        ASSERT_TRUE(makeNumberedClip(clip, NumberedClip{kPictures, 25, 12, 2}));
     }
 
-    void TearDown() override
-    {
-        player.reset();
-        for (GLuint t : textures)
-            glDeleteTextures(1, &t);
-    }
-
-    VideoPlayer& makePlayer()
+    VideoPlayer& makePlayer(int slots = 3, bool give_back = false)
     {
         CurrentEglHandles egl;
-        player = std::make_unique<VideoPlayer>(&egl.display, &egl.surface, &egl.context);
+        player = std::make_unique<VideoPlayer>(&egl.display, &egl.surface, &egl.context, slots,
+                                               give_back);
         return *player;
     }
 
-    // A texture as the texture slot makes it for a video.
-    GLuint makeVideoTexture()
-    {
-        GLuint texture = 0;
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, kVideoWidth, kVideoHeight, 0, GL_RGBA,
-                     GL_UNSIGNED_BYTE, nullptr);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        textures.push_back(texture);
-        return texture;
-    }
-
-    // Draws the texture over the whole surface as the renderer draws a video.
-    void drawTexture(GLuint texture)
+    // Draws what the slot shows over the whole surface as the renderer draws
+    // a video, and reads the picture's number; -1 when it shows nothing yet,
+    // a picture that is not upright (the white band at the top) or no number.
+    int shown(int id, VideoPlayer::Shown* how = nullptr)
     {
         glMatrixMode(GL_PROJECTION);
         glLoadIdentity();
@@ -98,7 +71,6 @@ protected:
         glLoadIdentity();
         Spectrafox::glDisable(GL_BLEND);
         Spectrafox::glEnable(GL_TEXTURE_2D);
-        glBindTexture(GL_TEXTURE_2D, texture);
         glDisableClientState(GL_COLOR_ARRAY);
         glColor4f(1, 1, 1, 1);
         glEnableClientState(GL_VERTEX_ARRAY);
@@ -106,204 +78,111 @@ protected:
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
         glTexCoordPointer(2, GL_FLOAT, 0, kTexCoordsVid);
         glClear(GL_COLOR_BUFFER_BIT);
+        const VideoPlayer::Shown result = player->bindDue(id);
+        if (how != nullptr)
+            *how = result;
+        if (result == VideoPlayer::Shown::Nothing)
+            return -1;
         Spectrafox::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         glFinish();
+        const std::vector<Rgba> frame = gl.frame();
+        const auto row = [&](int y) {
+            return reinterpret_cast<const uint8_t*>(&frame[static_cast<size_t>(y) * gl.width()]);
+        };
+        if (numberInRow(row(gl.height() / 32), gl.width(), 4) != 1023)
+            return -1;
+        return numberInRow(row(gl.height() * 5 / 8), gl.width(), 4);
     }
 
-    // The picture below the band and the band at the top of the screen, as
-    // slot 1 shows it (the player may hand over to textures of its own).
-    std::pair<char, char> look(GLuint texture)
+    // The number once the slot shows a picture of its current path.
+    int settled(int id)
     {
-        drawTexture(player ? player->currentTexture(1, texture) : texture);
-        return {classify(gl.pixelAt(gl.width() / 2, gl.height() * 5 / 8)),
-                classify(gl.pixelAt(gl.width() / 2, gl.height() / 16))};
-    }
-
-    // Watches the texture until the sequence of picture colours (repeats
-    // collapsed) contains `wanted`, or the limit passes. Every picture seen
-    // must be upright: white band at the top.
-    //
-    // Started without a size, a slot writes straight into the drawn texture,
-    // bottom row first: a look during the very first picture can find its
-    // lower rows in place above rows never written. Only looks after a
-    // complete picture are judged; a later picture half-written over an
-    // earlier one still shows a white band.
-    std::string watchFor(GLuint texture, const std::string& wanted, std::chrono::seconds limit)
-    {
-        std::string seen;
-        const Clock::time_point end = Clock::now() + limit;
-        while (seen.find(wanted) == std::string::npos && Clock::now() < end) {
-            const bool had_picture = player && player->getPictureCount(1) > 0;
-            const auto [picture, band] = look(texture);
-            if (picture != '?' && had_picture) {
-                EXPECT_EQ(band, 'W') << "picture " << picture << " is not upright";
-                if (seen.empty() || seen.back() != picture)
-                    seen += picture;
-            }
+        const Clock::time_point end = Clock::now() + 20s;
+        VideoPlayer::Shown how = VideoPlayer::Shown::Nothing;
+        int number = -1;
+        while (how != VideoPlayer::Shown::Current && Clock::now() < end) {
+            number = shown(id, &how);
             std::this_thread::sleep_for(5ms);
         }
-        return seen;
+        EXPECT_EQ(how, VideoPlayer::Shown::Current);
+        return number;
     }
 
-    static void waitForPictures(const VideoPlayer& p, int id, long count)
+    void waitUntil(const std::function<bool()>& done)
     {
         const Clock::time_point end = Clock::now() + 30s;
-        while (p.getPictureCount(id) < count && Clock::now() < end)
+        while (!done() && Clock::now() < end)
             std::this_thread::sleep_for(10ms);
     }
 
     TempDir dir;
     std::string clip;
     std::unique_ptr<VideoPlayer> player;
-    std::vector<GLuint> textures;
 };
 
-TEST_F(VideoPlayerTest, PlaysUprightKeepsChangingAndRepeatsWhateverTheFileLength)
+// Scrubbed, paused, looped from an in-point, held at the end of a single
+// pass: each lands on its picture, upright, on one slot one after the other.
+TEST_F(VideoPlayerTest, ShowsThePictureItsSteeringAsksFor)
 {
-    struct Case {
+    const struct {
         const char* what;
-        long multiple; // pad the clip with zero bytes to a multiple of this; 1: as made
-        const char* container = nullptr; // made as this file instead: name, then ffmpeg options
-        const char* options = nullptr;
+        int origin, in;
+        bool once;
+        double u_pictures;
+        int expected;
+    } cases[] = {
+        {"scrubbed to a picture", fraction(37), 0, false, 0, 37},
+        {"paused ten pictures in", 0, 0, false, 10.4, 10},
+        {"the second pass of a loop from its in-point", fraction(45), fraction(45), false, 7, 47},
+        {"a loop past the end starts again at its in-point", 0, 0, false, kPictures + 3, 3},
+        {"once past the end holds the last picture", fraction(40), 0, true, 30, kPictures - 1},
+        {"back to the start", 0, 0, false, 0, 0},
     };
-    const Case cases[] = {
-        {"clip as made", 1},
-        {"exactly one input buffer long", 81920},
-        {"exactly two input buffers long", 2 * 81920},
-        {"MP4 file", 1, "clip.mp4", "-c:v libx264 -pix_fmt yuv420p -f mp4"},
-        {"MKV file with B pictures", 1, "clip.mkv", "-c:v libx264 -pix_fmt yuv420p -bf 3 -f matroska"},
-    };
-    for (const Case& c : cases) {
+    VideoPlayer& p = makePlayer();
+    uint64_t epoch = 1;
+    ASSERT_EQ(p.startFreePlayer(clip, steering(epoch, 0, 0, false, 0, 0.0)), 1);
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string file = dir.file(std::string("case") + std::to_string(c.multiple) + ".h264");
-        if (c.container != nullptr) {
-            file = dir.file(c.container);
-            ASSERT_TRUE(makeClip(file, kVideoWidth, kVideoHeight, 25,
-                                 {{255, 0, 0, 10}, {0, 255, 0, 10}, {0, 0, 255, 10}}, c.options));
-        } else {
-            std::ofstream(file, std::ios::binary) << readFile(clip);
-            const long length = padFileToMultiple(file, c.multiple);
-            if (c.multiple > 1) {
-                ASSERT_EQ(length, c.multiple);
-            }
-        }
-
-        VideoPlayer& p = makePlayer();
-        GLuint texture = makeVideoTexture();
-        ASSERT_EQ(p.startFreePlayer(file, &texture), 1);
-        // Red, green, blue, and the same again after the end of the file.
-        const std::string seen = watchFor(texture, "RGBRGB", 60s);
-        EXPECT_NE(seen.find("RGBRGB"), std::string::npos) << "colours seen: " << seen;
-        EXPECT_GT(p.getPictureCount(1), 30);
-        EXPECT_FALSE(p.playbackFailed(1));
-        p.stopPlayer(1);
-        EXPECT_FALSE(p.playbackFailed(1)) << "a stop is no failure";
-        player.reset();
+        p.steer(1, steering(++epoch, c.origin, c.in, c.once, c.u_pictures, 0.0));
+        EXPECT_EQ(settled(1), c.expected);
     }
+    EXPECT_EQ(p.timing(1).duration_us, kPictures * kFrameUs);
+    EXPECT_FALSE(p.playbackFailed(1));
 }
 
-// The texture has one size; the stream goes 640x480 (red) then 320x240
-// (green). Every picture must be shown whole, scaled into the texture.
-TEST_F(VideoPlayerTest, EveryPictureIsScaledWholeIntoTheTextureWhateverSizeTheStreamHas)
+// Played at one and a half times its speed through its end: never ahead of
+// its path, on through the loop, and exact once it stops.
+TEST_F(VideoPlayerTest, PlaysAlongItsPathAtItsRateAndLoops)
 {
-    const std::string large = dir.file("large.h264");
-    const std::string small = dir.file("small.h264");
-    ASSERT_TRUE(makeH264Clip(large, 640, 480, 25, {{255, 0, 0, 10}}));
-    ASSERT_TRUE(makeH264Clip(small, 320, 240, 25, {{0, 255, 0, 10}}));
-    const std::string file = dir.write("changing.h264", readFile(large) + readFile(small));
-
     VideoPlayer& p = makePlayer();
-    GLuint texture = 0;
-    glGenTextures(1, &texture);
-    textures.push_back(texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 160, 120, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    ASSERT_EQ(p.startFreePlayer(file, &texture, 160, 120), 1);
-    // watchFor checks the white band at the top of every picture: a picture
-    // cut or placed in a corner would miss it.
-    const std::string seen = watchFor(texture, "RGRG", 60s);
-    EXPECT_NE(seen.find("RGRG"), std::string::npos) << "colours seen: " << seen;
-    p.stopPlayer(1);
-}
-
-// Where the renderer pauses halfway through writing a picture, the test
-// draws and reads back: the moment a frame would show parts of two pictures.
-struct HalfWritten {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int pauses = 0;   // pauses begun by the renderer
-    int releases = 0; // pauses ended by the test
-    bool done = false;
-};
-HalfWritten* half_written = nullptr;
-
-void pauseHalfWritten()
-{
-    std::unique_lock<std::mutex> lock(half_written->mutex);
-    const int pause = ++half_written->pauses;
-    half_written->changed.notify_all();
-    half_written->changed.wait_for(
-        lock, 10s, [&] { return half_written->done || half_written->releases >= pause; });
-}
-
-TEST_F(VideoPlayerTest, NoDrawnFrameShowsPartsOfTwoPicturesEvenWhileOneIsHalfWritten)
-{
-    // Every picture a colour other than the one before.
-    std::vector<ClipSegment> segments;
-    for (int i = 0; i < 10; ++i)
-        for (const ClipSegment& s : {ClipSegment{255, 0, 0, 1}, ClipSegment{0, 255, 0, 1},
-                                     ClipSegment{0, 0, 255, 1}})
-            segments.push_back(s);
-    const std::string file = dir.file("changing.h264");
-    ASSERT_TRUE(makeH264Clip(file, kVideoWidth, kVideoHeight, 25, segments));
-
-    HalfWritten rendezvous;
-    half_written = &rendezvous;
-    EglRenderComponent::setPauseInsidePicture(&pauseHalfWritten);
-    VideoPlayer& p = makePlayer();
-    GLuint texture = makeVideoTexture();
-    ASSERT_EQ(p.startFreePlayer(file, &texture, kVideoWidth, kVideoHeight), 1);
-    std::string shown;
-    for (int pause = 0; pause < 15; ++pause) {
-        {
-            std::unique_lock<std::mutex> lock(rendezvous.mutex);
-            ASSERT_TRUE(rendezvous.changed.wait_for(lock, 30s, [&] { return rendezvous.pauses > pause; }));
+    const PlaybackSteering playing = steering(1, fraction(30), 0, false, 0, 1.5);
+    ASSERT_EQ(p.startFreePlayer(clip, playing), 1);
+    std::string seen;
+    int last = -1;
+    bool wrapped = false;
+    const Clock::time_point end = Clock::now() + 3s;
+    while (Clock::now() < end) {
+        const int number = shown(1);
+        const double along = playing.uAt(PictureQueue::steadyNowNs()) / kFrameUs;
+        const int path = along < 20 ? 30 + static_cast<int>(along)
+                                    : static_cast<int>(along - 20) % kPictures;
+        if (number >= 0 && number != last) {
+            wrapped = wrapped || number < last;
+            EXPECT_TRUE(number <= path || path < 10) << number << " ahead of " << path;
+            last = number;
         }
-        drawTexture(p.currentTexture(1, texture));
-        // Below the white band, from top to bottom: one colour only.
-        std::string column;
-        for (int y = gl.height() * 3 / 8; y < gl.height(); ++y) {
-            const char c = classify(gl.pixelAt(gl.width() / 2, y));
-            if (column.empty() || column.back() != c)
-                column += c;
-        }
-        EXPECT_EQ(column.size(), 1u) << "pause " << pause << " shows " << column;
-        shown += column;
-        {
-            std::lock_guard<std::mutex> lock(rendezvous.mutex);
-            rendezvous.releases = pause + 1;
-        }
-        rendezvous.changed.notify_all();
+        std::this_thread::sleep_for(10ms);
     }
-    EglRenderComponent::setPauseInsidePicture(nullptr);
-    {
-        std::lock_guard<std::mutex> lock(rendezvous.mutex);
-        rendezvous.done = true;
-    }
-    rendezvous.changed.notify_all();
-    p.stopPlayer(1);
-    player.reset();
-    half_written = nullptr;
-    // The pictures drawn did change: at most one frame behind the renderer.
-    EXPECT_NE(shown.find_first_of("RGB"), std::string::npos) << shown;
-    EXPECT_GE(std::set<char>(shown.begin(), shown.end()).size(), 3u) << "shown: " << shown;
+    EXPECT_TRUE(wrapped) << "the clip never looped";
+    EXPECT_GT(p.getPictureCount(1), 20);
+    // Stopped on the second pass: 20 pictures from 30 to the end, 24 from 0.
+    p.steer(1, steering(2, fraction(30), 0, false, 44, 0.0));
+    EXPECT_EQ(settled(1), 24);
 }
 
 // Streams that never give a picture end by themselves within the bounds,
-// release their decoder and say so; the texture is never written.
-TEST_F(VideoPlayerTest, AStreamWithoutPicturesEndsOnItsOwnAndReleasesItsDecoder)
+// release their decoder and say so; nothing is ever shown.
+TEST_F(VideoPlayerTest, AStreamWithoutPicturesFailsOnItsOwnAndReleasesItsDecoder)
 {
     std::mt19937 random(5);
     std::string noise(300000, '\0');
@@ -314,6 +193,7 @@ TEST_F(VideoPlayerTest, AStreamWithoutPicturesEndsOnItsOwnAndReleasesItsDecoder)
     ASSERT_TRUE(makeClip(mp4, 320, 240, 25, {{255, 0, 0, 25}}, "-c:v libx264 -pix_fmt yuv420p -f mp4"));
     ASSERT_TRUE(makeClip(hevc, 320, 240, 25, {{255, 0, 0, 25}},
                          "-c:v libx265 -x265-params log-level=error -f hevc"));
+    ASSERT_TRUE(writeParameterSetsOnly(dir.file("sets.h264"), 64, 48));
     const struct {
         const char* what;
         std::string bytes;
@@ -321,311 +201,105 @@ TEST_F(VideoPlayerTest, AStreamWithoutPicturesEndsOnItsOwnAndReleasesItsDecoder)
         {"random bytes", noise},
         {"an MP4 file named .h264", readFile(mp4)},
         {"an HEVC stream named .h264", readFile(hevc)},
+        {"parameter sets and nothing else", readFile(dir.file("sets.h264"))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string file = dir.write("bad.h264", c.bytes);
         VideoPlayer& p = makePlayer();
-        GLuint texture = makeVideoTexture();
-        ASSERT_EQ(p.startFreePlayer(file, &texture), 1);
-        const Clock::time_point end = Clock::now() + 60s;
-        while (!p.playbackFailed(1) && Clock::now() < end)
-            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(p.startFreePlayer(file, steering(1, 0, 0, false, 0, 1.0)), 1);
+        waitUntil([&] { return p.playbackFailed(1); });
         EXPECT_TRUE(p.playbackFailed(1));
-        EXPECT_EQ(VideoDecodeComponent::decodingThreadsInUse(), 0) << "the decoder is released";
+        EXPECT_EQ(ClipDecoder::decodingThreadsInUse(), 0) << "the decoder is released";
+        EXPECT_EQ(p.bindDue(1), VideoPlayer::Shown::Nothing);
         EXPECT_EQ(p.getPictureCount(1), 0);
-        EXPECT_EQ(look(texture).first, '?');
-        p.stopPlayer(1);
         player.reset();
     }
 }
 
-TEST_F(VideoPlayerTest, ThreeSlotsAtMostForTheLifeOfThePlayerAndOddNumbersAreIgnored)
+TEST_F(VideoPlayerTest, ThreeSlotsAtMostForTheLifeOfThePlayerUnlessGivenBack)
 {
-    VideoPlayer& p = makePlayer();
-    GLuint t1 = makeVideoTexture(), t2 = makeVideoTexture(), t3 = makeVideoTexture(),
-           t4 = makeVideoTexture();
-    EXPECT_EQ(p.startFreePlayer(clip, &t1), 1);
-    EXPECT_EQ(p.startFreePlayer(clip, &t2), 2);
-    EXPECT_EQ(p.startFreePlayer(clip, &t3), 3);
-    EXPECT_EQ(p.startFreePlayer(clip, &t4), 0);
-    EXPECT_EQ(t4, textures.back()) << "the texture name is never changed";
-
-    for (int odd : {0, 4, -1})
-        p.stopPlayer(odd);
-    for (int id : {1, 2, 3}) {
-        const long before = p.getPictureCount(id);
-        waitForPictures(p, id, before + 5);
-        EXPECT_GE(p.getPictureCount(id), before + 5) << "slot " << id << " stopped playing";
+    const PlaybackSteering playing = steering(1, 0, 0, false, 0, 1.0);
+    for (bool give_back : {false, true}) {
+        SCOPED_TRACE(give_back ? "given back" : "taken for good");
+        VideoPlayer& p = makePlayer(3, give_back);
+        EXPECT_EQ(p.startFreePlayer(clip, playing), 1);
+        EXPECT_EQ(p.startFreePlayer(clip, playing), 2);
+        EXPECT_EQ(p.startFreePlayer(clip, playing), 3);
+        EXPECT_EQ(p.startFreePlayer(clip, playing), 0);
+        for (int odd : {0, 4, -1})
+            p.stopPlayer(odd);
+        for (int id : {1, 2, 3}) {
+            waitUntil([&] { return shown(id) >= 0; });
+            EXPECT_GT(p.getPictureCount(id), 0) << "slot " << id;
+        }
+        EXPECT_EQ(p.getPictureCount(0), 0);
+        EXPECT_EQ(p.getPictureCount(4), 0);
+        p.stopPlayer(2);
+        EXPECT_EQ(p.startFreePlayer(clip, playing), give_back ? 2 : 0);
+        player.reset();
+        EXPECT_EQ(ClipDecoder::decodingThreadsInUse(), 0);
     }
-    EXPECT_EQ(p.getPictureCount(0), 0);
-    EXPECT_EQ(p.getPictureCount(4), 0);
-
-    p.stopPlayer(2);
-    const long stopped_at = p.getPictureCount(2);
-    EXPECT_EQ(p.startFreePlayer(clip, &t4), 0) << "a stopped slot is not given out again";
-    waitForPictures(p, 1, p.getPictureCount(1) + 5);
-    EXPECT_EQ(p.getPictureCount(2), stopped_at);
 }
 
-TEST_F(VideoPlayerTest, StopWhileWaitingForTheFirstPictureReturnsAndLeavesTheTextureAlone)
+// Whatever a slot is doing (opening, waiting for the screen to take its
+// pictures, resting off screen, failing), stopping it returns at once and
+// no picture changes after.
+TEST_F(VideoPlayerTest, StoppingReturnsPromptlyWhateverTheSlotIsDoing)
 {
     std::mt19937 random(11);
-    std::string garbage(400000, '\0');
+    std::string garbage(4u << 20, '\0');
     for (char& c : garbage)
         c = static_cast<char>(random());
-    const std::string file = dir.write("garbage.h264", garbage);
-
-    VideoPlayer& p = makePlayer();
-    GLuint texture = makeVideoTexture();
-    ASSERT_EQ(p.startFreePlayer(file, &texture), 1);
-    std::this_thread::sleep_for(300ms);
-    const Clock::time_point before = Clock::now();
-    p.stopPlayer(1);
-    EXPECT_LT(Clock::now() - before, 15s);
-    EXPECT_EQ(p.getPictureCount(1), 0);
-    EXPECT_EQ(look(texture).first, '?');
-}
-
-TEST_F(VideoPlayerTest, SendStopSignalThenStopPlayerOnEachSlotReturns)
-{
-    VideoPlayer& p = makePlayer();
-    for (int id : {1, 2, 3}) {
-        GLuint texture = makeVideoTexture();
-        ASSERT_EQ(p.startFreePlayer(clip, &texture), id);
-    }
-    for (int id : {1, 2, 3})
-        waitForPictures(p, id, 3);
-    p.sendStopSignal();
-    const Clock::time_point before = Clock::now();
-    for (int id : {1, 2, 3})
-        p.stopPlayer(id);
-    EXPECT_LT(Clock::now() - before, 15s);
-    const long counts[] = {p.getPictureCount(1), p.getPictureCount(2), p.getPictureCount(3)};
-    std::this_thread::sleep_for(200ms);
-    for (int id : {1, 2, 3}) {
-        EXPECT_GE(counts[id - 1], 3);
-        EXPECT_EQ(p.getPictureCount(id), counts[id - 1]) << "slot " << id << " still plays";
-    }
-}
-
-TEST_F(VideoPlayerTest, DestroyingThePlayerWithThreeSlotsPlayingReturns)
-{
-    VideoPlayer& p = makePlayer();
-    for (int id : {1, 2, 3}) {
-        GLuint texture = makeVideoTexture();
-        ASSERT_EQ(p.startFreePlayer(clip, &texture), id);
-    }
-    waitForPictures(p, 3, 3);
-    const Clock::time_point before = Clock::now();
-    player.reset();
-    EXPECT_LT(Clock::now() - before, 15s);
-}
-
-TEST_F(VideoPlayerTest, ATextureSmallerThanTheVideoKeepsItsContentAndPlaybackGoesOn)
-{
-    VideoPlayer& p = makePlayer();
-    GLuint texture = 0;
-    glGenTextures(1, &texture);
-    textures.push_back(texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    const std::vector<uint8_t> white(160 * 120 * 4, 0xff);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 160, 120, 0, GL_RGBA, GL_UNSIGNED_BYTE, white.data());
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    ASSERT_EQ(p.startFreePlayer(clip, &texture), 1);
-    waitForPictures(p, 1, 10);
-    EXPECT_GE(p.getPictureCount(1), 10);
-    EXPECT_EQ(look(texture).first, 'W') << "the picture does not fit and is not written";
-    p.stopPlayer(1);
-}
-
-TEST_F(VideoPlayerTest, ImageThatCannotBeMadeEndsTheProcessWithItsMessage)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    VideoPlayer& p = makePlayer();
-    GLuint good = makeVideoTexture();
-    GLuint missing = 4242; // no such texture
-    EXPECT_EXIT(
-        {
-            dup2(STDERR_FILENO, STDOUT_FILENO);
-            p.startFreePlayer(clip, &good);
-            p.startFreePlayer(clip, &missing);
-        },
-        ::testing::ExitedWithCode(1), "^eglCreateImageKHR2 failed\\.\n$");
-}
-
-// What the player handed to the decoder, in order: the first kKept buffers
-// and the last one.
-class FeedLog {
-public:
-    struct Buffer {
-        OMX_U32 length;
-        OMX_U32 flags;
-        std::string bytes;
+    const std::string bad = dir.write("garbage.h264", garbage);
+    PlaybackSteering parked = steering(1, 0, 0, false, 0, 1.0);
+    parked.parked = true;
+    const struct {
+        const char* what;
+        std::string file;
+        PlaybackSteering steering;
+        std::chrono::milliseconds after;
+    } cases[] = {
+        {"just started", clip, steering(1, 0, 0, false, 0, 1.0), 0ms},
+        {"paused with its pictures decoded", clip, steering(1, 0, 0, false, 5, 0.0), 500ms},
+        {"resting off screen", clip, parked, 300ms},
+        {"looking for a picture in garbage", bad, steering(1, 0, 0, false, 0, 1.0), 100ms},
     };
-    static constexpr size_t kKept = 12;
-
-    void record(const OMX_BUFFERHEADERTYPE* header)
-    {
-        Buffer b{static_cast<OMX_U32>(header->nFilledLen), static_cast<OMX_U32>(header->nFlags),
-                 std::string(reinterpret_cast<const char*>(header->pBuffer + header->nOffset),
-                             header->nFilledLen)};
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (kept.size() < kKept)
-                kept.push_back(b);
-            last = b;
-            ++total;
-        }
-        changed.notify_all();
-    }
-
-    void waitForKept()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, 30s, [&] { return kept.size() >= kKept; });
-    }
-
-    // The kept buffers and then the last one; empty if nothing came.
-    std::vector<Buffer> buffers(bool wait_for_end)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, 30s, [&] {
-            return !wait_for_end || (total > 0 && (last.flags & OMX_BUFFERFLAG_EOS) != 0);
-        });
-        std::vector<Buffer> result = kept;
-        if (total > kept.size())
-            result.push_back(last);
-        return result;
-    }
-
-private:
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<Buffer> kept;
-    Buffer last{};
-    size_t total = 0;
-};
-
-// Stands in for "video_decode": logs every buffer the player submits and
-// hands it straight back. It never learns a picture size, so the player
-// stays in its first phase and just streams.
-class RecordingDecoder : public OmxComponent {
-public:
-    explicit RecordingDecoder(FeedLog* feed_log)
-        : OmxComponent("OMX.spectrafox.video_decode"), log(feed_log)
-    {
-        addPort({130, OMX_DirInput, OMX_PortDomainVideo, 4, 81920});
-        addPort({131, OMX_DirOutput, OMX_PortDomainVideo});
-        // Logged at the call itself: a buffer queued just before a port is
-        // disabled goes back unprocessed.
-        static_cast<OMX_COMPONENTTYPE*>(handle())->EmptyThisBuffer = &logAndQueue;
-    }
-
-protected:
-    bool process() override
-    {
-        OMX_BUFFERHEADERTYPE* header = takeBuffer(130);
-        if (header == nullptr)
-            return false;
-        returnBuffer(header);
-        return true;
-    }
-
-    // The player asks for H.264 on the input port before streaming.
-    OMX_ERRORTYPE setComponentParameter(OMX_INDEXTYPE index, OMX_PTR data) override
-    {
-        const auto* format = static_cast<const OMX_VIDEO_PARAM_PORTFORMATTYPE*>(data);
-        const bool h264_in = index == OMX_IndexParamVideoPortFormat &&
-                             recordFits(data, sizeof(*format)) && format->nPortIndex == 130 &&
-                             format->eCompressionFormat == OMX_VIDEO_CodingAVC;
-        return h264_in ? OMX_ErrorNone : OMX_ErrorUnsupportedSetting;
-    }
-
-private:
-    static OMX_ERRORTYPE logAndQueue(OMX_HANDLETYPE handle, OMX_BUFFERHEADERTYPE* header)
-    {
-        auto* self = static_cast<RecordingDecoder*>(fromHandle(handle));
-        const OMX_ERRORTYPE result = self->emptyThisBuffer(header);
-        if (result == OMX_ErrorNone)
-            self->log->record(header);
-        return result;
-    }
-
-    FeedLog* log;
-};
-
-class VideoPlayerFeedTest : public VideoPlayerTest {
-protected:
-    void SetUp() override
-    {
-        VideoPlayerTest::SetUp();
-        real_decoder = OmxCore::registerComponent("OMX.spectrafox.video_decode", [this] {
-            return static_cast<OmxComponent*>(new RecordingDecoder(log.get()));
-        });
-    }
-    void TearDown() override
-    {
-        VideoPlayerTest::TearDown();
-        OmxCore::registerComponent("OMX.spectrafox.video_decode", real_decoder);
-    }
-
-    OmxCore::Factory real_decoder;
-    std::unique_ptr<FeedLog> log = std::make_unique<FeedLog>();
-};
-
-TEST_F(VideoPlayerFeedTest, FeedsTheFileRoundAndRoundWithStartTimeOnlyOnTheFirstBuffer)
-{
-    const long sizes[] = {200000, 2 * 81920, 81920, 1000};
-    for (long size : sizes) {
-        SCOPED_TRACE("file of " + std::to_string(size) + " bytes");
-        std::string content(static_cast<size_t>(size), '\0');
-        for (long i = 0; i < size; ++i)
-            content[i] = static_cast<char>((i * 7 + i / 251) % 256);
-        const std::string file = dir.write("pattern.h264", content);
-
-        log = std::make_unique<FeedLog>(); // read by the next decode thread only
-        FeedLog& feed = *log;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         VideoPlayer& p = makePlayer();
-        GLuint texture = makeVideoTexture();
-        ASSERT_EQ(p.startFreePlayer(file, &texture), 1);
-        feed.waitForKept();
+        ASSERT_EQ(p.startFreePlayer(c.file, c.steering), 1);
+        std::this_thread::sleep_for(c.after);
+        const Clock::time_point before = Clock::now();
         p.stopPlayer(1);
-        const std::vector<FeedLog::Buffer> fed = feed.buffers(true);
-        ASSERT_EQ(fed.size(), FeedLog::kKept + 1);
-
-        long offset = 0;
-        for (size_t i = 0; i + 1 < fed.size(); ++i) {
-            const long expected = std::min(81920L, size - offset);
-            ASSERT_EQ(long(fed[i].length), expected) << "buffer " << i;
-            EXPECT_EQ(fed[i].bytes, content.substr(offset, expected)) << "buffer " << i;
-            EXPECT_EQ(fed[i].flags, OMX_U32(i == 0 ? OMX_BUFFERFLAG_STARTTIME
-                                                   : OMX_BUFFERFLAG_TIME_UNKNOWN))
-                << "buffer " << i;
-            offset = (offset + expected) % size;
-        }
-        EXPECT_EQ(fed.back().length, 0u);
-        EXPECT_EQ(fed.back().flags, OMX_U32(OMX_BUFFERFLAG_TIME_UNKNOWN | OMX_BUFFERFLAG_EOS));
+        EXPECT_LT(Clock::now() - before, 1s);
+        const long count = p.getPictureCount(1);
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(p.getPictureCount(1), count);
         player.reset();
     }
+    VideoPlayer& p = makePlayer();
+    for (int id : {1, 2, 3})
+        ASSERT_EQ(p.startFreePlayer(clip, steering(1, 0, 0, false, 0, 1.0)), id);
+    waitUntil([&] { return shown(3) >= 0; });
+    const Clock::time_point before = Clock::now();
+    player.reset();
+    EXPECT_LT(Clock::now() - before, 1s) << "destroyed with three slots playing";
 }
 
-TEST_F(VideoPlayerFeedTest, AnEmptyFileEndsPlaybackOnItsOwn)
+// The stream goes 640x480 then 160x96: every picture is shown whole, in
+// whatever size it comes.
+TEST_F(VideoPlayerTest, EveryPictureIsShownWholeWhateverSizeTheStreamHas)
 {
-    const std::string file = dir.write("empty.h264", "");
+    const std::string large = dir.file("large.h264");
+    ASSERT_TRUE(makeNumberedClip(large, NumberedClip{10, 25, 5, 0, "h264", 640, 480}));
+    const std::string file = dir.write("changing.h264", readFile(large) + readFile(clip));
     VideoPlayer& p = makePlayer();
-    GLuint texture = makeVideoTexture();
-    ASSERT_EQ(p.startFreePlayer(file, &texture), 1);
-    // No stop is asked for: after its bounded wait for a picture size the
-    // thread sends the end of the stream and ends by itself.
-    const std::vector<FeedLog::Buffer> fed = log->buffers(true);
-    ASSERT_EQ(fed.size(), 1u);
-    EXPECT_EQ(fed[0].length, 0u);
-    EXPECT_EQ(fed[0].flags, OMX_U32(OMX_BUFFERFLAG_TIME_UNKNOWN | OMX_BUFFERFLAG_EOS));
-    p.stopPlayer(1);
-    EXPECT_EQ(p.getPictureCount(1), 0);
+    ASSERT_EQ(p.startFreePlayer(file, steering(1, 0, 0, false, 3, 0.0)), 1);
+    EXPECT_EQ(settled(1), 3);
+    p.steer(1, steering(2, 0, 0, false, 10 + 7, 0.0));
+    EXPECT_EQ(settled(1), 7) << "the second stream's eighth picture";
 }
 
 } // namespace
-
 } // namespace Spectrafox::Test

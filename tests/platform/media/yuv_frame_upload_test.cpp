@@ -1,7 +1,7 @@
 // Decoded pictures of every format and size reach a YUV texture as 8-bit
 // 4:2:0 planes, in the colours their stream gives.
 #include "platform/fixed_function/gl_fixed_function.h"
-#include "platform/omx/yuv_frame_upload.h"
+#include "platform/media/yuv_frame_upload.h"
 #include "support/gl_fixture.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/omx/yuv_frame_upload.h"
+#include "platform/media/yuv_frame_upload.h"
 
 extern "C" {
 #include <libswscale/swscale.h>

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/regular_file.h"
+
+struct AVCodecParameters;
+struct AVFormatContext;
+struct AVIOContext;
+struct AVPacket;
+
+namespace Spectrafox {
+
+// When a clip's pictures show, in microseconds from its first picture.
+// Pictures are taken to come at one steady rate (frame_us apart), which is
+// what the desk's positions and in-points are snapped to.
+struct ClipTiming {
+    int64_t frame_us = 40000;
+    int64_t duration_us = 40000; // a whole number of pictures, at least one
+
+    int64_t lastPicture() const { return duration_us - frame_us; }
+    // The picture nearest to `us` (within the clip), and the one showing at
+    // `us` (the last that starts at or before it).
+    int64_t nearestPicture(int64_t us) const;
+    int64_t pictureShowingAt(int64_t us) const;
+};
+
+// The H.264 video of a clip, packet by packet in decoding order, each packet
+// stamped (pts, in microseconds from the clip's first picture) with the time
+// of its picture, and repositioned for a seek:
+// - a raw H.264 stream is indexed when opened: where each picture lies in
+//   the file, its presentation order (from the picture order counts the
+//   stream carries) and its IDR picture; the packets are read from the file
+//   by that index, so a seek lands on the packet it names;
+// - the H.264 video of an MP4, MOV or MKV file is timed and indexed by the
+//   container.
+// Only regular files, opened without blocking, and only these demuxers:
+// anything else under a video's name reaches no other part of libavformat.
+class ClipReader {
+public:
+    struct Info {
+        int width = 0;
+        int height = 0;
+        bool h264 = false;
+    };
+    // The picture size and codec of a container's first video stream; false
+    // when the file is no container with a video stream.
+    static bool probe(const std::string& path, Info* info);
+    // True for the names ending .mp4, .mov or .mkv; other names are raw streams.
+    static bool isContainerName(const std::string& path);
+
+    // Full: timed and seekable. Sequential: packets from the start only,
+    // unstamped, without reading a raw file through first (a first picture).
+    enum class Indexing { Full, Sequential };
+
+    // A raw stream of more pictures than this is not played (its index
+    // would take more memory than a clip deserves: 9 hours at 60 per second).
+    static constexpr size_t kMostRawPictures = 2000000;
+
+    ClipReader();
+    ~ClipReader();
+    ClipReader(const ClipReader&) = delete;
+    ClipReader& operator=(const ClipReader&) = delete;
+
+    // False, holding nothing, unless the file's video is H.264 with at least
+    // one picture. Indexing a raw stream reads it through; it gives up when
+    // *keep_going turns false.
+    bool open(const std::string& path, Indexing indexing = Indexing::Full,
+              const std::atomic<bool>* keep_going = nullptr);
+    void close();
+
+    const ClipTiming& timing() const { return clip_timing; }
+    // For the decoder (the container's parameter sets); null when closed.
+    const AVCodecParameters* codecParameters() const;
+    // The next packet in decoding order; false at the end of the clip, or
+    // when the file no longer gives what its index promised.
+    bool read(AVPacket* packet);
+    // Repositions so that decoding from the next packet brings the picture
+    // showing at `target_us` (or an earlier one, for a container that
+    // cannot say where its key pictures lie).
+    void seekBefore(int64_t target_us);
+    // True when the picture showing at `target_us` is decoded from the key
+    // picture of the packets read last: reading on reaches it without a seek.
+    bool readingOnReaches(int64_t target_us) const;
+    // True when the file under the name is not the one opened (copied over,
+    // rewritten in place); false while the name names nothing.
+    bool changedOnDisk() const;
+    const std::string& path() const { return file_path; }
+
+private:
+    struct RawPicture {
+        int64_t pos;
+        int32_t size;
+        int32_t rank;        // presentation order
+        int32_t key_picture; // decoding index of its IDR picture
+    };
+    bool openFormat(const std::string& path, bool raw);
+    bool indexRawStream(const std::atomic<bool>* keep_going);
+    void timeContainer();
+    bool readRaw(AVPacket* packet);
+    bool readContainer(AVPacket* packet);
+    int keyPictureFor(int64_t target_us) const;
+    int64_t keyTimeAtOrBefore(int64_t us) const;
+    int64_t toMicroseconds(int64_t stream_time) const;
+    static int readFromFile(void* opaque, uint8_t* buffer, int size);
+    static int64_t seekInFile(void* opaque, int64_t offset, int whence);
+
+    std::string file_path;
+    RegularFile::Version opened;
+    int fd = -1;
+    AVIOContext* io = nullptr;
+    AVFormatContext* format = nullptr;
+    int stream = -1;
+    bool raw = false;
+    Indexing indexing = Indexing::Full;
+    ClipTiming clip_timing;
+    // Raw streams: the pictures in decoding order, and the next to read.
+    std::vector<RawPicture> raw_pictures;
+    std::vector<int32_t> decoding_of_rank;
+    size_t next_raw = 0;
+    // Containers: where the first picture starts, and the key picture (by
+    // its decoding time) of the packets read last.
+    int64_t start_time = 0;
+    int64_t key_of_last_read_us = -1;
+    int64_t last_read_us = -1;
+};
+
+} // namespace Spectrafox

@@ -1,0 +1,420 @@
+#include "platform/media/clip_reader.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <numeric>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Spectrafox {
+
+namespace {
+constexpr int kIoBufferSize = 65536;
+// The demuxers a clip may need: MP4/MOV and Matroska/WebM, or raw H.264.
+constexpr const char* kContainerDemuxers = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm";
+constexpr const char* kRawDemuxer = "h264";
+constexpr AVRational kMicroseconds{1, 1000000};
+constexpr int64_t kDefaultFrameUs = 40000;
+// A container that does not say where its key pictures lie is read on for
+// at most this far rather than seeked.
+constexpr int64_t kReadOnWithoutIndexUs = 2000000;
+
+// How long a picture shows at the stream's rate: 25 per second when the
+// stream gives no rate within 1 to 240 per second.
+int64_t frameDurationUs(AVRational rate)
+{
+    if (rate.num <= 0 || rate.den <= 0 || rate.num > 240LL * rate.den || rate.num < rate.den)
+        return 0;
+    return (1000000LL * rate.den + rate.num / 2) / rate.num;
+}
+
+int64_t streamFrameUs(const AVStream* video)
+{
+    int64_t us = frameDurationUs(video->avg_frame_rate);
+    if (us == 0)
+        us = frameDurationUs(video->r_frame_rate);
+    return us == 0 ? kDefaultFrameUs : us;
+}
+
+bool isIdrPicture(const uint8_t* data, int size)
+{
+    for (int i = 0; i + 3 < size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (data[i + 3] & 0x1f) == 5)
+            return true;
+    return false;
+}
+
+// Picture order counts of a raw stream, packet by packet, from FFmpeg's
+// H.264 parser (which reads the slice headers, nothing more).
+class OrderCounter {
+public:
+    OrderCounter()
+        : codec(avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264))),
+          parser(av_parser_init(AV_CODEC_ID_H264))
+    {
+        if (parser != nullptr)
+            parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    }
+    ~OrderCounter()
+    {
+        if (parser != nullptr)
+            av_parser_close(parser);
+        avcodec_free_context(&codec);
+    }
+    OrderCounter(const OrderCounter&) = delete;
+    OrderCounter& operator=(const OrderCounter&) = delete;
+
+    bool ready() const { return codec != nullptr && parser != nullptr; }
+    int countOf(const AVPacket& packet)
+    {
+        uint8_t* out = nullptr;
+        int out_size = 0;
+        av_parser_parse2(parser, codec, &out, &out_size, packet.data, packet.size, AV_NOPTS_VALUE,
+                         AV_NOPTS_VALUE, 0);
+        return parser->output_picture_number;
+    }
+
+private:
+    AVCodecContext* codec;
+    AVCodecParserContext* parser;
+};
+} // namespace
+
+int64_t ClipTiming::nearestPicture(int64_t us) const
+{
+    const int64_t rounded = (std::max<int64_t>(us, 0) + frame_us / 2) / frame_us * frame_us;
+    return std::min(rounded, lastPicture());
+}
+
+int64_t ClipTiming::pictureShowingAt(int64_t us) const
+{
+    return std::clamp<int64_t>(us / frame_us * frame_us, 0, lastPicture());
+}
+
+ClipReader::ClipReader() = default;
+
+ClipReader::~ClipReader() { close(); }
+
+bool ClipReader::isContainerName(const std::string& path)
+{
+    for (const char* suffix : {".mp4", ".mov", ".mkv"}) {
+        const size_t length = std::strlen(suffix);
+        if (path.size() >= length && path.compare(path.size() - length, length, suffix) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool ClipReader::probe(const std::string& path, Info* info)
+{
+    ClipReader reader;
+    if (!reader.openFormat(path, false))
+        return false;
+    const AVCodecParameters* video = reader.format->streams[reader.stream]->codecpar;
+    info->width = video->width;
+    info->height = video->height;
+    info->h264 = video->codec_id == AV_CODEC_ID_H264;
+    return true;
+}
+
+bool ClipReader::open(const std::string& path, Indexing how, const std::atomic<bool>* keep_going)
+{
+    close();
+    file_path = path;
+    indexing = how;
+    raw = !isContainerName(path);
+    bool ready = openFormat(path, raw) &&
+                 format->streams[stream]->codecpar->codec_id == AV_CODEC_ID_H264;
+    if (ready && raw && indexing == Indexing::Full)
+        ready = indexRawStream(keep_going);
+    else if (ready && !raw)
+        timeContainer();
+    if (!ready)
+        close();
+    return ready;
+}
+
+// Through our own descriptor, so that the regular-file check and the reads
+// see the same file.
+bool ClipReader::openFormat(const std::string& path, bool raw_stream)
+{
+    // FFmpeg's own messages would land on the console's terminal (and in the
+    // journal) at every clip called; the slot's state says what went wrong.
+    static const bool quiet = (av_log_set_level(AV_LOG_FATAL), true);
+    (void)quiet;
+    fd = RegularFile::openForReading(path);
+    if (fd < 0)
+        return false;
+    opened = RegularFile::versionOf(fd);
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+    if (buffer == nullptr)
+        return false;
+    io = avio_alloc_context(buffer, kIoBufferSize, 0, this, &readFromFile, nullptr, &seekInFile);
+    if (io == nullptr) {
+        av_free(buffer);
+        return false;
+    }
+    format = avformat_alloc_context();
+    if (format == nullptr)
+        return false;
+    format->pb = io;
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // A file under a raw stream's name is read as one, whatever it holds.
+    format->format_whitelist = av_strdup(raw_stream ? kRawDemuxer : kContainerDemuxers);
+    if (format->format_whitelist == nullptr)
+        return false;
+    const AVInputFormat* forced = raw_stream ? av_find_input_format(kRawDemuxer) : nullptr;
+    if (avformat_open_input(&format, nullptr, forced, nullptr) < 0) {
+        format = nullptr; // freed by the failed open
+        return false;
+    }
+    if (avformat_find_stream_info(format, nullptr) < 0)
+        return false;
+    stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    return stream >= 0;
+}
+
+// Every picture's place, its IDR picture and its presentation order: order
+// counts start again at each IDR picture, so pictures sort by (IDR, count).
+bool ClipReader::indexRawStream(const std::atomic<bool>* keep_going)
+{
+    OrderCounter counter;
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr || !counter.ready()) {
+        av_packet_free(&packet);
+        return false;
+    }
+    struct Order {
+        int32_t idr;
+        int32_t count;
+    };
+    std::vector<Order> order;
+    int32_t key_picture = 0;
+    bool complete = true;
+    while (av_read_frame(format, packet) >= 0) {
+        const bool wanted = packet->stream_index == stream && packet->pos >= 0 && packet->size > 0;
+        if (wanted) {
+            const int32_t index = static_cast<int32_t>(raw_pictures.size());
+            if (isIdrPicture(packet->data, packet->size))
+                key_picture = index;
+            order.push_back(Order{key_picture, counter.countOf(*packet)});
+            raw_pictures.push_back(RawPicture{packet->pos, packet->size, 0, key_picture});
+        }
+        av_packet_unref(packet);
+        if (raw_pictures.size() > kMostRawPictures ||
+            (keep_going != nullptr && !keep_going->load())) {
+            complete = false;
+            break;
+        }
+    }
+    av_packet_free(&packet);
+    if (!complete || raw_pictures.empty())
+        return false;
+    decoding_of_rank.resize(raw_pictures.size());
+    std::iota(decoding_of_rank.begin(), decoding_of_rank.end(), 0);
+    std::stable_sort(decoding_of_rank.begin(), decoding_of_rank.end(), [&](int32_t a, int32_t b) {
+        return order[a].idr != order[b].idr ? order[a].idr < order[b].idr
+                                            : order[a].count < order[b].count;
+    });
+    for (size_t rank = 0; rank < decoding_of_rank.size(); ++rank)
+        raw_pictures[decoding_of_rank[rank]].rank = static_cast<int32_t>(rank);
+    clip_timing.frame_us = streamFrameUs(format->streams[stream]);
+    clip_timing.duration_us = static_cast<int64_t>(raw_pictures.size()) * clip_timing.frame_us;
+    next_raw = 0;
+    return true;
+}
+
+// The container says how long the video is; its rate gives the pictures.
+void ClipReader::timeContainer()
+{
+    const AVStream* video = format->streams[stream];
+    clip_timing.frame_us = streamFrameUs(video);
+    start_time = video->start_time == AV_NOPTS_VALUE ? 0 : video->start_time;
+    int64_t pictures = video->nb_frames;
+    if (pictures <= 0) {
+        int64_t us = video->duration != AV_NOPTS_VALUE
+                         ? av_rescale_q(video->duration, video->time_base, kMicroseconds)
+                         : format->duration;
+        pictures = us > 0 ? (us + clip_timing.frame_us / 2) / clip_timing.frame_us : 1;
+    }
+    clip_timing.duration_us = std::max<int64_t>(pictures, 1) * clip_timing.frame_us;
+    key_of_last_read_us = -1;
+}
+
+void ClipReader::close()
+{
+    avformat_close_input(&format);
+    if (io != nullptr)
+        av_freep(&io->buffer);
+    avio_context_free(&io);
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    stream = -1;
+    raw_pictures.clear();
+    raw_pictures.shrink_to_fit();
+    decoding_of_rank.clear();
+    decoding_of_rank.shrink_to_fit();
+    next_raw = 0;
+    clip_timing = ClipTiming();
+    key_of_last_read_us = last_read_us = -1;
+}
+
+const AVCodecParameters* ClipReader::codecParameters() const
+{
+    return format != nullptr ? format->streams[stream]->codecpar : nullptr;
+}
+
+bool ClipReader::read(AVPacket* packet)
+{
+    if (format == nullptr)
+        return false;
+    if (raw && indexing == Indexing::Full)
+        return readRaw(packet);
+    return readContainer(packet);
+}
+
+bool ClipReader::readRaw(AVPacket* packet)
+{
+    if (next_raw >= raw_pictures.size())
+        return false;
+    const RawPicture& picture = raw_pictures[next_raw];
+    if (av_new_packet(packet, picture.size) < 0)
+        return false;
+    const ssize_t got = pread(fd, packet->data, static_cast<size_t>(picture.size), picture.pos);
+    if (got != picture.size) {
+        av_packet_unref(packet);
+        return false; // truncated or failing since it was indexed
+    }
+    packet->pts = static_cast<int64_t>(picture.rank) * clip_timing.frame_us;
+    packet->dts = AV_NOPTS_VALUE;
+    if (picture.key_picture == static_cast<int32_t>(next_raw))
+        packet->flags |= AV_PKT_FLAG_KEY;
+    ++next_raw;
+    return true;
+}
+
+bool ClipReader::readContainer(AVPacket* packet)
+{
+    while (av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index != stream) {
+            av_packet_unref(packet);
+            continue;
+        }
+        if (indexing == Indexing::Sequential)
+            return true;
+        packet->pts = packet->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : toMicroseconds(packet->pts);
+        packet->dts = packet->dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : toMicroseconds(packet->dts);
+        const int64_t when = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+        if (when != AV_NOPTS_VALUE) {
+            last_read_us = when;
+            if ((packet->flags & AV_PKT_FLAG_KEY) != 0)
+                key_of_last_read_us = when;
+        }
+        return true;
+    }
+    return false;
+}
+
+int64_t ClipReader::toMicroseconds(int64_t stream_time) const
+{
+    return av_rescale_q(stream_time - start_time, format->streams[stream]->time_base, kMicroseconds);
+}
+
+int ClipReader::keyPictureFor(int64_t target_us) const
+{
+    const int64_t rank = std::clamp<int64_t>(target_us / clip_timing.frame_us, 0,
+                                             static_cast<int64_t>(decoding_of_rank.size()) - 1);
+    return raw_pictures[decoding_of_rank[static_cast<size_t>(rank)]].key_picture;
+}
+
+void ClipReader::seekBefore(int64_t target_us)
+{
+    if (format == nullptr)
+        return;
+    if (raw) {
+        next_raw = static_cast<size_t>(keyPictureFor(target_us));
+        return;
+    }
+    // Pictures decoded ahead of their turn start that far before their time.
+    const AVStream* video = format->streams[stream];
+    const int64_t early_us = (video->codecpar->video_delay + 1) * clip_timing.frame_us;
+    const int64_t at = start_time + av_rescale_q(std::max<int64_t>(target_us - early_us, 0),
+                                                 kMicroseconds, video->time_base);
+    if (av_seek_frame(format, stream, at, AVSEEK_FLAG_BACKWARD) < 0)
+        av_seek_frame(format, stream, start_time, AVSEEK_FLAG_BACKWARD);
+    key_of_last_read_us = last_read_us = -1;
+}
+
+// The container's key picture at or before `us` (by decoding time); -1 when
+// it names none.
+int64_t ClipReader::keyTimeAtOrBefore(int64_t us) const
+{
+    AVStream* video = format->streams[stream];
+    int64_t found = -1;
+    const int entries = avformat_index_get_entries_count(video);
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(video, i);
+        if (entry == nullptr || (entry->flags & AVINDEX_KEYFRAME) == 0)
+            continue;
+        const int64_t at = toMicroseconds(entry->timestamp);
+        if (at > us)
+            break;
+        found = at;
+    }
+    return found;
+}
+
+bool ClipReader::readingOnReaches(int64_t target_us) const
+{
+    if (format == nullptr)
+        return false;
+    if (raw)
+        return next_raw > 0 && raw_pictures[next_raw - 1].key_picture == keyPictureFor(target_us);
+    if (key_of_last_read_us < 0)
+        return false;
+    const int64_t key = keyTimeAtOrBefore(target_us);
+    if (key < 0)
+        return target_us - last_read_us <= kReadOnWithoutIndexUs;
+    return key <= key_of_last_read_us + clip_timing.frame_us / 2;
+}
+
+bool ClipReader::changedOnDisk() const
+{
+    const RegularFile::Version now = RegularFile::versionAt(file_path);
+    return now.size >= 0 && now != opened;
+}
+
+int ClipReader::readFromFile(void* opaque, uint8_t* buffer, int size)
+{
+    const int fd = static_cast<ClipReader*>(opaque)->fd;
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, static_cast<size_t>(size));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return AVERROR(errno);
+        return count == 0 ? AVERROR_EOF : static_cast<int>(count);
+    }
+}
+
+int64_t ClipReader::seekInFile(void* opaque, int64_t offset, int whence)
+{
+    const int fd = static_cast<ClipReader*>(opaque)->fd;
+    if (whence == AVSEEK_SIZE) {
+        struct stat status {};
+        return fstat(fd, &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+    }
+    const off_t position = lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return position < 0 ? AVERROR(errno) : static_cast<int64_t>(position);
+}
+
+} // namespace Spectrafox
