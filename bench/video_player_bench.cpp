@@ -161,7 +161,7 @@ double cpuMsPerPicture(const Round& with_video)
 }
 
 // Plays the clip on three slots: returns the paced round, prints both rounds.
-Round playThree(Scene& scene, GLuint* textures, const std::string& clip, const char* kind,
+Round playThree(Scene& scene, const std::string& clip, const char* kind,
                 const Round& idle, bool unpaced_too)
 {
     EGLDisplay display = eglGetCurrentDisplay();
@@ -217,8 +217,8 @@ int main()
     const Round idle = measure(scene, nullptr, 0);
     std::printf("%-34s loop %6.1f fps\n", "no video, unpaced:", idle.frames_per_second);
 
-    const Round raw = playThree(scene, textures, clip, "raw .h264", idle, true);
-    const Round container = playThree(scene, textures, mp4, ".mp4 clips", idle, false);
+    const Round raw = playThree(scene, clip, "raw .h264", idle, true);
+    const Round container = playThree(scene, mp4, ".mp4 clips", idle, false);
     const double raw_ms = cpuMsPerPicture(raw);
     const double container_ms = cpuMsPerPicture(container);
     std::printf("CPU per decoded picture (decode, conversion, upload): raw %.2f ms, .mp4 %.2f ms\n",

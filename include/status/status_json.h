@@ -7,7 +7,7 @@
 namespace Spectrafox {
 
 // The document of /api/status. "inputs.timecode" is null without a show
-// clock; "playback" is kept for cue playback, null until it reports.
+// clock; "playback" lists the clips that hold a decoder.
 std::string statusJson(const NodeSources& sources, const RenderState& render);
 
 } // namespace Spectrafox

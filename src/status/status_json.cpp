@@ -54,6 +54,24 @@ json slotsJson(const std::vector<SlotReport>& slots)
     return list;
 }
 
+// The clips that hold a decoder: how each plays and where it is.
+json playbackJson(const std::vector<SlotReport>& slots)
+{
+    json list = json::array();
+    for (const SlotReport& slot : slots) {
+        const PlaybackReport& p = slot.playback;
+        if (!p.playing)
+            continue;
+        list.push_back({{"slot", slot.slot},
+                        {"mode", p.mode},
+                        {"rate", p.rate},
+                        {"position_s", p.position_s < 0 ? json(nullptr) : json(p.position_s)},
+                        {"length_s", p.length_s},
+                        {"decoder", p.resting ? "resting" : "decoding"}});
+    }
+    return list;
+}
+
 json canvasesJson(const NodeSources& sources, const Artnet::DmxUniverse& channels)
 {
     json list = json::array();
@@ -132,8 +150,7 @@ std::string statusJson(const NodeSources& sources, const RenderState& render)
         {"memory", {{"resident_bytes", sources.memory_in_use ? sources.memory_in_use() : 0}}},
         {"canvases", canvasesJson(sources, inputs.channels)},
         {"slots", slotsJson(render.slots)},
-        // Filled by cue playback once it reports.
-        {"playback", nullptr},
+        {"playback", playbackJson(render.slots)},
     };
     return document.dump();
 }

@@ -40,7 +40,9 @@ TEST(StatusJson, ReportsChannelsPerCanvasSlotsInWordsAndTheLastSender)
         return std::vector<InterfaceAddressEntry>{{"eth0", AF_INET, 0x0A4F0002, 0, 0, 0}, {"eth0", AF_INET6, 0, 0, 0, 0}};
     };
     RenderState render;
-    render.slots = {slot(0, SlotState::Empty), slot(1, SlotState::Animation, 12), slot(2, SlotState::VideoNoPicture)};
+    render.slots = {slot(0, SlotState::Empty), slot(1, SlotState::Animation, 12), slot(2, SlotState::VideoNoPicture),
+                    slot(3, SlotState::VideoPlaying)};
+    render.slots[3].playback = PlaybackReport{true, "scrub", 0.0, 2.5, 10.0, true};
     const unsigned char red[4] = {255, 0, 0, 255};
     render.slots[1].thumbnail = SlotThumbnail::of(red, 1, 1);
 
@@ -58,6 +60,11 @@ TEST(StatusJson, ReportsChannelsPerCanvasSlotsInWordsAndTheLastSender)
     EXPECT_EQ(status["slots"][1]["frames"], 12);
     EXPECT_EQ(status["slots"][1]["thumbnail"], "/thumbnail/1.png");
     EXPECT_FALSE(status["slots"][2].contains("thumbnail"));
+    ASSERT_EQ(status["playback"].size(), 1u) << "only clips that hold a decoder";
+    EXPECT_EQ(status["playback"][0]["slot"], 3);
+    EXPECT_EQ(status["playback"][0]["mode"], "scrub");
+    EXPECT_EQ(status["playback"][0]["position_s"], 2.5);
+    EXPECT_EQ(status["playback"][0]["decoder"], "resting");
     EXPECT_TRUE(status["inputs"]["timecode"].is_null()) << "no show clock";
 
     // A chasing show clock, one hour, two seconds and three frames in at 25 fps.

@@ -57,6 +57,7 @@ public:
     static constexpr double kLargestDrift = 0.5;
 
     static Mode modeOf(int mode_channel);
+    static const char* nameOf(Mode mode);
     // 0: normal speed; 1-255: value / 128 times normal.
     static double speedOf(int speed_channel);
 
@@ -71,6 +72,7 @@ public:
     const PlaybackSteering& park();
 
     const PlaybackSteering& steering() const { return current; }
+    Mode currentMode() const { return mode; }
 
 private:
     double uAt(double seconds) const;

@@ -34,6 +34,16 @@ struct SlotThumbnail {
     static std::shared_ptr<const SlotThumbnail> of(const unsigned char* rgba, int width, int height);
 };
 
+// How a slot's video plays, while it holds a decoder.
+struct PlaybackReport {
+    bool playing = false;
+    const char* mode = "loop"; // "loop", "once", "pause" or "scrub"
+    double rate = 1.0;         // clip seconds per second (0 while held)
+    double position_s = 0.0;   // of the picture on screen; -1 before the first
+    double length_s = 0.0;     // 0 until the decoder knows
+    bool resting = false;      // off screen, decoding nothing
+};
+
 // One slot as the status page and the console describe it. Made on the render
 // thread; a plain copy afterwards, safe to hand to any thread.
 struct SlotReport {
@@ -44,6 +54,7 @@ struct SlotReport {
     int height = 0;
     int frames = 0;    // GIF frames
     std::shared_ptr<const SlotThumbnail> thumbnail; // null for a video
+    PlaybackReport playback;
 
     bool isError() const;
 };

@@ -80,6 +80,9 @@ public:
     bool playbackFailed(int player_id) const;
     // The clip's timing once its decoder has opened it; frame_us 0 before.
     ClipTiming timing(int player_id) const;
+    // When in its clip the picture on screen is, in microseconds; -1 before
+    // the first.
+    int64_t shownTime(int player_id) const;
 
 private:
     static constexpr int kPictureSets = 3;

@@ -24,6 +24,16 @@ ClipPosition::Mode ClipPosition::modeOf(int value)
     return Mode::Loop;
 }
 
+const char* ClipPosition::nameOf(Mode mode)
+{
+    switch (mode) {
+    case Mode::Once: return "once";
+    case Mode::Pause: return "pause";
+    case Mode::Scrub: return "scrub";
+    default: return "loop";
+    }
+}
+
 double ClipPosition::speedOf(int value)
 {
     return value <= 0 ? 1.0 : std::min(value, 255) / 128.0;

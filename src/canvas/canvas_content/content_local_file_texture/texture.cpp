@@ -412,6 +412,15 @@ SlotReport Texture::report() const
     report.height = size_y;
     report.frames = static_cast<int>(gif_tex.size());
     report.thumbnail = thumbnail;
+    if (playsVideo()) {
+        const int64_t shown_us = player->shownTime(player_id);
+        report.playback.playing = true;
+        report.playback.mode = ClipPosition::nameOf(position.currentMode());
+        report.playback.rate = position.steering().rate;
+        report.playback.position_s = shown_us < 0 ? -1.0 : static_cast<double>(shown_us) / 1e6;
+        report.playback.length_s = static_cast<double>(player->timing(player_id).duration_us) / 1e6;
+        report.playback.resting = position.steering().parked;
+    }
     return report;
 }
 

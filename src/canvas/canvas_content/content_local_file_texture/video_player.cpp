@@ -28,6 +28,7 @@ struct VideoPlayer::Slot {
     YuvFrameUpload upload;
     int shown = -1;
     uint64_t shown_epoch = 0;
+    int64_t shown_pts = -1;
     int next_set = 0;
     bool finished = false;
 };
@@ -185,6 +186,7 @@ VideoPlayer::Shown VideoPlayer::bindDue(int player_id)
     if (due && slot->upload.upload(*due, slot->sets[slot->next_set], max_size)) {
         slot->shown = slot->next_set;
         slot->shown_epoch = epoch;
+        slot->shown_pts = due->pts;
         slot->next_set = (slot->next_set + 1) % kPictureSets;
         slot->pictures.fetch_add(1, std::memory_order_relaxed);
     }
@@ -216,6 +218,12 @@ ClipTiming VideoPlayer::timing(int player_id) const
         timing.duration_us = slot->duration_us.load();
     }
     return timing;
+}
+
+int64_t VideoPlayer::shownTime(int player_id) const
+{
+    const Slot* slot = slotFor(player_id);
+    return slot != nullptr && slot->shown >= 0 ? slot->shown_pts : -1;
 }
 
 // The decode thread: keeps the pictures of the steering's path decoded a few
