@@ -6,9 +6,10 @@ docs/operating.md, so the manual stays the one place the layout is written.
   scripts/make-fixtures.py --check  fail when they differ from what the manual
                                     gives, or do not hold together
 
-A new mode is one entry in MODES: its name and the heading row of its table
-in the manual (functions the table names that KINDS does not know are patched
-as generic effect channels)."""
+A new mode is one entry in MODES: its name, the heading row of its table in
+the manual, and optionally the heading of a table whose rows replace those
+channels (functions the tables name that KINDS does not know are patched as
+generic effect channels; a function "X fine" right after "X" is its fine byte)."""
 
 import io
 import re
@@ -30,7 +31,8 @@ FIXTURE_TYPE_ID = "6F1C2A0E-5B7D-4C35-9E0A-3D8B1F4A7C21"
 
 # (mode name, the line that starts its channel table in the manual)
 MODES = [
-    ("Canvas 20ch", "| Ch | Function | Values |"),
+    ("Canvas 20ch", "| Ch | Function | Values |", None),
+    ("Canvas cue 20ch", "| Ch | Function | Values |", "| Ch | With VIDEO_ON_CUE=1 | Values |"),
 ]
 
 # What a desk should make of each function named in the manual's table:
@@ -54,6 +56,13 @@ KINDS = {
     "rotation speed": ("Speed", None, "RotationSpeed", "Control", "Speed", [
         (0, 119, "Turn one way, fast to slow"), (120, 126, "Stop where it is"), (127, 127, "Stop at angle 0"),
         (128, 134, "Stop where it is"), (135, 255, "Turn the other way, slow to fast")]),
+    "play mode": ("Effect", None, "PlayMode", "Control", "Media", [
+        (0, 31, "Loop"), (32, 63, "Once, holding the last picture"), (64, 95, "Pause"),
+        (96, 127, "Scrub to the position"), (128, 255, "Loop")]),
+    "play speed": ("Speed", None, "PlaySpeed", "Control", "Media", [
+        (0, 0, "Normal speed"), (1, 255, "A crawl to almost double (128 normal)")]),
+    "play position": ("Effect", None, "PlayBegin", "Control", "Media", []),
+    "play position fine": ("Effect", None, "PlayBegin", "Control", "Media", []),
     "ring rotation speed": ("Speed", None, "RingRotationSpeed", "Control", "Speed", [
         (0, 119, "Turn one way, fast to slow"), (120, 126, "Stop where it is"), (127, 127, "Stop at angle 0"),
         (128, 134, "Stop where it is"), (135, 255, "Turn the other way, slow to fast")]),
@@ -74,10 +83,22 @@ def attribute_of(function):
     return kind[2] or "".join(w.capitalize() for w in re.findall(r"[A-Za-z0-9]+", function))
 
 
+def is_fine(function):
+    return function is not None and function.endswith(" fine")
+
+
+def mode_channels(heading, replacing):
+    """The channels of a table, with those of a second table put in their place."""
+    channels = dict(channel_table(heading))
+    if replacing:
+        channels.update(channel_table(replacing))
+    return sorted(channels.items())
+
+
 def channel_table(heading):
     """[(channel number from 1, function)]; None for an unused channel, which
     still counts: a desk patches the next fixture after the last channel."""
-    lines = MANUAL.read_text(encoding="utf-8").splitlines()
+    lines = MANUAL.read_text(encoding="utf-8").replace("`", "").splitlines()
     start = lines.index(heading)
     channels = []
     for line in lines[start + 2:]:
@@ -130,7 +151,7 @@ def qxf(modes):
             defined.append(function)
             group, colour = KINDS.get(function, GENERIC)[:2]
             channel = ET.SubElement(root, ns + "Channel", Name=title(function))
-            ET.SubElement(channel, ns + "Group", Byte="0").text = group
+            ET.SubElement(channel, ns + "Group", Byte="1" if is_fine(function) else "0").text = group
             if colour:
                 ET.SubElement(channel, ns + "Colour").text = colour
             for low, high, text in ranges_of(function):
@@ -194,9 +215,13 @@ def gdtf_description(modes):
     for name, channels in modes:
         mode = ET.SubElement(dmx_modes, "DMXMode", Name=name, Geometry="Body")
         dmx_channels = ET.SubElement(mode, "DMXChannels")
-        for number, function in channels:
+        for index, (number, function) in enumerate(channels):
+            if is_fine(function):
+                continue  # the fine byte of the channel before
             attribute = attribute_of(function)
-            channel = ET.SubElement(dmx_channels, "DMXChannel", DMXBreak="1", Offset=str(number),
+            fine = index + 1 < len(channels) and is_fine(channels[index + 1][1])
+            offset = f"{number},{number + 1}" if fine else str(number)
+            channel = ET.SubElement(dmx_channels, "DMXChannel", DMXBreak="1", Offset=offset,
                                     Default=dmx(0), Highlight="None", Geometry="Body")
             logical = ET.SubElement(channel, "LogicalChannel", Attribute=attribute, Snap="No", Master="None",
                                     MibFade="0", DMXChangeTimeLimit="0")
@@ -251,7 +276,7 @@ def problems(modes, qxf_bytes, gdtf_bytes):
     found += [f"gdtf attribute {a.get('Name')}: no feature {a.get('Feature')}" for a in g.iter("Attribute")
               if a.get("Feature") not in features]
     for mode, (name, channels) in zip(g.iter("DMXMode"), modes):
-        offsets = [int(c.get("Offset")) for c in mode.iter("DMXChannel")]
+        offsets = [int(o) for c in mode.iter("DMXChannel") for o in c.get("Offset").split(",")]
         if offsets != [n for n, _ in channels] or len(set(offsets)) != len(offsets):
             found.append(f"gdtf mode {name}: offsets {offsets}")
         for channel in mode.iter("DMXChannel"):
@@ -268,7 +293,7 @@ def problems(modes, qxf_bytes, gdtf_bytes):
 
 
 def main():
-    modes = [(name, channel_table(heading)) for name, heading in MODES]
+    modes = [(name, mode_channels(heading, replacing)) for name, heading, replacing in MODES]
     files = {OUT / f"{STEM}.qxf": qxf(modes), OUT / f"{STEM}.gdtf": gdtf(modes)}
     found = problems(modes, *files.values())
     if "--check" in sys.argv[1:]:
