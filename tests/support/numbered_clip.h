@@ -20,6 +20,9 @@ struct NumberedClip {
     std::string format = "h264";
     int width = 160;
     int height = 96;
+    // The number the first picture carries (1: a black screen reads as no
+    // picture rather than as the first).
+    int first_number = 0;
 };
 bool makeNumberedClip(const std::string& path, const NumberedClip& clip);
 
