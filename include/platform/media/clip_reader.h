@@ -97,7 +97,7 @@ private:
         int32_t rank;        // presentation order
         int32_t key_picture; // decoding index of its IDR picture
     };
-    bool openFormat(const std::string& path, bool raw);
+    bool openFormat(const std::string& path, bool raw, bool quick);
     bool indexRawStream(const std::atomic<bool>* keep_going);
     void timeContainer();
     bool readRaw(AVPacket* packet);

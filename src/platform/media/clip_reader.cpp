@@ -116,7 +116,7 @@ bool ClipReader::isContainerName(const std::string& path)
 bool ClipReader::probe(const std::string& path, Info* info)
 {
     ClipReader reader;
-    if (!reader.openFormat(path, false))
+    if (!reader.openFormat(path, false, false))
         return false;
     const AVCodecParameters* video = reader.format->streams[reader.stream]->codecpar;
     info->width = video->width;
@@ -131,7 +131,7 @@ bool ClipReader::open(const std::string& path, Indexing how, const std::atomic<b
     file_path = path;
     indexing = how;
     raw = !isContainerName(path);
-    bool ready = openFormat(path, raw) &&
+    bool ready = openFormat(path, raw, raw && how == Indexing::Sequential) &&
                  format->streams[stream]->codecpar->codec_id == AV_CODEC_ID_H264;
     if (ready && raw && indexing == Indexing::Full)
         ready = indexRawStream(keep_going);
@@ -144,7 +144,7 @@ bool ClipReader::open(const std::string& path, Indexing how, const std::atomic<b
 
 // Through our own descriptor, so that the regular-file check and the reads
 // see the same file.
-bool ClipReader::openFormat(const std::string& path, bool raw_stream)
+bool ClipReader::openFormat(const std::string& path, bool raw_stream, bool quick)
 {
     // FFmpeg's own messages would land on the console's terminal (and in the
     // journal) at every clip called; the slot's state says what went wrong.
@@ -176,7 +176,9 @@ bool ClipReader::openFormat(const std::string& path, bool raw_stream)
         format = nullptr; // freed by the failed open
         return false;
     }
-    if (avformat_find_stream_info(format, nullptr) < 0)
+    // A raw stream's first picture needs nothing the stream does not carry:
+    // reading on to learn its rate would cost every slot at start-up.
+    if (!quick && avformat_find_stream_info(format, nullptr) < 0)
         return false;
     stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     return stream >= 0;
