@@ -2,10 +2,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "base/regular_file.h"
+#include "platform/media/raw_stream_index.h"
 
 struct AVCodecParameters;
 struct AVFormatContext;
@@ -31,10 +32,9 @@ struct ClipTiming {
 // The H.264 video of a clip, packet by packet in decoding order, each packet
 // stamped (pts, in microseconds from the clip's first picture) with the time
 // of its picture, and repositioned for a seek:
-// - a raw H.264 stream is indexed when opened: where each picture lies in
-//   the file, its presentation order (from the picture order counts the
-//   stream carries) and its IDR picture; the packets are read from the file
-//   by that index, so a seek lands on the packet it names;
+// - a raw H.264 stream is indexed when opened (RawStreamIndex); the packets
+//   are read from the file by that index, so a seek lands on the packet it
+//   names;
 // - the H.264 video of an MP4, MOV or MKV file is timed and indexed by the
 //   container.
 // Only regular files, opened without blocking, and only these demuxers:
@@ -55,10 +55,6 @@ public:
     // Full: timed and seekable. Sequential: packets from the start only,
     // unstamped, without reading a raw file through first (a first picture).
     enum class Indexing { Full, Sequential };
-
-    // A raw stream of more pictures than this is not played (its index
-    // would take more memory than a clip deserves: 9 hours at 60 per second).
-    static constexpr size_t kMostRawPictures = 2000000;
 
     ClipReader();
     ~ClipReader();
@@ -91,12 +87,6 @@ public:
     const std::string& path() const { return file_path; }
 
 private:
-    struct RawPicture {
-        int64_t pos;
-        int32_t size;
-        int32_t rank;        // presentation order
-        int32_t key_picture; // decoding index of its IDR picture
-    };
     bool openFormat(const std::string& path, bool raw, bool quick);
     bool indexRawStream(const std::atomic<bool>* keep_going);
     void timeContainer();
@@ -117,9 +107,8 @@ private:
     bool raw = false;
     Indexing indexing = Indexing::Full;
     ClipTiming clip_timing;
-    // Raw streams: the pictures in decoding order, and the next to read.
-    std::vector<RawPicture> raw_pictures;
-    std::vector<int32_t> decoding_of_rank;
+    // Raw streams: the index, and the next picture to read.
+    std::shared_ptr<const RawStreamIndex> raw_index;
     size_t next_raw = 0;
     // Containers: where the first picture starts, and the key picture (by
     // its decoding time) of the packets read last.

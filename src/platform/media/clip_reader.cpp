@@ -10,7 +10,6 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,48 +43,6 @@ int64_t streamFrameUs(const AVStream* video)
     return us == 0 ? kDefaultFrameUs : us;
 }
 
-bool isIdrPicture(const uint8_t* data, int size)
-{
-    for (int i = 0; i + 3 < size; ++i)
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (data[i + 3] & 0x1f) == 5)
-            return true;
-    return false;
-}
-
-// Picture order counts of a raw stream, packet by packet, from FFmpeg's
-// H.264 parser (which reads the slice headers, nothing more).
-class OrderCounter {
-public:
-    OrderCounter()
-        : codec(avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264))),
-          parser(av_parser_init(AV_CODEC_ID_H264))
-    {
-        if (parser != nullptr)
-            parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
-    }
-    ~OrderCounter()
-    {
-        if (parser != nullptr)
-            av_parser_close(parser);
-        avcodec_free_context(&codec);
-    }
-    OrderCounter(const OrderCounter&) = delete;
-    OrderCounter& operator=(const OrderCounter&) = delete;
-
-    bool ready() const { return codec != nullptr && parser != nullptr; }
-    int countOf(const AVPacket& packet)
-    {
-        uint8_t* out = nullptr;
-        int out_size = 0;
-        av_parser_parse2(parser, codec, &out, &out_size, packet.data, packet.size, AV_NOPTS_VALUE,
-                         AV_NOPTS_VALUE, 0);
-        return parser->output_picture_number;
-    }
-
-private:
-    AVCodecContext* codec;
-    AVCodecParserContext* parser;
-};
 } // namespace
 
 int64_t ClipTiming::nearestPicture(int64_t us) const
@@ -184,52 +141,13 @@ bool ClipReader::openFormat(const std::string& path, bool raw_stream, bool quick
     return stream >= 0;
 }
 
-// Every picture's place, its IDR picture and its presentation order: order
-// counts start again at each IDR picture, so pictures sort by (IDR, count).
 bool ClipReader::indexRawStream(const std::atomic<bool>* keep_going)
 {
-    OrderCounter counter;
-    AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr || !counter.ready()) {
-        av_packet_free(&packet);
+    raw_index = RawStreamIndex::of(opened, format, stream, keep_going);
+    if (!raw_index)
         return false;
-    }
-    struct Order {
-        int32_t idr;
-        int32_t count;
-    };
-    std::vector<Order> order;
-    int32_t key_picture = 0;
-    bool complete = true;
-    while (av_read_frame(format, packet) >= 0) {
-        const bool wanted = packet->stream_index == stream && packet->pos >= 0 && packet->size > 0;
-        if (wanted) {
-            const int32_t index = static_cast<int32_t>(raw_pictures.size());
-            if (isIdrPicture(packet->data, packet->size))
-                key_picture = index;
-            order.push_back(Order{key_picture, counter.countOf(*packet)});
-            raw_pictures.push_back(RawPicture{packet->pos, packet->size, 0, key_picture});
-        }
-        av_packet_unref(packet);
-        if (raw_pictures.size() > kMostRawPictures ||
-            (keep_going != nullptr && !keep_going->load())) {
-            complete = false;
-            break;
-        }
-    }
-    av_packet_free(&packet);
-    if (!complete || raw_pictures.empty())
-        return false;
-    decoding_of_rank.resize(raw_pictures.size());
-    std::iota(decoding_of_rank.begin(), decoding_of_rank.end(), 0);
-    std::stable_sort(decoding_of_rank.begin(), decoding_of_rank.end(), [&](int32_t a, int32_t b) {
-        return order[a].idr != order[b].idr ? order[a].idr < order[b].idr
-                                            : order[a].count < order[b].count;
-    });
-    for (size_t rank = 0; rank < decoding_of_rank.size(); ++rank)
-        raw_pictures[decoding_of_rank[rank]].rank = static_cast<int32_t>(rank);
     clip_timing.frame_us = streamFrameUs(format->streams[stream]);
-    clip_timing.duration_us = static_cast<int64_t>(raw_pictures.size()) * clip_timing.frame_us;
+    clip_timing.duration_us = static_cast<int64_t>(raw_index->pictures.size()) * clip_timing.frame_us;
     next_raw = 0;
     return true;
 }
@@ -261,10 +179,7 @@ void ClipReader::close()
         ::close(fd);
     fd = -1;
     stream = -1;
-    raw_pictures.clear();
-    raw_pictures.shrink_to_fit();
-    decoding_of_rank.clear();
-    decoding_of_rank.shrink_to_fit();
+    raw_index.reset();
     next_raw = 0;
     clip_timing = ClipTiming();
     key_of_last_read_us = last_read_us = -1;
@@ -286,9 +201,9 @@ bool ClipReader::read(AVPacket* packet)
 
 bool ClipReader::readRaw(AVPacket* packet)
 {
-    if (next_raw >= raw_pictures.size())
+    if (next_raw >= raw_index->pictures.size())
         return false;
-    const RawPicture& picture = raw_pictures[next_raw];
+    const RawStreamIndex::Picture& picture = raw_index->pictures[next_raw];
     if (av_new_packet(packet, picture.size) < 0)
         return false;
     const ssize_t got = pread(fd, packet->data, static_cast<size_t>(picture.size), picture.pos);
@@ -334,8 +249,8 @@ int64_t ClipReader::toMicroseconds(int64_t stream_time) const
 int ClipReader::keyPictureFor(int64_t target_us) const
 {
     const int64_t rank = std::clamp<int64_t>(target_us / clip_timing.frame_us, 0,
-                                             static_cast<int64_t>(decoding_of_rank.size()) - 1);
-    return raw_pictures[decoding_of_rank[static_cast<size_t>(rank)]].key_picture;
+                                             static_cast<int64_t>(raw_index->decoding_of_rank.size()) - 1);
+    return raw_index->pictures[raw_index->decoding_of_rank[static_cast<size_t>(rank)]].key_picture;
 }
 
 void ClipReader::seekBefore(int64_t target_us)
@@ -380,7 +295,7 @@ bool ClipReader::readingOnReaches(int64_t target_us) const
     if (format == nullptr)
         return false;
     if (raw)
-        return next_raw > 0 && raw_pictures[next_raw - 1].key_picture == keyPictureFor(target_us);
+        return next_raw > 0 && raw_index->pictures[next_raw - 1].key_picture == keyPictureFor(target_us);
     if (key_of_last_read_us < 0)
         return false;
     const int64_t key = keyTimeAtOrBefore(target_us);
