@@ -14,7 +14,8 @@ struct ContentOptions {
     // 0 takes PictureMemoryBudget::defaultLimit().
     std::uint64_t picture_memory_bytes = 0;
     // Told, on the render thread, of a slot whose picture was left out (it
-    // would not fit the budget); nothing is said without it.
+    // would not fit the budget), and whether videos are shown without a
+    // copy; nothing is said without it.
     std::function<void(const std::string& message)> notice;
     // How videos get their decoders (VIDEO_ON_CUE=, VIDEO_DECODERS=).
     VideoCueOptions video;

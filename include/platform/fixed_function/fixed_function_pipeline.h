@@ -27,7 +27,10 @@ namespace Spectrafox {
 // A YUV texture (yuv_texture.h) is bound in place of a 2-D texture: its
 // planes go to texture units 0 and 1 and textured draws use a second program
 // that converts to RGB before the colour is applied. Unit 1 belongs to
-// the layer; unit 0 stays the active one.
+// the layer; unit 0 stays the active one. An imported picture
+// (dma_buf_texture.h) is bound the same way, as a GL_TEXTURE_EXTERNAL_OES
+// texture on unit 0 sampled by a third program, built at its first draw
+// (only contexts with GL_OES_EGL_image_external have it).
 //
 // Our programs stay in use between draws: code that uses a program of its
 // own puts ours back (glGetIntegerv(GL_CURRENT_PROGRAM) before).
@@ -67,6 +70,8 @@ public:
     void bindTexture(GLenum target, GLuint name);
     // Binds the planes of a YUV texture, named by its luma plane.
     void bindYuvTexture(GLuint luma, const YuvSampling& sampling);
+    // Binds an external texture; glBindTexture(GL_TEXTURE_EXTERNAL_OES) comes here.
+    void bindExternalTexture(GLuint name);
 
     // Draws now, or adds the draw to the batch.
     void draw(GLenum mode, GLint first, GLsizei count);
@@ -94,8 +99,12 @@ private:
         GLint matrix = -1;
     };
 
+    // What textured draws sample: the program they use.
+    enum class TextureKind { Rgba, Yuv, External };
+
     FixedFunctionPipeline() = default;
-    static bool buildProgram(Program& program, const char* fragment_shader, std::string* error);
+    static bool buildProgram(Program& program, TextureKind kind, std::string* error);
+    Program& programFor(TextureKind kind);
     void locateYuvUniforms();
     void uploadYuvSampling();
     // Makes the program and its uniforms current for a draw. False when no
@@ -115,8 +124,8 @@ private:
     bool matrices_changed = true;
     MatrixStack::Matrix mvp = MatrixStack::identity();
     DrawSource source;
-    GLuint bound_texture = 0;
-    bool yuv_bound = false; // bound_texture is the luma plane of a YUV texture
+    GLuint bound_texture = 0; // of a YUV texture, its luma plane
+    TextureKind bound_kind = TextureKind::Rgba;
     YuvSampling yuv_sampling;
     bool yuv_sampling_uploaded = false;
     bool batching = true;
@@ -124,6 +133,7 @@ private:
     unsigned long draw_calls = 0;
     Program rgba_program;
     Program yuv_program;
+    Program external_program;
     YuvLocations yuv_locations;
     GLuint used_program = 0;
 };

@@ -25,7 +25,8 @@ void fitWithin(int max_size, int* width, int* height);
 // Hands decoded pictures to a YuvTexture at 1.5 bytes a pixel. 8-bit 4:2:0
 // (YUV420P, NV12 and the J variants) goes as it is; other formats (10-bit,
 // 4:2:2, 4:4:4, ...) and pictures beyond the texture limit are converted
-// once by libswscale into 8-bit 4:2:0 of the size that fits.
+// once by libswscale into 8-bit 4:2:0 of the size that fits. Pictures in
+// DMA-BUFs (DRM PRIME) are copied into memory first.
 class YuvFrameUpload {
 public:
     YuvFrameUpload() = default;
@@ -40,8 +41,10 @@ public:
 private:
     bool convert(const AVFrame& picture, int width, int height, YuvColour colour,
                  YuvPlanes* planes);
+    const AVFrame* inMemory(const AVFrame& picture);
 
     SwsContext* converter = nullptr;
+    AVFrame* copied = nullptr;
     std::vector<uint8_t> converted;
 };
 

@@ -2,6 +2,8 @@
 
 #include "platform/fixed_function/gl_fixed_function.h"
 
+#include <GLES2/gl2ext.h>
+
 #include <vector>
 
 namespace Spectrafox {
@@ -66,6 +68,20 @@ void main()
 }
 )";
 
+// An imported picture, row 0 at its top: v is flipped so that the video
+// path's coordinates (row 0 at the bottom, as YuvTexture keeps it) show it
+// upright. The driver converts YUV images to RGB as it samples them.
+constexpr const char* kExternalExtension = "#extension GL_OES_EGL_image_external : require\n";
+constexpr const char* kExternalFragmentShader = R"(
+uniform samplerExternalOES u_texture;
+varying vec4 v_color;
+varying vec2 v_texcoord;
+void main()
+{
+    gl_FragColor = v_color * texture2D(u_texture, vec2(v_texcoord.x, 1.0 - v_texcoord.y));
+}
+)";
+
 std::string infoLog(GLuint object, bool is_program)
 {
     GLint length = 0;
@@ -81,12 +97,14 @@ std::string infoLog(GLuint object, bool is_program)
     return text.data();
 }
 
-GLuint compile(GLenum kind, const char* source, std::string* error)
+// An #extension line goes before the precision statement: ES compilers
+// refuse it after other statements.
+GLuint compile(GLenum kind, const char* source, std::string* error, const char* extension = "")
 {
     const GLuint shader = glCreateShader(kind);
-    const char* sources[2] = {kFragmentPrecision, source};
+    const char* sources[3] = {extension, kFragmentPrecision, source};
     if (kind == GL_FRAGMENT_SHADER)
-        glShaderSource(shader, 2, sources, nullptr);
+        glShaderSource(shader, 3, sources, nullptr);
     else
         glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
@@ -117,19 +135,20 @@ bool FixedFunctionPipeline::attachToCurrentContext(std::string* error)
     matrices_changed = true;
     rgba_program = Program();
     yuv_program = Program();
+    external_program = Program();
     used_program = 0;
     source = DrawSource();
     batch.clear(); // drawn for a context that is gone, if any
     bound_texture = 0;
-    yuv_bound = false;
+    bound_kind = TextureKind::Rgba;
     yuv_sampling_uploaded = false;
     draw_calls = 0;
     // The current colour of a fresh fixed-function context.
     setCurrentColor(1.0f, 1.0f, 1.0f, 1.0f);
-    rgba_program.failed = !buildProgram(rgba_program, kFragmentShader, error);
+    rgba_program.failed = !buildProgram(rgba_program, TextureKind::Rgba, error);
     if (rgba_program.failed)
         return false;
-    yuv_program.failed = !buildProgram(yuv_program, kYuvFragmentShader, error);
+    yuv_program.failed = !buildProgram(yuv_program, TextureKind::Yuv, error);
     locateYuvUniforms();
     // The RGBA program in use, as before the YUV one existed.
     ::glUseProgram(rgba_program.name);
@@ -140,7 +159,7 @@ bool FixedFunctionPipeline::attachToCurrentContext(std::string* error)
 void FixedFunctionPipeline::detachFromCurrentContext()
 {
     flush();
-    for (Program* built : {&rgba_program, &yuv_program}) {
+    for (Program* built : {&rgba_program, &yuv_program, &external_program}) {
         if (built->name != 0)
             glDeleteProgram(built->name);
         *built = Program();
@@ -148,11 +167,15 @@ void FixedFunctionPipeline::detachFromCurrentContext()
     used_program = 0;
 }
 
-bool FixedFunctionPipeline::buildProgram(Program& program, const char* fragment_shader,
-                                         std::string* error)
+bool FixedFunctionPipeline::buildProgram(Program& program, TextureKind kind, std::string* error)
 {
     const GLuint vertex = compile(GL_VERTEX_SHADER, kVertexShader, error);
-    const GLuint fragment = vertex ? compile(GL_FRAGMENT_SHADER, fragment_shader, error) : 0;
+    const char* fragment_shader = kind == TextureKind::Rgba  ? kFragmentShader
+                                  : kind == TextureKind::Yuv ? kYuvFragmentShader
+                                                             : kExternalFragmentShader;
+    const char* extension = kind == TextureKind::External ? kExternalExtension : "";
+    const GLuint fragment =
+        vertex ? compile(GL_FRAGMENT_SHADER, fragment_shader, error, extension) : 0;
     if (!fragment) {
         glDeleteShader(vertex);
         return false;
@@ -182,6 +205,15 @@ bool FixedFunctionPipeline::buildProgram(Program& program, const char* fragment_
     glUniform1i(glGetUniformLocation(linked, "u_texture"), 0);
     glUniform1i(glGetUniformLocation(linked, "u_chroma"), 1);
     return true;
+}
+
+FixedFunctionPipeline::Program& FixedFunctionPipeline::programFor(TextureKind kind)
+{
+    switch (kind) {
+    case TextureKind::Yuv: return yuv_program;
+    case TextureKind::External: return external_program;
+    default: return rgba_program;
+    }
 }
 
 void FixedFunctionPipeline::locateYuvUniforms()
@@ -290,11 +322,15 @@ void FixedFunctionPipeline::setCurrentColor(GLfloat red, GLfloat green, GLfloat 
 
 void FixedFunctionPipeline::bindTexture(GLenum target, GLuint name)
 {
+    if (target == GL_TEXTURE_EXTERNAL_OES) {
+        bindExternalTexture(name);
+        return;
+    }
     if (target == GL_TEXTURE_2D) {
-        if (name != bound_texture || yuv_bound)
+        if (name != bound_texture || bound_kind != TextureKind::Rgba)
             flush();
         bound_texture = name;
-        yuv_bound = false;
+        bound_kind = TextureKind::Rgba;
     }
     ::glBindTexture(target, name);
 }
@@ -302,18 +338,27 @@ void FixedFunctionPipeline::bindTexture(GLenum target, GLuint name)
 void FixedFunctionPipeline::bindYuvTexture(GLuint luma, const YuvSampling& sampling)
 {
     const bool same_sampling = sampling == yuv_sampling;
-    if (!yuv_bound || luma != bound_texture || !same_sampling)
+    if (bound_kind != TextureKind::Yuv || luma != bound_texture || !same_sampling)
         flush();
     if (!same_sampling) {
         yuv_sampling = sampling;
         yuv_sampling_uploaded = false;
     }
-    yuv_bound = true;
+    bound_kind = TextureKind::Yuv;
     bound_texture = luma;
     ::glActiveTexture(GL_TEXTURE1);
     ::glBindTexture(GL_TEXTURE_2D, sampling.chroma);
     ::glActiveTexture(GL_TEXTURE0);
     ::glBindTexture(GL_TEXTURE_2D, luma);
+}
+
+void FixedFunctionPipeline::bindExternalTexture(GLuint name)
+{
+    if (bound_kind != TextureKind::External || name != bound_texture)
+        flush();
+    bound_kind = TextureKind::External;
+    bound_texture = name;
+    ::glBindTexture(GL_TEXTURE_EXTERNAL_OES, name);
 }
 
 void FixedFunctionPipeline::setBatching(bool on)
@@ -364,21 +409,22 @@ const MatrixStack::Matrix& FixedFunctionPipeline::modelViewProjection()
     if (matrices_changed) {
         mvp = MatrixStack::product(projection.top(), modelview.top());
         matrices_changed = false;
-        rgba_program.mvp_uploaded = false;
-        yuv_program.mvp_uploaded = false;
+        for (Program* program : {&rgba_program, &yuv_program, &external_program})
+            program->mvp_uploaded = false;
     }
     return mvp;
 }
 
 bool FixedFunctionPipeline::prepareDraw(bool clip_space)
 {
-    const bool yuv = yuv_bound && texturing;
-    Program& program = yuv ? yuv_program : rgba_program;
-    // A context that nobody attached builds its programs on the first draw.
+    const TextureKind kind = texturing ? bound_kind : TextureKind::Rgba;
+    const bool yuv = kind == TextureKind::Yuv;
+    Program& program = programFor(kind);
+    // A context that nobody attached builds its programs on the first draw,
+    // and the external program is built where it is first needed.
     if (program.name == 0) {
         std::string ignored;
-        if (program.failed ||
-            !buildProgram(program, yuv ? kYuvFragmentShader : kFragmentShader, &ignored)) {
+        if (program.failed || !buildProgram(program, kind, &ignored)) {
             program.failed = true;
             return false;
         }

@@ -1,6 +1,7 @@
 #include "platform/media/yuv_frame_upload.h"
 
 extern "C" {
+#include <libavutil/hwcontext.h>
 #include <libswscale/swscale.h>
 }
 
@@ -62,10 +63,28 @@ void fitWithin(int max_size, int* width, int* height)
 YuvFrameUpload::~YuvFrameUpload()
 {
     sws_freeContext(converter);
+    av_frame_free(&copied);
+}
+
+// The hardware frames context maps the buffers and copies them out; the
+// colour and timing come along.
+const AVFrame* YuvFrameUpload::inMemory(const AVFrame& picture)
+{
+    if (copied == nullptr && (copied = av_frame_alloc()) == nullptr)
+        return nullptr;
+    av_frame_unref(copied);
+    if (av_hwframe_transfer_data(copied, &picture, 0) < 0 ||
+        av_frame_copy_props(copied, &picture) < 0)
+        return nullptr;
+    return copied;
 }
 
 bool YuvFrameUpload::upload(const AVFrame& picture, YuvTexture& texture, int max_size)
 {
+    if (picture.format == AV_PIX_FMT_DRM_PRIME) {
+        const AVFrame* planes = inMemory(picture);
+        return planes != nullptr && upload(*planes, texture, max_size);
+    }
     if (picture.width <= 0 || picture.height <= 0 || max_size <= 0)
         return false;
     const YuvColour colour = yuvColourOf(picture);

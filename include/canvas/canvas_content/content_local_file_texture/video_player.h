@@ -2,9 +2,9 @@
 
 #include <EGL/egl.h>
 #include "platform/fixed_function/gl_fixed_function.h"
-#include "platform/fixed_function/yuv_texture.h"
+#include "platform/fixed_function/dma_buf_texture.h"
 #include "platform/media/clip_reader.h"
-#include "platform/media/yuv_frame_upload.h"
+#include "platform/media/video_picture_sets.h"
 
 #include "canvas/canvas_content/content_local_file_texture/clip_position.h"
 #include "canvas/canvas_content/content_local_file_texture/picture_queue.h"
@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,9 +24,11 @@ namespace Spectrafox {
 // keeps the pictures its steering asks for decoded a few ahead, exactly on
 // the picture wanted after every seek; the render thread takes the picture
 // due each frame and uploads it as luma and chroma planes, converted to RGB
-// when drawn. Uploads and draws share the render thread's context, so a
-// drawn picture is never half-written; each slot cycles through three
-// picture sets, so an upload never waits for the draws of the last one.
+// when drawn, or, where the board decoder leaves its pictures in DMA-BUFs
+// and the display imports them, shows them where they lie. Uploads and
+// draws share the render thread's context, so a drawn picture is never
+// half-written; each slot cycles through three picture sets, so an upload
+// never waits for the draws of the last one.
 //
 // Slots are numbered from 1; 0 means no slot. By default there are three,
 // taken for good; a player made with `give_back` makes a stopped slot free
@@ -34,6 +37,7 @@ namespace Spectrafox {
 class VideoPlayer {
 public:
     static constexpr int kMostSlots = VideoPlayerLimits::kMostDecoders;
+    static constexpr int kDefaultSlots = 3;
     // A clip further behind its steering than this seeks rather than decodes on.
     static constexpr double kLongestCatchUpUs = 1000000.0;
     // A playing file that reads nothing (truncated, being copied over, a
@@ -45,10 +49,12 @@ public:
     // (its decoder is still seeking), or nothing yet.
     enum class Shown { Nothing, Earlier, Current };
 
-    // Copies the renderer's EGL handles; starts nothing. `slot_count` is
-    // brought into 1 to kMostSlots.
-    VideoPlayer(EGLDisplay* d, EGLSurface* s, EGLContext* c, int slot_count = 3,
-                bool give_back = false);
+    // Copies the renderer's EGL handles and asks its display and context
+    // (current) whether they import DMA-BUFs; starts nothing. `slot_count`
+    // is brought into 1 to kMostSlots. `notice` is told, once each, whether
+    // the board decoder's pictures are shown without a copy.
+    VideoPlayer(EGLDisplay* d, EGLSurface* s, EGLContext* c, int slot_count = kDefaultSlots,
+                bool give_back = false, DrmPrimeImport::Notice notice = {});
     // Stops and waits for any slot still playing, then releases its pictures.
     ~VideoPlayer();
     VideoPlayer(const VideoPlayer&) = delete;
@@ -85,8 +91,6 @@ public:
     int64_t shownTime(int player_id) const;
 
 private:
-    static constexpr int kPictureSets = 3;
-
     struct Slot;
 
     Slot* slotFor(int player_id) const;
@@ -97,6 +101,9 @@ private:
     const bool give_back;
     bool taken[kMostSlots] = {};
     EGLDisplay display;
+    // Before the slots: their pictures go first.
+    DmaBufImporter importer;
+    DrmPrimeImport prime_import;
     std::unique_ptr<Slot> slots[kMostSlots];
 };
 

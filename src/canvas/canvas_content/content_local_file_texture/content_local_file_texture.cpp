@@ -33,8 +33,9 @@ ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, E
     for (Texture*& slot : textures)
         slot = nullptr;
     // On cue, decoders come and go; otherwise the first three are kept.
-    player = video_on_cue ? new VideoPlayer(d, s, c, options.video.decoders, true)
-                          : new VideoPlayer(d, s, c);
+    player = video_on_cue ? new VideoPlayer(d, s, c, options.video.decoders, true, options.notice)
+                          : new VideoPlayer(d, s, c, VideoPlayer::kDefaultSlots, false,
+                                            options.notice);
     loadSlots();
     if (video_on_cue)
         cue_director = std::make_unique<VideoCueDirector>(textures, kSlotCount, options.video.decoders,

@@ -12,9 +12,12 @@ extern "C" {
 namespace Spectrafox {
 
 struct VideoPlayer::Slot {
+    explicit Slot(DrmPrimeImport& prime_import) : sets(prime_import) {}
+
     int number = 0;
     std::string filename;
     int expected_decoders = 3;
+    bool keep_prime_frames = false;
     std::thread thread;
     std::atomic<bool> keep_playing{true};
     std::atomic<bool> failed{false};
@@ -24,12 +27,9 @@ struct VideoPlayer::Slot {
     PictureQueue queue;
     // Render thread only.
     uint64_t steered_epoch = 0;
-    YuvTexture sets[kPictureSets];
-    YuvFrameUpload upload;
-    int shown = -1;
+    VideoPictureSets sets;
     uint64_t shown_epoch = 0;
     int64_t shown_pts = -1;
-    int next_set = 0;
     bool finished = false;
 };
 
@@ -78,9 +78,9 @@ bool fallenBehind(const ClipPath& path, const PlaybackSteering& steering, const 
 } // namespace
 
 VideoPlayer::VideoPlayer(EGLDisplay* d, EGLSurface*, EGLContext*, int slots_wanted,
-                         bool give_back_stopped)
+                         bool give_back_stopped, DrmPrimeImport::Notice notice)
     : slot_count(std::clamp(slots_wanted, 1, kMostSlots)), give_back(give_back_stopped),
-      display(*d)
+      display(*d), importer(display), prime_import(&importer, std::move(notice))
 {
 }
 
@@ -100,11 +100,12 @@ int VideoPlayer::startFreePlayer(const std::string& filename, const PlaybackStee
     if (index == slot_count)
         return 0;
     taken[index] = true;
-    slots[index] = std::make_unique<Slot>();
+    slots[index] = std::make_unique<Slot>(prime_import);
     Slot& slot = *slots[index];
     slot.number = index + 1;
     slot.filename = filename;
     slot.expected_decoders = slot_count;
+    slot.keep_prime_frames = prime_import.wanted();
     slot.steered_epoch = steering.epoch;
     slot.queue.steer(steering);
     slot.thread = std::thread(&VideoPlayer::playClip, this, &slot);
@@ -128,9 +129,7 @@ void VideoPlayer::finish(Slot& slot)
     slot.queue.stop();
     if (slot.thread.joinable())
         slot.thread.join();
-    for (YuvTexture& set : slot.sets)
-        set.release();
-    slot.shown = -1;
+    slot.sets.release();
     slot.finished = true;
 }
 
@@ -183,16 +182,14 @@ VideoPlayer::Shown VideoPlayer::bindDue(int player_id)
     uint64_t epoch = 0;
     const DecodedPicture due = slot->queue.takeDue(PictureQueue::steadyNowNs(), &epoch);
     static const int max_size = maxTextureSize();
-    if (due && slot->upload.upload(*due, slot->sets[slot->next_set], max_size)) {
-        slot->shown = slot->next_set;
+    if (due && slot->sets.show(due, max_size)) {
         slot->shown_epoch = epoch;
         slot->shown_pts = due->pts;
-        slot->next_set = (slot->next_set + 1) % kPictureSets;
         slot->pictures.fetch_add(1, std::memory_order_relaxed);
     }
-    if (slot->shown < 0)
+    if (!slot->sets.showsAny())
         return Shown::Nothing;
-    slot->sets[slot->shown].bind();
+    slot->sets.bind();
     return slot->shown_epoch == slot->steered_epoch ? Shown::Current : Shown::Earlier;
 }
 
@@ -223,7 +220,7 @@ ClipTiming VideoPlayer::timing(int player_id) const
 int64_t VideoPlayer::shownTime(int player_id) const
 {
     const Slot* slot = slotFor(player_id);
-    return slot != nullptr && slot->shown >= 0 ? slot->shown_pts : -1;
+    return slot != nullptr && slot->sets.showsAny() ? slot->shown_pts : -1;
 }
 
 // The decode thread: keeps the pictures of the steering's path decoded a few
@@ -232,7 +229,7 @@ int64_t VideoPlayer::shownTime(int player_id) const
 void VideoPlayer::playClip(Slot* slot)
 {
     const std::atomic<bool>& keep = slot->keep_playing;
-    const ClipDecoder::Options options{slot->expected_decoders, false, &keep};
+    const ClipDecoder::Options options{slot->expected_decoders, slot->keep_prime_frames, &keep};
     ClipDecoder decoder;
     auto publishTiming = [&] {
         slot->frame_us.store(decoder.timing().frame_us);

@@ -115,8 +115,9 @@ TEST(PictureQueueTest, TheScreenTakesTheNewestDuePictureAndPassedOnesGo)
         const DecodedPicture due =
             queue.takeDue(kBase + static_cast<int64_t>(c.at_pictures * kFrame * 1000), &epoch);
         EXPECT_EQ(due ? due->pts : -1, c.taken);
-        if (due)
+        if (due) {
             EXPECT_EQ(epoch, 1u);
+        }
         EXPECT_EQ(queue.size(), c.left);
     }
     PictureQueue queue;
