@@ -22,8 +22,10 @@ public:
     // Null `importer`: nothing is imported.
     DrmPrimeImport(const DmaBufImporter* importer, Notice notice);
 
-    // Whether decoders should keep their DRM PRIME frames.
-    bool wanted() const { return importer != nullptr && importer->canImport(); }
+    // Whether decoders opened now should keep their DRM PRIME frames: not
+    // once an import was refused, so that later decoders hand over their
+    // pictures in memory rather than in a layout only the GPU may read.
+    bool wanted() const { return importer != nullptr && importer->canImport() && !refused; }
     // False, once any import was refused: the picture is to be copied.
     bool importInto(DmaBufTexture& texture, const AVFrame& picture);
 

@@ -17,7 +17,7 @@ DrmPrimeImport::DrmPrimeImport(const DmaBufImporter* dma_buf_importer, Notice on
 
 bool DrmPrimeImport::importInto(DmaBufTexture& texture, const AVFrame& picture)
 {
-    if (refused || !wanted())
+    if (!wanted())
         return false;
     DmaBufPicture described;
     std::string why;
