@@ -46,10 +46,11 @@ struct YuvSampling {
 
 // A picture held as luma and interleaved chroma (1.5 bytes a pixel: three
 // planes are interleaved while copied, so a draw samples two textures, not
-// three) and converted to RGB
-// when drawn: bound, it stands where a 2-D texture stands, with the same
-// texture coordinates, tint, alpha and blending. Texture row 0 is the
-// picture's bottom row, as in the RGBA textures of the video path.
+// three) and converted to RGB when drawn: bound, it stands where a 2-D
+// texture stands, with the same tint, alpha and blending, and the video
+// path's texture coordinates (v = 0 at the picture's bottom). Planes are
+// kept top row first, as decoders give them, so a tight luma plane (and an
+// NV12 chroma plane) goes to GL without a copy.
 //
 // Only the main thread's context, like the rest of the layer.
 class YuvTexture {
@@ -78,9 +79,10 @@ public:
 
 private:
     void allocate(const YuvPlanes& planes);
-    void uploadLuma(const YuvPlanes& planes, bool fresh);
-    void uploadChroma(const YuvPlanes& planes, bool fresh);
-    void uploadStaging(GLuint texture, GLenum format, int columns, int rows, bool fresh);
+    size_t uploadLuma(const YuvPlanes& planes, bool fresh);
+    size_t uploadChroma(const YuvPlanes& planes, bool fresh);
+    void uploadPlane(GLuint texture, GLenum format, int columns, int rows, const uint8_t* data,
+                     bool fresh);
 
     GLuint textures[2] = {0, 0}; // luma, chroma
     int width_ = 0;

@@ -48,9 +48,11 @@ void main()
 }
 )";
 
-// A YUV texture: luma on unit 0, Cb Cr on 1, sampled where the
-// chroma samples sit; converted and clamped to RGB before the colour
-// modulates it, as a texel would be.
+// A YUV texture: luma on unit 0, Cb Cr on 1, both stored top row first
+// (as decoders give them, so they go to GL uncopied) and flipped here for
+// the video path's coordinates (v = 0 at the bottom); chroma sampled where
+// its samples sit; converted and clamped to RGB before the colour modulates
+// it, as a texel would be.
 constexpr const char* kYuvFragmentShader = R"(
 uniform sampler2D u_texture;
 uniform sampler2D u_chroma;
@@ -62,15 +64,15 @@ varying vec4 v_color;
 varying vec2 v_texcoord;
 void main()
 {
-    vec2 c = v_texcoord * u_chroma_scale + u_chroma_offset;
-    vec3 yuv = vec3(texture2D(u_texture, v_texcoord).r, texture2D(u_chroma, c).ra) - u_yuv_offset;
+    vec2 t = vec2(v_texcoord.x, 1.0 - v_texcoord.y);
+    vec2 c = t * u_chroma_scale + u_chroma_offset;
+    vec3 yuv = vec3(texture2D(u_texture, t).r, texture2D(u_chroma, c).ra) - u_yuv_offset;
     gl_FragColor = v_color * vec4(clamp(u_yuv_matrix * yuv, 0.0, 1.0), 1.0);
 }
 )";
 
-// An imported picture, row 0 at its top: v is flipped so that the video
-// path's coordinates (row 0 at the bottom, as YuvTexture keeps it) show it
-// upright. The driver converts YUV images to RGB as it samples them.
+// An imported picture, row 0 at its top: v is flipped, as for a YUV
+// texture, so that the video path's coordinates show it upright. The driver converts YUV images to RGB as it samples them.
 constexpr const char* kExternalExtension = "#extension GL_OES_EGL_image_external : require\n";
 constexpr const char* kExternalFragmentShader = R"(
 uniform samplerExternalOES u_texture;

@@ -40,12 +40,10 @@ YuvSampling YuvTexture::samplingFor(YuvColour colour, int height)
     // Sited as libswscale sites it when converting to RGB, so a picture
     // looks the same either way: across, the chroma samples spread evenly
     // over the width (the texture coordinate as it is); down, chroma row j
-    // falls on luma row 2j + 1, counted from the top. Rows run upwards here,
-    // so an odd height moves that by half a chroma row.
+    // falls on luma row 2j + 1, counted from the top (the rows' order here).
     const float chroma_height = static_cast<float>(chromaSize(height));
     s.chroma_scale[1] = static_cast<float>(height) / (2 * chroma_height);
-    s.chroma_offset[1] =
-        (2 * chroma_height - static_cast<float>(height) + 0.5f) / (2 * chroma_height);
+    s.chroma_offset[1] = -0.25f / chroma_height;
     const bool full = colour.range == YuvRange::Full;
     s.offset[0] = full ? 0.0f : 16.0f / 255.0f;
     s.offset[1] = s.offset[2] = 128.0f / 255.0f;
@@ -83,10 +81,7 @@ bool YuvTexture::upload(const YuvPlanes& planes, YuvColour colour, int max_size)
     GLint alignment = 4;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    uploadLuma(planes, fresh);
-    const size_t luma_bytes = staging.size();
-    uploadChroma(planes, fresh);
-    uploaded_bytes = luma_bytes + staging.size();
+    uploaded_bytes = uploadLuma(planes, fresh) + uploadChroma(planes, fresh);
     glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
     return true;
 }
@@ -106,26 +101,38 @@ void YuvTexture::allocate(const YuvPlanes& planes)
     }
 }
 
-// Rows are copied bottom row first into one tight block, so each plane
-// goes to GL in one call whatever the decoder's line padding.
-void YuvTexture::uploadLuma(const YuvPlanes& planes, bool fresh)
+// A plane whose rows lie tight goes to GL as it is; one with line padding is
+// first copied into one tight block, so each plane goes in one call.
+size_t YuvTexture::uploadLuma(const YuvPlanes& planes, bool fresh)
 {
     const size_t row_bytes = static_cast<size_t>(width_);
-    staging.resize(row_bytes * height_);
-    for (int row = 0; row < height_; ++row)
-        std::memcpy(staging.data() + row_bytes * (height_ - 1 - row),
-                    planes.data[0] + static_cast<ptrdiff_t>(planes.linesize[0]) * row, row_bytes);
-    uploadStaging(textures[0], GL_LUMINANCE, width_, height_, fresh);
+    const uint8_t* rows = planes.data[0];
+    if (planes.linesize[0] != width_) {
+        staging.resize(row_bytes * height_);
+        for (int row = 0; row < height_; ++row)
+            std::memcpy(staging.data() + row_bytes * row,
+                        planes.data[0] + static_cast<ptrdiff_t>(planes.linesize[0]) * row, row_bytes);
+        rows = staging.data();
+    }
+    uploadPlane(textures[0], GL_LUMINANCE, width_, height_, rows, fresh);
+    return row_bytes * height_;
 }
 
-void YuvTexture::uploadChroma(const YuvPlanes& planes, bool fresh)
+// Cb and Cr side by side: NV12 as it is, planar chroma interleaved.
+size_t YuvTexture::uploadChroma(const YuvPlanes& planes, bool fresh)
 {
     const int columns = chromaSize(width_);
     const int rows = chromaSize(height_);
     const size_t row_bytes = static_cast<size_t>(columns) * 2;
+    const bool tight_nv12 = planes.layout == YuvLayout::SemiPlanar &&
+                            planes.linesize[1] == static_cast<int>(row_bytes);
+    if (tight_nv12) {
+        uploadPlane(textures[1], GL_LUMINANCE_ALPHA, columns, rows, planes.data[1], fresh);
+        return row_bytes * rows;
+    }
     staging.resize(row_bytes * rows);
     for (int row = 0; row < rows; ++row) {
-        uint8_t* out = staging.data() + row_bytes * (rows - 1 - row);
+        uint8_t* out = staging.data() + row_bytes * row;
         const uint8_t* cb = planes.data[1] + static_cast<ptrdiff_t>(planes.linesize[1]) * row;
         if (planes.layout == YuvLayout::SemiPlanar) {
             std::memcpy(out, cb, row_bytes);
@@ -137,18 +144,18 @@ void YuvTexture::uploadChroma(const YuvPlanes& planes, bool fresh)
             out[2 * column + 1] = cr[column];
         }
     }
-    uploadStaging(textures[1], GL_LUMINANCE_ALPHA, columns, rows, fresh);
+    uploadPlane(textures[1], GL_LUMINANCE_ALPHA, columns, rows, staging.data(), fresh);
+    return row_bytes * rows;
 }
 
-void YuvTexture::uploadStaging(GLuint texture, GLenum format, int columns, int rows, bool fresh)
+void YuvTexture::uploadPlane(GLuint texture, GLenum format, int columns, int rows,
+                             const uint8_t* data, bool fresh)
 {
     glBindTexture(GL_TEXTURE_2D, texture);
     if (fresh)
-        glTexImage2D(GL_TEXTURE_2D, 0, format, columns, rows, 0, format, GL_UNSIGNED_BYTE,
-                     staging.data());
+        glTexImage2D(GL_TEXTURE_2D, 0, format, columns, rows, 0, format, GL_UNSIGNED_BYTE, data);
     else
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, columns, rows, format, GL_UNSIGNED_BYTE,
-                        staging.data());
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, columns, rows, format, GL_UNSIGNED_BYTE, data);
 }
 
 void YuvTexture::bind() const

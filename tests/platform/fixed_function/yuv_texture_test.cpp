@@ -21,19 +21,20 @@ namespace {
 
 constexpr int kSurface = 64;
 
-// A picture's planes, with padded lines as decoders give them.
+// A picture's planes, with padded lines as decoders give them, or (tight)
+// without padding, as they go to GL uncopied.
 struct Picture {
     int width, height;
     YuvLayout layout;
     std::vector<uint8_t> plane[3];
     int linesize[3] = {0, 0, 0};
 
-    Picture(int w, int h, YuvLayout l) : width(w), height(h), layout(l)
+    Picture(int w, int h, YuvLayout l, bool tight = false) : width(w), height(h), layout(l)
     {
         const int cw = (w + 1) / 2, ch = (h + 1) / 2;
-        linesize[0] = w + 7;
-        linesize[1] = (l == YuvLayout::SemiPlanar ? 2 * cw : cw) + 5;
-        linesize[2] = l == YuvLayout::SemiPlanar ? 0 : cw + 3;
+        linesize[0] = w + (tight ? 0 : 7);
+        linesize[1] = (l == YuvLayout::SemiPlanar ? 2 * cw : cw) + (tight ? 0 : 5);
+        linesize[2] = l == YuvLayout::SemiPlanar ? 0 : cw + (tight ? 0 : 3);
         plane[0].assign(static_cast<size_t>(linesize[0]) * h, 0);
         plane[1].assign(static_cast<size_t>(linesize[1]) * ch, 0);
         plane[2].assign(static_cast<size_t>(linesize[2]) * ch, 0);
@@ -81,11 +82,11 @@ Yuv yuvOf(double r, double g, double b, YuvColour colour)
 }
 
 // Eight 75% bars of odd width, so that chroma edges fall inside a pair.
-Picture colourBars(int w, int h, YuvLayout layout, YuvColour colour)
+Picture colourBars(int w, int h, YuvLayout layout, YuvColour colour, bool tight = false)
 {
     static const double bars[8][3] = {{.75, .75, .75}, {.75, .75, 0}, {0, .75, .75}, {0, .75, 0},
                                       {.75, 0, .75},    {.75, 0, 0},   {0, 0, .75},   {0, 0, 0}};
-    Picture p(w, h, layout);
+    Picture p(w, h, layout, tight);
     auto barAt = [&](int x) {
         const double* c = bars[std::min(7, x * 8 / w)];
         return yuvOf(c[0], c[1], c[2], colour);
@@ -193,6 +194,7 @@ TEST_F(YuvTextureTest, PicturesMatchSwscaleWithinTwoPerChannel)
         {"bars, BT.709 full, NV12", colourBars(56, 16, YuvLayout::SemiPlanar, bt709_full),
          bt709_full},
         {"bars, odd size", colourBars(41, 13, YuvLayout::Planar, bt709), bt709},
+        {"bars, tight rows, NV12", colourBars(56, 15, YuvLayout::SemiPlanar, bt709, true), bt709},
         {"chroma edge", chromaEdge(20, 12, YuvLayout::Planar), bt601},
         {"chroma edge, odd size, NV12", chromaEdge(19, 11, YuvLayout::SemiPlanar), bt601},
     };
