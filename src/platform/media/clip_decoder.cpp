@@ -178,7 +178,9 @@ void ClipDecoder::seek(int64_t target_us)
 {
     if (codec == nullptr)
         return;
-    const int64_t target = std::clamp<int64_t>(target_us, 0, timing().lastPicture());
+    // Snapped to the picture showing then: a time late in a picture, or
+    // within the picture just given, would otherwise bring the next one.
+    const int64_t target = timing().pictureShowingAt(target_us);
     const bool ahead = last_given_us >= 0 && last_given_us < target;
     wanted_us = target;
     seek_back_us = 0;

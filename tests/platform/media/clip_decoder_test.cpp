@@ -76,6 +76,14 @@ TEST(ClipDecoderTest, LandsOnThePictureAskedForInEveryStreamLayout)
                 EXPECT_EQ(nextNumber(decoder), landed + 2);
             }
         }
+        // A time within a picture means that picture, the one just given too.
+        for (int target : {30, 7}) {
+            SCOPED_TRACE(target);
+            decoder.seek(target * frame_us + frame_us * 3 / 4);
+            EXPECT_EQ(nextNumber(decoder), target);
+            decoder.seek(target * frame_us + frame_us / 4);
+            EXPECT_EQ(nextNumber(decoder), target);
+        }
         decoder.seek(47 * frame_us);
         EXPECT_EQ(nextNumber(decoder), 47);
         EXPECT_EQ(nextNumber(decoder), 48);
