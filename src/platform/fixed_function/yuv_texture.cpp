@@ -14,6 +14,18 @@ int chromaSize(int luma_size)
     return (luma_size + 1) / 2;
 }
 
+// Cb and Cr side by side. The planes never overlap: said, so that the
+// compiler turns the loop into a few vector instructions (CMakeLists.txt
+// lets it weigh that for this file), a third of a 1080p picture's upload.
+void interleave(const uint8_t* __restrict cb, const uint8_t* __restrict cr, int count,
+                uint8_t* __restrict out)
+{
+    for (int i = 0; i < count; ++i) {
+        out[2 * i] = cb[i];
+        out[2 * i + 1] = cr[i];
+    }
+}
+
 // Column-major matrix from Y' Cb' Cr' (Y' 0..1, C' -0.5..0.5) to R G B.
 void fillMatrix(YuvMatrix matrix, float y_scale, float c_scale, float* out)
 {
@@ -139,10 +151,7 @@ size_t YuvTexture::uploadChroma(const YuvPlanes& planes, bool fresh)
             continue;
         }
         const uint8_t* cr = planes.data[2] + static_cast<ptrdiff_t>(planes.linesize[2]) * row;
-        for (int column = 0; column < columns; ++column) {
-            out[2 * column] = cb[column];
-            out[2 * column + 1] = cr[column];
-        }
+        interleave(cb, cr, columns, out);
     }
     uploadPlane(textures[1], GL_LUMINANCE_ALPHA, columns, rows, staging.data(), fresh);
     return row_bytes * rows;
