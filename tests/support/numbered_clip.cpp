@@ -15,7 +15,7 @@ bool makeNumberedClip(const std::string& path, const NumberedClip& clip)
     std::ostringstream arguments;
     arguments << "-f lavfi -i nullsrc=s=" << clip.width << "x" << clip.height << ":r=" << clip.fps
               << " -frames:v " << clip.pictures
-              << " -vf \"geq=lum='if(lt(Y\\,H/8)\\,255\\,255*bitand(floor(N/pow(2\\,floor(X*" << kBars
+              << " -vf \"geq=lum='if(lt(Y\\,H/8)\\,255\\,255*bitand(floor((N+" << clip.first << ")/pow(2\\,floor(X*" << kBars
               << "/W)))\\,1))':cb=128:cr=128\" -c:v libx264 -pix_fmt yuv420p -crf 12 -g " << clip.gop
               << " -keyint_min " << clip.gop << " -sc_threshold 0 -bf " << clip.b_frames << " -f "
               << clip.format << " '" << path << "'";

@@ -5,8 +5,9 @@
 
 namespace Spectrafox::Test {
 
-// A test clip whose every picture carries its own number: ten vertical
-// bars, bar k white where bit k of the number is set (bit 0 on the left),
+// A test clip whose every picture carries its own number (`first` for the
+// first picture, counting up): ten vertical bars, bar k white where bit k
+// of the number is set (bit 0 on the left),
 // black elsewhere, below a white band over the top eighth (so that an
 // upside-down picture shows). 160 x 96 pictures unless told otherwise.
 struct NumberedClip {
@@ -20,6 +21,8 @@ struct NumberedClip {
     std::string format = "h264";
     int width = 160;
     int height = 96;
+    // Clips that must tell apart on screen start at different numbers.
+    int first = 0;
 };
 bool makeNumberedClip(const std::string& path, const NumberedClip& clip);
 
