@@ -5,8 +5,9 @@
 
 namespace Spectrafox::Test {
 
-// A test clip whose every picture carries its own number: ten vertical
-// bars, bar k white where bit k of the number is set (bit 0 on the left),
+// A test clip whose every picture carries its own number (`first` for the
+// first picture, counting up): ten vertical bars, bar k white where bit k
+// of the number is set (bit 0 on the left),
 // black elsewhere, below a white band over the top eighth (so that an
 // upside-down picture shows). 160 x 96 pictures unless told otherwise.
 struct NumberedClip {
@@ -20,8 +21,9 @@ struct NumberedClip {
     std::string format = "h264";
     int width = 160;
     int height = 96;
-    // The number the first picture carries (1: a black screen reads as no
-    // picture rather than as the first).
+    // The number the first picture carries: 1, so that a black screen
+    // reads as no picture rather than as the first; or one per clip, so
+    // that clips on one screen tell apart.
     int first_number = 0;
 };
 bool makeNumberedClip(const std::string& path, const NumberedClip& clip);
