@@ -69,6 +69,11 @@ struct CurrentEglHandles {
 // The texture bound to GL_TEXTURE_2D.
 GLint boundTexture();
 
+// The layer's state for textured draws: identity matrices, the surface
+// cleared black, texturing on, vertex and texture-coordinate arrays on, no
+// colour array, white.
+void prepareTexturedDraws();
+
 class GlTest : public ::testing::Test {
 protected:
     HeadlessRenderer gl{320, 180};
