@@ -1,6 +1,7 @@
 // How long a clip decoder takes to land exactly on a picture: seek(t), then
-// next() until the picture showing at t comes, for random targets (fixed
-// seed), one after the other as a desk's scrubbing and calls ask for them.
+// next() until the picture showing at t comes, for random targets (the same
+// ones every run), one after another, the way scrubbing and calls from a
+// desk come.
 // Three 1920x1080 clips of 20 s at 25 pictures per second: all-intra, a key
 // picture every second and one every ten seconds (libx264, B pictures as it
 // places them), each as a raw .h264 stream and as an .mp4 file. Per clip:

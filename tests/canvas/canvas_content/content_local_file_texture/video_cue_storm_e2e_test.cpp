@@ -191,7 +191,7 @@ TEST(VideoCueStorm, ManyCallsAFrameKeepTheFrameRateMemoryAndAPromptStop)
         std::snprintf(name, sizeof name, "textures/%03d.mp4", k);
         std::filesystem::copy_file(clip, dir.file(name));
     }
-    // What a phone films; MPEG-4 Part 2 where libx265 is missing. Neither is H.264.
+    // What a phone films; MPEG-4 Visual where libx265 is missing. Neither is H.264.
     const char* other_codec = haveEncoder("libx265") ? "-c:v libx265 -x265-params log-level=error -f mp4"
                                                      : "-c:v mpeg4 -f mp4";
     ASSERT_TRUE(makeClip(dir.file("other.mp4"), 160, 96, 25, {{255, 0, 0, 25}}, other_codec));
