@@ -276,18 +276,10 @@ void ClipReader::seekBefore(int64_t target_us)
 int64_t ClipReader::keyTimeAtOrBefore(int64_t us) const
 {
     AVStream* video = format->streams[stream];
-    int64_t found = -1;
-    const int entries = avformat_index_get_entries_count(video);
-    for (int i = 0; i < entries; ++i) {
-        const AVIndexEntry* entry = avformat_index_get_entry(video, i);
-        if (entry == nullptr || (entry->flags & AVINDEX_KEYFRAME) == 0)
-            continue;
-        const int64_t at = toMicroseconds(entry->timestamp);
-        if (at > us)
-            break;
-        found = at;
-    }
-    return found;
+    const int64_t at = start_time + av_rescale_q(us, kMicroseconds, video->time_base);
+    // A binary search of the index; without AVSEEK_FLAG_ANY, key pictures only.
+    const AVIndexEntry* entry = avformat_index_get_entry_from_timestamp(video, at, AVSEEK_FLAG_BACKWARD);
+    return entry != nullptr ? toMicroseconds(entry->timestamp) : -1;
 }
 
 bool ClipReader::readingOnReaches(int64_t target_us) const
