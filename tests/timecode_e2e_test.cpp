@@ -9,7 +9,6 @@
 // asserted are generous.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -35,6 +34,7 @@
 #include "support/net_namespace.h"
 #include "support/numbered_clip.h"
 #include "support/picture_files.h"
+#include "support/snapshot_series.h"
 #include "support/temp_dir.h"
 
 using namespace Spectrafox;
@@ -48,7 +48,6 @@ namespace {
 constexpr int kClipFrames = 250; // 10 s at 25 fps
 constexpr double kClipRate = 25.0;
 constexpr int kSnapshotMs = 100;
-constexpr long long kSnapshotNumbers = 1000000000; // the program's file numbers wrap here
 
 // The picture a snapshot shows, from 0; -1 where it shows none (start-up:
 // black, which reads as 0, one below the first picture's number).
@@ -91,17 +90,11 @@ struct Node {
     Shown frames() const
     {
         Shown shown;
-        DIR* folder = opendir(dir.path().c_str());
-        while (dirent* entry = folder ? readdir(folder) : nullptr) {
-            long long number = 0;
-            if (std::sscanf(entry->d_name, "shot-%lld.png", &number) != 1)
-                continue;
-            const int picture = pictureIn(readRgbaPng(dir.file(entry->d_name)));
+        for (const auto& [interval, file] : snapshotsByInterval(dir.path(), started)) {
+            const int picture = pictureIn(readRgbaPng(file));
             if (picture >= 0)
-                shown[number + started - started % kSnapshotNumbers] = picture;
+                shown[interval] = picture;
         }
-        if (folder)
-            closedir(folder);
         return shown;
     }
     bool showing() const { return eventually([this] { return !frames().empty(); }, 30s, 100ms); }

@@ -5,7 +5,6 @@
 // projector showed while it stood.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -25,6 +24,7 @@
 #include "support/net_namespace.h"
 #include "support/numbered_clip.h"
 #include "support/picture_files.h"
+#include "support/snapshot_series.h"
 #include "support/temp_dir.h"
 
 using namespace Spectrafox::Test;
@@ -37,7 +37,6 @@ constexpr int kPictures = 75; // 3 s at 25 per second
 constexpr int kNumbersPerClip = 80;
 constexpr int kWidth = 160, kHeight = 96;
 constexpr int kSnapshotMs = 40;
-constexpr long long kSnapshotNumbers = 1000000000; // the program's file numbers wrap here
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr double kSlow = 2.0; // frames come later: every cue stands longer
 #else
@@ -81,21 +80,9 @@ Seen seenIn(const std::string& path, long long ms)
 // Every snapshot in the folder, by the system-clock time it was asked for.
 std::vector<Seen> snapshotsIn(const TempDir& dir, long long started_ms)
 {
-    const long long base = started_ms / kSnapshotMs;
     std::vector<Seen> shots;
-    DIR* folder = opendir(dir.path().c_str());
-    while (dirent* entry = folder ? readdir(folder) : nullptr) {
-        long long number = 0;
-        if (std::sscanf(entry->d_name, "shot-%lld.png", &number) != 1)
-            continue;
-        long long interval = number + base - base % kSnapshotNumbers;
-        if (interval < base - 1000)
-            interval += kSnapshotNumbers;
-        shots.push_back(seenIn(dir.file(entry->d_name), interval * kSnapshotMs));
-    }
-    if (folder)
-        closedir(folder);
-    std::sort(shots.begin(), shots.end(), [](const Seen& a, const Seen& b) { return a.ms < b.ms; });
+    for (const auto& [interval, file] : snapshotsByInterval(dir.path(), started_ms / kSnapshotMs))
+        shots.push_back(seenIn(file, interval * kSnapshotMs));
     return shots;
 }
 
