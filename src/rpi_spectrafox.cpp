@@ -11,7 +11,7 @@
 #include "base/show_clock.h"
 #include "base/show_time.h"
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
-#include "canvas/canvas_content/content_local_file_texture/texture_folder_watcher.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/texture_folder_watcher.h"
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"

@@ -10,7 +10,7 @@
 
 #include "base/show_clock.h"
 #include "artnet_receiver.h"
-#include "canvas/canvas_content/content_local_file_texture/slot_report.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_report.h"
 #include "network/network_interface.h"
 
 namespace Spectrafox {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "canvas/canvas_content/content_local_file_texture/slot_report.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_report.h"
 
 namespace Spectrafox {
 

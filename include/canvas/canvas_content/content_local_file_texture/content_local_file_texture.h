@@ -8,8 +8,8 @@
 
 #include "canvas/canvas_content/content_interface.h"
 #include "canvas/canvas_content/content_options.h"
-#include "canvas/canvas_content/content_local_file_texture/picture_memory_budget.h"
-#include "canvas/canvas_content/content_local_file_texture/slot_report.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/picture_memory_budget.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_report.h"
 #include "canvas/canvas_content/video_cue_options.h"
 
 namespace Spectrafox {

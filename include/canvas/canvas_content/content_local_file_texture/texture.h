@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "canvas/canvas_content/content_local_file_texture/clip_position.h"
-#include "canvas/canvas_content/content_local_file_texture/slot_kind.h"
-#include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
-#include "canvas/canvas_content/content_local_file_texture/slot_report.h"
+#include "canvas/canvas_content/content_local_file_texture/video/clip_position.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_kind.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_picture.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_report.h"
 
 namespace Spectrafox {
 

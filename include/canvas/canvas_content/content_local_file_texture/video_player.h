@@ -6,8 +6,8 @@
 #include "platform/media/clip_reader.h"
 #include "platform/media/video_picture_sets.h"
 
-#include "canvas/canvas_content/content_local_file_texture/clip_position.h"
-#include "canvas/canvas_content/content_local_file_texture/picture_queue.h"
+#include "canvas/canvas_content/content_local_file_texture/video/clip_position.h"
+#include "canvas/canvas_content/content_local_file_texture/video/picture_queue.h"
 #include "canvas/canvas_content/video_cue_options.h"
 
 #include <atomic>

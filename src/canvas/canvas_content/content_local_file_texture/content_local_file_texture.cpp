@@ -4,10 +4,10 @@
 #include <string>
 #include <utility>
 
-#include "canvas/canvas_content/content_local_file_texture/slot_prefetcher.h"
-#include "canvas/canvas_content/content_local_file_texture/slot_turns.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_prefetcher.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_turns.h"
 #include "canvas/canvas_content/content_local_file_texture/texture.h"
-#include "canvas/canvas_content/content_local_file_texture/video_cue_director.h"
+#include "canvas/canvas_content/content_local_file_texture/video/video_cue_director.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 namespace Spectrafox {

@@ -1,6 +1,6 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
-#include "canvas/canvas_content/content_local_file_texture/clip_path.h"
+#include "canvas/canvas_content/content_local_file_texture/video/clip_path.h"
 
 extern "C" {
 #include <libavutil/frame.h>

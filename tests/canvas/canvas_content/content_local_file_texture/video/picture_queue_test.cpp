@@ -1,7 +1,7 @@
 // The decoder's side of a path (where to seek, where each picture lies) and
 // the hand-over of due pictures to the screen.
-#include "canvas/canvas_content/content_local_file_texture/clip_path.h"
-#include "canvas/canvas_content/content_local_file_texture/picture_queue.h"
+#include "canvas/canvas_content/content_local_file_texture/video/clip_path.h"
+#include "canvas/canvas_content/content_local_file_texture/video/picture_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "canvas/canvas_content/content_local_file_texture/picture_memory_budget.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/picture_memory_budget.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Where a clip should be: the desk's channels and the time source, frame by
 // frame, into a path and a place along it.
-#include "canvas/canvas_content/content_local_file_texture/clip_position.h"
+#include "canvas/canvas_content/content_local_file_texture/video/clip_position.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "canvas/canvas_content/content_local_file_texture/decoder_hand_over.h"
+#include "canvas/canvas_content/content_local_file_texture/video/decoder_hand_over.h"
 
 #include <algorithm>
 #include <utility>

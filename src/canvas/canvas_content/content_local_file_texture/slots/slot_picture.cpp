@@ -1,4 +1,4 @@
-#include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_picture.h"
 
 #include <climits>
 #include <cstdint>

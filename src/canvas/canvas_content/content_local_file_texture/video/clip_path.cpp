@@ -1,4 +1,4 @@
-#include "canvas/canvas_content/content_local_file_texture/clip_path.h"
+#include "canvas/canvas_content/content_local_file_texture/video/clip_path.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "canvas/canvas_content/content_local_file_texture/video_cue_director.h"
+#include "canvas/canvas_content/content_local_file_texture/video/video_cue_director.h"
 
 #include <algorithm>
 #include <cstdio>

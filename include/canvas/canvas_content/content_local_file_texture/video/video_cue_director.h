@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "canvas/canvas_content/content_interface.h"
-#include "canvas/canvas_content/content_local_file_texture/decoder_hand_over.h"
+#include "canvas/canvas_content/content_local_file_texture/video/decoder_hand_over.h"
 
 namespace Spectrafox {
 

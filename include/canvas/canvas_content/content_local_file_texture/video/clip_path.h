@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canvas/canvas_content/content_local_file_texture/clip_position.h"
+#include "canvas/canvas_content/content_local_file_texture/video/clip_position.h"
 #include "platform/media/clip_reader.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "canvas/canvas_content/content_local_file_texture/slot_prefetcher.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_prefetcher.h"
 
 #include <algorithm>
 #include <utility>

@@ -4,9 +4,9 @@
 #include <functional>
 #include <string>
 
-#include "canvas/canvas_content/content_local_file_texture/gif_frames.h"
-#include "canvas/canvas_content/content_local_file_texture/picture_memory_budget.h"
-#include "canvas/canvas_content/content_local_file_texture/slot_kind.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/gif_frames.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/picture_memory_budget.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_kind.h"
 
 namespace Spectrafox {
 

@@ -1,7 +1,7 @@
 // Admission depends on what earlier pictures keep, not on how far their
 // decoding has come; a picture that fits waits for their buffers to be freed;
 // everything comes back when the reservations end.
-#include "canvas/canvas_content/content_local_file_texture/picture_memory_budget.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/picture_memory_budget.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // the new clip by itself; with the folder watched (WATCH_TEXTURES=1), a
 // picture added, replaced or removed shows within 2 s of its copy being
 // complete, never half-copied, and a video slot gives its decoder back.
-#include "canvas/canvas_content/content_local_file_texture/texture_folder_watcher.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/texture_folder_watcher.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "canvas/canvas_content/content_local_file_texture/slot_kind.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_kind.h"
 
 namespace Spectrafox {
 

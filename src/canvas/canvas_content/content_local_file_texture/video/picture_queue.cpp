@@ -1,4 +1,4 @@
-#include "canvas/canvas_content/content_local_file_texture/picture_queue.h"
+#include "canvas/canvas_content/content_local_file_texture/video/picture_queue.h"
 
 #include <algorithm>
 

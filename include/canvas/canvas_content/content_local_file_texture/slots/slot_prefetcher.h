@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_picture.h"
 
 namespace Spectrafox {
 

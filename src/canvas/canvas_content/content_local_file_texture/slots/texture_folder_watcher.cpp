@@ -1,4 +1,4 @@
-#include "canvas/canvas_content/content_local_file_texture/texture_folder_watcher.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/texture_folder_watcher.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "canvas/canvas_content/content_local_file_texture/slot_picture.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_picture.h"
 
 namespace Spectrafox {
 

@@ -1,4 +1,4 @@
-#include "canvas/canvas_content/content_local_file_texture/gif_frames.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/gif_frames.h"
 
 #include <algorithm>
 #include <utility>
