@@ -29,7 +29,7 @@ declare -A tests=(
   [sacn_merger_test]="tests/network/sacn/sacn_merger_test.cpp src/network/sacn/sacn_merger.cpp src/network/sacn/sacn_packet_parser.cpp tests/support/sacn_packets.cpp"
   [gif_loader_test]="tests/canvas/canvas_content/content_local_file_texture/gif_loader_test.cpp src/canvas/canvas_content/content_local_file_texture/GIFLoader.cpp tests/support/gif_writer.cpp tests/support/temp_dir.cpp"
   [config_loader_test]="tests/config_loader_test.cpp src/config_loader.cpp src/base/timecode.cpp tests/support/temp_dir.cpp"
-  [clip_position_test]="tests/canvas/canvas_content/content_local_file_texture/clip_position_test.cpp src/canvas/canvas_content/content_local_file_texture/clip_position.cpp"
+  [clip_position_test]="tests/canvas/canvas_content/content_local_file_texture/video/clip_position_test.cpp src/canvas/canvas_content/content_local_file_texture/video/clip_position.cpp"
 )
 for name in "${!tests[@]}"; do
   # shellcheck disable=SC2086
