@@ -12,7 +12,7 @@ BUILD_PKGS=(build-essential cmake pkg-config
 RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
-           imagemagick gifsicle ffmpeg ola clang systemd)
+           imagemagick gifsicle ffmpeg ola clang systemd ccache)
 # Installed where the release has them: the renderer benchmark compares with
 # the OpenGL ES 1.1 library where one exists; the status page and fixture
 # tests drive a real browser and a real desk program, and skip without them.

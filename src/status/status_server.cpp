@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "status/status_json.h"
-#include "status/status_page.h"
+#include "status/web_files.h"
 
 namespace Spectrafox {
 
@@ -36,7 +36,7 @@ MHD_Result queue(MHD_Connection* connection, int status, const char* content_typ
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
     MHD_add_response_header(response, "Content-Security-Policy",
-                            "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                            "default-src 'none'; script-src 'self'; style-src 'self'; "
                             "img-src 'self' data:; connect-src 'self'");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
@@ -111,8 +111,8 @@ int StatusServer::port() const
 
 StatusServer::Reply StatusServer::answer(const std::string& url)
 {
-    if (url == "/")
-        return {200, "text/html; charset=utf-8", statusPageHtml()};
+    if (const WebFile* file = findWebFile(url))
+        return {200, webFileType(file->path), std::string(reinterpret_cast<const char*>(file->bytes), file->size)};
     if (url == "/api/status")
         return {200, "application/json", statusJson(sources, *board.renderState())};
     if (url == "/preview.png")
