@@ -101,7 +101,6 @@ private:
     void bindVideo();
     void bindWaiting();
     ClipPosition::Now positionNow() const;
-    static int maxTextureSize();
     double getSecondsSinceLastCall();
     int currentGifFrame();
     static void uploadFittingPicture(const unsigned char* rgba, int width, int height);

@@ -99,6 +99,8 @@ private:
 
     const int slot_count;
     const bool give_back;
+    // Asked once: pictures beyond it are scaled down to fit.
+    const int max_texture_side;
     bool taken[kMostSlots] = {};
     EGLDisplay display;
     // Before the slots: their pictures go first.

@@ -11,6 +11,7 @@
 #include <stb_image_resize.h>
 
 #include "base/show_time.h"
+#include "platform/fixed_function/texture_limit.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 namespace Spectrafox {
@@ -239,13 +240,6 @@ void Texture::endFailedVideo()
     makeErrorTexture(kUndecodableVideo, SlotState::VideoNoPicture);
 }
 
-int Texture::maxTextureSize()
-{
-    GLint max_size = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-    return max_size;
-}
-
 void Texture::fitIntoTextureLimit(int width, int height, int max_size, int* fitted_width,
                                   int* fitted_height)
 {
@@ -285,7 +279,7 @@ void Texture::uploadFittingPicture(const unsigned char* rgba, int width, int hei
 {
     int fitted_width = 0;
     int fitted_height = 0;
-    fitIntoTextureLimit(width, height, maxTextureSize(), &fitted_width, &fitted_height);
+    fitIntoTextureLimit(width, height, TextureLimit::gpuSide(), &fitted_width, &fitted_height);
     if (fitted_width == width && fitted_height == height) {
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
         return;
