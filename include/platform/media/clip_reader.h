@@ -46,8 +46,10 @@ public:
         int height = 0;
         bool h264 = false;
     };
-    // The picture size and codec of a container's first video stream; false
-    // when the file is no container with a video stream.
+    // The picture size and codec of a container's first video stream, or of
+    // a raw stream (from its parameter sets); false when the file is no
+    // container with a video stream, or no stream at all. A size the file
+    // does not tell is 0.
     static bool probe(const std::string& path, Info* info);
     // True for the names ending .mp4, .mov or .mkv; other names are raw streams.
     static bool isContainerName(const std::string& path);

@@ -73,7 +73,7 @@ bool ClipReader::isContainerName(const std::string& path)
 bool ClipReader::probe(const std::string& path, Info* info)
 {
     ClipReader reader;
-    if (!reader.openFormat(path, false, false))
+    if (!reader.openFormat(path, !isContainerName(path), false))
         return false;
     const AVCodecParameters* video = reader.format->streams[reader.stream]->codecpar;
     info->width = video->width;

@@ -82,7 +82,6 @@ private:
     void decodePng(const Admission& admit);
     void decodeGif(const Admission& admit);
     void probeVideo(const Admission& admit);
-    void probeContainer(const Admission& admit);
     bool admitted(const Admission& admit, std::uint64_t peak, std::uint64_t kept);
     void decodeFirstPicture();
 };

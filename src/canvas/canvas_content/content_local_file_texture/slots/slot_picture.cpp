@@ -11,7 +11,6 @@
 
 #include <stb_image.h>
 
-#include "canvas/canvas_content/content_local_file_texture/video_size_probe.h"
 #include "platform/media/clip_reader.h"
 #include "platform/media/first_picture.h"
 #include "base/regular_file.h"
@@ -99,9 +98,9 @@ const SlotPicture::FileRule SlotPicture::kFileRules[] = {
     {".png", SlotKind::Png, &SlotPicture::decodePng},
     {".gif", SlotKind::Gif, &SlotPicture::decodeGif},
     {".h264", SlotKind::Video, &SlotPicture::probeVideo},
-    {".mp4", SlotKind::Video, &SlotPicture::probeContainer},
-    {".mov", SlotKind::Video, &SlotPicture::probeContainer},
-    {".mkv", SlotKind::Video, &SlotPicture::probeContainer},
+    {".mp4", SlotKind::Video, &SlotPicture::probeVideo},
+    {".mov", SlotKind::Video, &SlotPicture::probeVideo},
+    {".mkv", SlotKind::Video, &SlotPicture::probeVideo},
 };
 
 int SlotPicture::slotOfFileName(const std::string& name)
@@ -199,13 +198,8 @@ void SlotPicture::decodeGif(const Admission& admit)
     memory.shrinkTo(2 * picture_bytes);
 }
 
+// The container, or a raw stream's parameter sets, tell the size.
 void SlotPicture::probeVideo(const Admission&)
-{
-    size_known = VideoSizeProbe::probe(file_name, &width, &height);
-}
-
-// The container tells the size itself.
-void SlotPicture::probeContainer(const Admission&)
 {
     ClipReader::Info info;
     size_known = ClipReader::probe(file_name, &info) && info.width > 0 && info.height > 0;
