@@ -17,7 +17,8 @@ namespace Spectrafox {
 
 // When a clip's pictures show, in microseconds from its first picture.
 // Pictures are taken to come at one steady rate (frame_us apart), which is
-// what the desk's positions and in-points are snapped to.
+// what the desk's positions and in-points are snapped to; the duration is
+// the clip's length rounded to whole pictures.
 struct ClipTiming {
     int64_t frame_us = 40000;
     int64_t duration_us = 40000; // a whole number of pictures, at least one
@@ -91,7 +92,16 @@ public:
 private:
     bool openFormat(const std::string& path, bool raw, bool quick);
     bool indexRawStream(const std::atomic<bool>* keep_going);
-    void timeContainer();
+    // What the container tells, or its packets show, of the video's length.
+    struct ContainerSpan {
+        int64_t duration_us;
+        int64_t pictures;
+        int64_t last_pts_us;
+    };
+    void timeContainer(const std::atomic<bool>* keep_going);
+    int64_t declaredDurationUs() const;
+    ContainerSpan scanPackets(int64_t frame_us, const std::atomic<bool>* keep_going);
+    static int64_t frameUsOf(const ContainerSpan& span);
     bool readRaw(AVPacket* packet);
     bool readContainer(AVPacket* packet);
     int keyPictureFor(int64_t target_us) const;

@@ -26,8 +26,8 @@ constexpr int64_t kDefaultFrameUs = 40000;
 // at most this far rather than seeked.
 constexpr int64_t kReadOnWithoutIndexUs = 2000000;
 
-// How long a picture shows at the stream's rate: 25 per second when the
-// stream gives no rate within 1 to 240 per second.
+// How long a picture shows at the stream's rate; 0 for a rate outside 1 to
+// 240 per second, which is more often a time base than a rate.
 int64_t frameDurationUs(AVRational rate)
 {
     if (rate.num <= 0 || rate.den <= 0 || rate.num > 240LL * rate.den || rate.num < rate.den)
@@ -35,12 +35,11 @@ int64_t frameDurationUs(AVRational rate)
     return (1000000LL * rate.den + rate.num / 2) / rate.num;
 }
 
+// The stream's own rate; 0 when it gives none within the range.
 int64_t streamFrameUs(const AVStream* video)
 {
-    int64_t us = frameDurationUs(video->avg_frame_rate);
-    if (us == 0)
-        us = frameDurationUs(video->r_frame_rate);
-    return us == 0 ? kDefaultFrameUs : us;
+    const int64_t us = frameDurationUs(video->avg_frame_rate);
+    return us != 0 ? us : frameDurationUs(video->r_frame_rate);
 }
 
 } // namespace
@@ -93,7 +92,7 @@ bool ClipReader::open(const std::string& path, Indexing how, const std::atomic<b
     if (ready && raw && indexing == Indexing::Full)
         ready = indexRawStream(keep_going);
     else if (ready && !raw)
-        timeContainer();
+        timeContainer(keep_going);
     if (!ready)
         close();
     return ready;
@@ -146,27 +145,81 @@ bool ClipReader::indexRawStream(const std::atomic<bool>* keep_going)
     raw_index = RawStreamIndex::of(opened, format, stream, keep_going);
     if (!raw_index)
         return false;
-    clip_timing.frame_us = streamFrameUs(format->streams[stream]);
+    // A raw stream has no times of its own: the rate its parameter sets
+    // give, else 25 per second.
+    const int64_t frame_us = streamFrameUs(format->streams[stream]);
+    clip_timing.frame_us = frame_us != 0 ? frame_us : kDefaultFrameUs;
     clip_timing.duration_us = static_cast<int64_t>(raw_index->pictures.size()) * clip_timing.frame_us;
     next_raw = 0;
     return true;
 }
 
-// The container says how long the video is; its rate gives the pictures.
-void ClipReader::timeContainer()
+// The video's length from the container's duration, or from the last
+// picture's time plus its duration; its rate from the stream, or where that
+// is out of range, from the pictures' times.
+void ClipReader::timeContainer(const std::atomic<bool>* keep_going)
 {
     const AVStream* video = format->streams[stream];
-    clip_timing.frame_us = streamFrameUs(video);
     start_time = video->start_time == AV_NOPTS_VALUE ? 0 : video->start_time;
-    int64_t pictures = video->nb_frames;
-    if (pictures <= 0) {
-        int64_t us = video->duration != AV_NOPTS_VALUE
-                         ? av_rescale_q(video->duration, video->time_base, kMicroseconds)
-                         : format->duration;
-        pictures = us > 0 ? (us + clip_timing.frame_us / 2) / clip_timing.frame_us : 1;
-    }
-    clip_timing.duration_us = std::max<int64_t>(pictures, 1) * clip_timing.frame_us;
     key_of_last_read_us = -1;
+    ContainerSpan span{declaredDurationUs(), video->nb_frames, -1};
+    int64_t frame_us = streamFrameUs(video);
+    const bool untold = span.duration_us <= 0 || (frame_us == 0 && span.pictures <= 0);
+    if (untold && indexing == Indexing::Full)
+        span = scanPackets(frame_us, keep_going);
+    if (frame_us == 0)
+        frame_us = frameUsOf(span);
+    clip_timing.frame_us = frame_us;
+    const int64_t pictures = (span.duration_us + frame_us / 2) / frame_us;
+    clip_timing.duration_us = std::max<int64_t>(pictures, 1) * frame_us;
+}
+
+// The video stream's duration, else the file's; 0 when neither is told.
+int64_t ClipReader::declaredDurationUs() const
+{
+    const AVStream* video = format->streams[stream];
+    if (video->duration != AV_NOPTS_VALUE && video->duration > 0)
+        return av_rescale_q(video->duration, video->time_base, kMicroseconds);
+    return format->duration != AV_NOPTS_VALUE ? std::max<int64_t>(format->duration, 0) : 0;
+}
+
+// Reads every packet of the video (no decoding) for the last picture's time
+// and the number of pictures, then goes back to the start.
+ClipReader::ContainerSpan ClipReader::scanPackets(int64_t frame_us, const std::atomic<bool>* keep_going)
+{
+    ContainerSpan span{0, 0, -1};
+    int64_t last_duration_us = 0;
+    AVPacket* packet = av_packet_alloc();
+    while (packet != nullptr && (keep_going == nullptr || keep_going->load()) &&
+           readContainer(packet)) {
+        ++span.pictures;
+        if (packet->pts != AV_NOPTS_VALUE && packet->pts >= span.last_pts_us) {
+            span.last_pts_us = packet->pts;
+            last_duration_us = av_rescale_q(packet->duration, format->streams[stream]->time_base,
+                                            kMicroseconds);
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    if (span.last_pts_us >= 0) {
+        const int64_t step = last_duration_us > 0 ? last_duration_us
+                             : frame_us > 0        ? frame_us
+                                                   : frameUsOf(span);
+        span.duration_us = span.last_pts_us + step;
+    }
+    av_seek_frame(format, stream, start_time, AVSEEK_FLAG_BACKWARD);
+    key_of_last_read_us = last_read_us = -1;
+    return span;
+}
+
+// The time between pictures that the video's length and count give.
+int64_t ClipReader::frameUsOf(const ContainerSpan& span)
+{
+    if (span.pictures > 0 && span.duration_us > 0)
+        return std::max<int64_t>((span.duration_us + span.pictures / 2) / span.pictures, 1);
+    if (span.pictures > 1 && span.last_pts_us > 0)
+        return std::max<int64_t>(span.last_pts_us / (span.pictures - 1), 1);
+    return kDefaultFrameUs;
 }
 
 void ClipReader::close()
