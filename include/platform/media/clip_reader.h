@@ -65,8 +65,9 @@ public:
     ClipReader& operator=(const ClipReader&) = delete;
 
     // False, holding nothing, unless the file's video is H.264 with at least
-    // one picture. Indexing a raw stream reads it through; it gives up when
-    // *keep_going turns false.
+    // one picture. Indexing a raw stream reads it through; the open, the
+    // probe of the stream and the indexing give up at their next read once
+    // *keep_going turns false, and so does every read after.
     bool open(const std::string& path, Indexing indexing = Indexing::Full,
               const std::atomic<bool>* keep_going = nullptr);
     void close();
@@ -90,7 +91,12 @@ public:
     const std::string& path() const { return file_path; }
 
 private:
-    bool openFormat(const std::string& path, bool raw, bool quick);
+    // Which demuxers may read the file: a raw stream's alone (forced), the
+    // containers', or (for a size) any that a video may come in.
+    enum class Demuxers { RawH264, Containers, OtherVideo };
+    static bool probeAs(const std::string& path, Demuxers demuxers, Info* info);
+    static bool probeParameterSets(const std::string& path, Info* info);
+    bool openFormat(const std::string& path, Demuxers demuxers, bool quick);
     bool indexRawStream(const std::atomic<bool>* keep_going);
     // What the container tells, or its packets show, of the video's length.
     struct ContainerSpan {
@@ -107,12 +113,15 @@ private:
     int keyPictureFor(int64_t target_us) const;
     int64_t keyTimeAtOrBefore(int64_t us) const;
     int64_t toMicroseconds(int64_t stream_time) const;
+    static int stopAsked(void* opaque);
     static int readFromFile(void* opaque, uint8_t* buffer, int size);
     static int64_t seekInFile(void* opaque, int64_t offset, int whence);
 
     std::string file_path;
     RegularFile::Version opened;
     int fd = -1;
+    // The owner's stop flag (null: never stopped), asked at every read.
+    const std::atomic<bool>* keep_going_flag = nullptr;
     AVIOContext* io = nullptr;
     AVFormatContext* format = nullptr;
     int stream = -1;

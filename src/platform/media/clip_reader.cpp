@@ -1,5 +1,7 @@
 #include "platform/media/clip_reader.h"
 
+#include "platform/media/sequence_parameter_set.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -17,9 +19,13 @@ namespace Spectrafox {
 
 namespace {
 constexpr int kIoBufferSize = 65536;
+// How far into a raw stream its parameter sets are looked for.
+constexpr size_t kParameterSetSearchBytes = size_t{1} << 20;
 // The demuxers a clip may need: MP4/MOV and Matroska/WebM, or raw H.264.
 constexpr const char* kContainerDemuxers = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm";
 constexpr const char* kRawDemuxer = "h264";
+// What else a file under a raw stream's name may hold, for its size alone.
+constexpr const char* kOtherVideoDemuxers = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,hevc";
 constexpr AVRational kMicroseconds{1, 1000000};
 constexpr int64_t kDefaultFrameUs = 40000;
 // A container that does not say where its key pictures lie is read on for
@@ -71,8 +77,43 @@ bool ClipReader::isContainerName(const std::string& path)
 
 bool ClipReader::probe(const std::string& path, Info* info)
 {
+    if (isContainerName(path))
+        return probeAs(path, Demuxers::Containers, info);
+    const bool raw_probed = probeAs(path, Demuxers::RawH264, info);
+    if (raw_probed && info->width > 0 && info->height > 0)
+        return true;
+    // Another kind of video under a raw stream's name: its size, and that
+    // it will not play as one.
+    Info other;
+    if (probeAs(path, Demuxers::OtherVideo, &other) && other.width > 0 && other.height > 0) {
+        *info = other;
+        info->h264 = false;
+        return true;
+    }
+    return probeParameterSets(path, info) || raw_probed;
+}
+
+// Parameter sets without a picture that FFmpeg could look at: the size they
+// declare, as if a picture followed.
+bool ClipReader::probeParameterSets(const std::string& path, Info* info)
+{
+    std::vector<unsigned char> prefix;
+    std::uint64_t file_size = 0;
+    int width = 0;
+    int height = 0;
+    if (!RegularFile::readPrefix(path, kParameterSetSearchBytes, &prefix, &file_size) ||
+        !SequenceParameterSet::sizeInStream(prefix, &width, &height))
+        return false;
+    info->width = width;
+    info->height = height;
+    info->h264 = true;
+    return true;
+}
+
+bool ClipReader::probeAs(const std::string& path, Demuxers demuxers, Info* info)
+{
     ClipReader reader;
-    if (!reader.openFormat(path, !isContainerName(path), false))
+    if (!reader.openFormat(path, demuxers, false))
         return false;
     const AVCodecParameters* video = reader.format->streams[reader.stream]->codecpar;
     info->width = video->width;
@@ -87,7 +128,9 @@ bool ClipReader::open(const std::string& path, Indexing how, const std::atomic<b
     file_path = path;
     indexing = how;
     raw = !isContainerName(path);
-    bool ready = openFormat(path, raw, raw && how == Indexing::Sequential) &&
+    keep_going_flag = keep_going;
+    bool ready = openFormat(path, raw ? Demuxers::RawH264 : Demuxers::Containers,
+                            raw && how == Indexing::Sequential) &&
                  format->streams[stream]->codecpar->codec_id == AV_CODEC_ID_H264;
     if (ready && raw && indexing == Indexing::Full)
         ready = indexRawStream(keep_going);
@@ -100,7 +143,7 @@ bool ClipReader::open(const std::string& path, Indexing how, const std::atomic<b
 
 // Through our own descriptor, so that the regular-file check and the reads
 // see the same file.
-bool ClipReader::openFormat(const std::string& path, bool raw_stream, bool quick)
+bool ClipReader::openFormat(const std::string& path, Demuxers demuxers, bool quick)
 {
     // FFmpeg's own messages would land on the console's terminal (and in the
     // journal) at every clip called; the slot's state says what went wrong.
@@ -123,8 +166,13 @@ bool ClipReader::openFormat(const std::string& path, bool raw_stream, bool quick
         return false;
     format->pb = io;
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // A stop ends an open or a probe of slow media at its next read.
+    format->interrupt_callback = AVIOInterruptCB{&ClipReader::stopAsked, this};
+    const bool raw_stream = demuxers == Demuxers::RawH264;
     // A file under a raw stream's name is read as one, whatever it holds.
-    format->format_whitelist = av_strdup(raw_stream ? kRawDemuxer : kContainerDemuxers);
+    format->format_whitelist = av_strdup(raw_stream                        ? kRawDemuxer
+                                         : demuxers == Demuxers::Containers ? kContainerDemuxers
+                                                                            : kOtherVideoDemuxers);
     if (format->format_whitelist == nullptr)
         return false;
     const AVInputFormat* forced = raw_stream ? av_find_input_format(kRawDemuxer) : nullptr;
@@ -231,6 +279,7 @@ void ClipReader::close()
     if (fd >= 0)
         ::close(fd);
     fd = -1;
+    keep_going_flag = nullptr;
     stream = -1;
     raw_index.reset();
     next_raw = 0;
@@ -355,8 +404,16 @@ bool ClipReader::changedOnDisk() const
     return now.size >= 0 && now != opened;
 }
 
+int ClipReader::stopAsked(void* opaque)
+{
+    const std::atomic<bool>* keep_going = static_cast<ClipReader*>(opaque)->keep_going_flag;
+    return keep_going != nullptr && !keep_going->load() ? 1 : 0;
+}
+
 int ClipReader::readFromFile(void* opaque, uint8_t* buffer, int size)
 {
+    if (stopAsked(opaque))
+        return AVERROR_EXIT;
     const int fd = static_cast<ClipReader*>(opaque)->fd;
     for (;;) {
         const ssize_t count = ::read(fd, buffer, static_cast<size_t>(size));

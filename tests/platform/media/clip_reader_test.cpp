@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 extern "C" {
 #include <libavcodec/packet.h>
 }
@@ -15,22 +17,44 @@ using namespace Spectrafox::Test;
 
 namespace {
 
-TEST(ClipReaderTest, ProbesARawStreamsSizeAndRejectsAPicture)
+// Under a raw stream's name, whatever the file holds: a size wherever the
+// file tells one (the slot then shows why it cannot play), none otherwise.
+TEST(ClipReaderTest, ProbesASizeWhateverAVideoIsNamed)
 {
     TempDir dir;
-    ASSERT_TRUE(runFfmpeg("-f lavfi -i testsrc=size=320x240:rate=25:duration=1 -c:v libx264 "
-                          "-pix_fmt yuv420p -f h264 '" + dir.file("clip.h264") + "'"));
-    ClipReader::Info info;
-    EXPECT_TRUE(ClipReader::probe(dir.file("clip.h264"), &info));
-    EXPECT_EQ(info.width, 320);
-    EXPECT_EQ(info.height, 240);
-    EXPECT_TRUE(info.h264);
-
+    const std::string source = "-f lavfi -i testsrc=size=320x240:rate=25:duration=1 -pix_fmt yuv420p ";
+    ASSERT_TRUE(runFfmpeg(source + "-c:v libx264 -f h264 '" + dir.file("clip.h264") + "'"));
+    ASSERT_TRUE(runFfmpeg(source + "-c:v libx264 -f mp4 '" + dir.file("mp4.h264") + "'"));
+    ASSERT_TRUE(runFfmpeg(source + "-c:v libx264 -f matroska '" + dir.file("mkv.h264") + "'"));
+    ASSERT_TRUE(runFfmpeg(source + "-c:v libx265 -x265-params log-level=error -f hevc '" +
+                          dir.file("hevc.h264") + "'"));
+    ASSERT_TRUE(writeParameterSetsOnly(dir.file("sets.h264"), 17600, 16));
+    std::mt19937 random(9);
+    std::string noise(300000, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    dir.write("noise.h264", noise);
     dir.write("not-a-video.h264", "hello");
-    ClipReader::Info none;
-    ClipReader::probe(dir.file("not-a-video.h264"), &none);
-    EXPECT_EQ(none.width * none.height, 0) << "no size is learnt from what is no stream";
-    EXPECT_FALSE(ClipReader::probe(dir.file("missing.h264"), &none));
+    const struct {
+        const char* name;
+        int width, height;
+        bool h264;
+    } cases[] = {
+        {"clip.h264", 320, 240, true}, {"mp4.h264", 320, 240, false},  {"mkv.h264", 320, 240, false},
+        {"hevc.h264", 320, 240, false}, {"sets.h264", 17600, 16, true}, {"noise.h264", 0, 0, false},
+        {"not-a-video.h264", 0, 0, false}, {"missing.h264", 0, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClipReader::Info info;
+        const bool probed = ClipReader::probe(dir.file(c.name), &info);
+        EXPECT_EQ(probed && info.width > 0 && info.height > 0, c.width > 0);
+        if (c.width > 0) {
+            EXPECT_EQ(info.width, c.width);
+            EXPECT_EQ(info.height, c.height);
+            EXPECT_EQ(info.h264, c.h264);
+        }
+    }
 }
 
 // Rates outside the usual range, and a container that never says how long
