@@ -92,4 +92,21 @@ TEST(ClipReaderTest, LengthIsTheClipsWhateverItsRate)
     }
 }
 
+// A stop asked before or during an open ends it at the next read, however
+// slow the medium: the decode thread is joined from the render thread.
+TEST(ClipReaderTest, AStopEndsAnOpenAtItsNextRead)
+{
+    TempDir dir;
+    for (const char* name : {"clip.mp4", "clip.mkv", "clip.mov", "clip.h264"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(runFfmpeg("-f lavfi -i testsrc=s=64x48:r=25:d=1 -c:v libx264 -preset ultrafast '" +
+                              dir.file(name) + "'"));
+        std::atomic<bool> keep_going{false};
+        ClipReader reader;
+        EXPECT_FALSE(reader.open(dir.file(name), ClipReader::Indexing::Full, &keep_going));
+        keep_going = true;
+        EXPECT_TRUE(reader.open(dir.file(name), ClipReader::Indexing::Full, &keep_going));
+    }
+}
+
 } // namespace
