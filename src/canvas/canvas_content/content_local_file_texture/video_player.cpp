@@ -236,6 +236,10 @@ void VideoPlayer::playClip(Slot* slot)
     publishTiming();
     ClipPath path;
     bool gave_pictures = false;
+    // A pass through the clip that gave no picture: the file reads nothing
+    // any more (emptied and removed, a pulled stick), so wrapping again
+    // would only spin.
+    bool picture_since_end = true;
     while (keep.load()) {
         PlaybackSteering steering = slot->queue.waitForRoom(path.epoch);
         if (!keep.load() || slot->queue.stopped())
@@ -253,19 +257,21 @@ void VideoPlayer::playClip(Slot* slot)
         DecodedPicture picture;
         switch (decoder.next(&picture)) {
         case ClipDecoder::Step::Picture:
-            gave_pictures = true;
+            gave_pictures = picture_since_end = true;
             slot->queue.push(PictureQueue::Picture{path.epoch, path.stamp(picture->pts), picture});
             break;
         case ClipDecoder::Step::End:
-            if (decoder.changedOnDisk()) {
+            if (decoder.changedOnDisk() || !picture_since_end) {
                 if (!reopen(decoder, slot->filename, options, keep))
                     return;
                 publishTiming();
                 path.epoch = 0; // found anew in the new file
+                picture_since_end = true;
             } else if (steering.once) {
                 path.holding = true;
             } else {
                 decoder.seek(path.wrap(steering, timing));
+                picture_since_end = false;
             }
             break;
         case ClipDecoder::Step::Failed:
