@@ -9,6 +9,7 @@
 #include "canvas/canvas_content/content_local_file_texture/texture.h"
 #include "canvas/canvas_content/content_local_file_texture/video/video_cue_director.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
+#include "platform/fixed_function/texture_limit.h"
 
 namespace Spectrafox {
 
@@ -24,7 +25,7 @@ ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, E
     : options(content_options),
       budget(content_options.picture_memory_bytes > 0 ? content_options.picture_memory_bytes
                                                        : PictureMemoryBudget::defaultLimit()),
-      video_on_cue(content_options.video.on_cue)
+      video_on_cue(content_options.video.on_cue), largest_video_side(TextureLimit::videoSide())
 {
     std::copy(kUpright, kUpright + 8, texCoords);
     std::copy(kFlipped, kFlipped + 8, texCoordsVid);
@@ -57,7 +58,7 @@ void ContentLocalFileTexture::loadSlots()
             [&](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
                 return turns.inTurn(slot, [&] { return budget.admit(peak, kept, out); });
             },
-            first_pictures);
+            first_pictures, largest_video_side);
         turns.pass(slot);
         return picture;
     };
@@ -71,7 +72,12 @@ void ContentLocalFileTexture::loadSlots()
 
 void ContentLocalFileTexture::tellLeftOut(int slot, const SlotPicture& picture) const
 {
-    if (!picture.over_budget || !options.notice)
+    if (!options.notice)
+        return;
+    if (picture.too_large)
+        options.notice("Slot " + std::to_string(slot) + " left out: " + picture.file_name + " " +
+                       picture.refusal + ", the largest video this GPU plays");
+    if (!picture.over_budget)
         return;
     options.notice("Slot " + std::to_string(slot) + " left out: " + picture.file_name + " " +
                    picture.refusal + " (picture memory " + std::to_string(budget.limit() >> 20) +
@@ -91,7 +97,7 @@ void ContentLocalFileTexture::reloadSlot(int n)
         [this](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
             return budget.admit(peak, kept, out);
         },
-        video_on_cue);
+        video_on_cue, largest_video_side);
     tellLeftOut(n, picture);
     textures[n] = newSlot(n, std::move(picture));
 }

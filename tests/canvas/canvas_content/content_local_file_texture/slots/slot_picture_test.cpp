@@ -149,6 +149,53 @@ TEST(SlotPictureTest, ContainersComeAfterRawStreamsAndTellTheirSize)
     }
 }
 
+// A video larger than a texture may be is refused before anything of it is
+// decoded; a first picture (on cue) is granted picture memory like a PNG.
+TEST(SlotPictureTest, VideosAreRefusedForTheirSizeOrTheirFirstPicturesMemory)
+{
+    TempDir dir;
+    const std::string textures = dir.path() + "/";
+    const std::vector<Spectrafox::Test::ClipSegment> red = {{255, 0, 0, 3}};
+    using Spectrafox::Test::makeClip;
+    const std::string x264 = "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -f ";
+    ASSERT_TRUE(makeClip(dir.file("030.h264"), 4112, 64, 25, red, x264 + "h264"));
+    ASSERT_TRUE(makeClip(dir.file("031.mp4"), 64, 4112, 25, red, x264 + "mp4"));
+    ASSERT_TRUE(makeClip(dir.file("032.mp4"), 4096, 64, 25, red, x264 + "mp4"));
+    ASSERT_TRUE(makeClip(dir.file("033.mkv"), 320, 240, 25, red, x264 + "matroska"));
+    const uint64_t first_picture = Spectrafox::PictureMemoryBudget::yuvTextureBytes(320, 240);
+    const struct {
+        int slot;
+        uint64_t memory;
+        bool too_large, over_budget, first_picture;
+    } cases[] = {
+        {30, 1u << 30, true, false, false},
+        {31, 1u << 30, true, false, false},
+        {32, 1u << 30, false, false, true},
+        {33, 2 * first_picture, false, true, false},
+        {33, 4 * first_picture, false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.slot);
+        Spectrafox::PictureMemoryBudget budget(c.memory);
+        SlotPicture picture = SlotPicture::load(
+            c.slot, textures,
+            [&](uint64_t peak, uint64_t kept, Spectrafox::PictureMemoryBudget::Reservation* out) {
+                return budget.admit(peak, kept, out);
+            },
+            true, 4096);
+        EXPECT_EQ(picture.too_large, c.too_large);
+        EXPECT_EQ(picture.over_budget, c.over_budget);
+        EXPECT_EQ(picture.first_picture != nullptr, c.first_picture);
+        EXPECT_EQ(picture.refusal.empty(), !c.too_large && !c.over_budget);
+        if (c.first_picture) {
+            EXPECT_GE(budget.inUse(), c.slot == 33 ? first_picture : 0) << "held in the picture memory";
+        }
+        if (c.too_large) {
+            EXPECT_EQ(budget.inUse(), 0u) << "nothing decoded";
+        }
+    }
+}
+
 TEST(SlotPictureTest, MovingHandsOverTheBuffers)
 {
     TempDir dir;
