@@ -10,8 +10,6 @@ extern "C" {
 #include <libavcodec/packet.h>
 }
 
-#include <random>
-
 using namespace Spectrafox;
 using namespace Spectrafox::Test;
 
@@ -28,17 +26,13 @@ TEST(ClipReaderTest, ProbesASizeWhateverAVideoIsNamed)
                                                                        : "libx264") +
                               " -f " + name + " '" + dir.file(name) + ".h264'"));
     ASSERT_TRUE(writeParameterSetsOnly(dir.file("sets.h264"), 17600, 16));
-    std::mt19937 random(9);
-    std::string noise(300000, '\0');
-    for (char& c : noise)
-        c = static_cast<char>(random());
-    dir.write("noise.h264", noise);
+    dir.write("text.h264", std::string(300000, 'x'));
     const struct {
         const char* name;
         int width, height;
         bool h264;
     } cases[] = {{"h264.h264", 320, 240, true},  {"mp4.h264", 320, 240, false}, {"matroska.h264", 320, 240, false},
-                 {"hevc.h264", 320, 240, false}, {"sets.h264", 17600, 16, true}, {"noise.h264", 0, 0, false},
+                 {"hevc.h264", 320, 240, false}, {"sets.h264", 17600, 16, true}, {"text.h264", 0, 0, false},
                  {"missing.h264", 0, 0, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -62,8 +56,7 @@ TEST(ClipReaderTest, LengthIsTheClipsWhateverItsRate)
         int64_t duration_us, frame_us;
     } cases[] = {{"fast.mp4", "r=1000:d=3", "", 3000000, 1000},
                  {"piped.mkv", "r=25:d=10", "-f matroska - >", 10000000, 40000},
-                 {"slides.mp4", "r=1/5:d=30", "", 30000000, 5000000},
-                 {"steady.mov", "r=30:d=2", "", 2000000, 33333}};
+                 {"slides.mp4", "r=1/5:d=30", "", 30000000, 5000000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string file = dir.file(c.name);

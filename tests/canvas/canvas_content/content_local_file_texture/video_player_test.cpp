@@ -260,8 +260,7 @@ long readCalls()
     std::ifstream io("/proc/self/io");
     std::string key;
     long value = -1;
-    while (io >> key >> value && key != "syscr:") {
-    }
+    while (io >> key >> value && key != "syscr:") {}
     return value;
 }
 
