@@ -169,7 +169,8 @@ bool ClipReader::openFormat(const std::string& path, Demuxers demuxers, bool qui
     // A stop ends an open or a probe of slow media at its next read.
     format->interrupt_callback = AVIOInterruptCB{&ClipReader::stopAsked, this};
     const bool raw_stream = demuxers == Demuxers::RawH264;
-    // A file under a raw stream's name is read as one, whatever it holds.
+    // A file under a raw stream's name is played as one, whatever it holds;
+    // the other demuxers only tell a probe its size.
     format->format_whitelist = av_strdup(raw_stream                        ? kRawDemuxer
                                          : demuxers == Demuxers::Containers ? kContainerDemuxers
                                                                             : kOtherVideoDemuxers);

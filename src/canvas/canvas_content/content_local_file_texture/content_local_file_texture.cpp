@@ -72,16 +72,13 @@ void ContentLocalFileTexture::loadSlots()
 
 void ContentLocalFileTexture::tellLeftOut(int slot, const SlotPicture& picture) const
 {
-    if (!options.notice)
+    if (picture.refusal.empty() || !options.notice)
         return;
-    if (picture.too_large)
-        options.notice("Slot " + std::to_string(slot) + " left out: " + picture.file_name + " " +
-                       picture.refusal + ", the largest video this GPU plays");
-    if (!picture.over_budget)
-        return;
+    const std::string limit = picture.too_large ? ", the largest video played here"
+                                                : " (picture memory " + std::to_string(budget.limit() >> 20) +
+                                                      " MB, TEXTURE_MEMORY_MB=)";
     options.notice("Slot " + std::to_string(slot) + " left out: " + picture.file_name + " " +
-                   picture.refusal + " (picture memory " + std::to_string(budget.limit() >> 20) +
-                   " MB, TEXTURE_MEMORY_MB=)");
+                   picture.refusal + limit);
 }
 
 void ContentLocalFileTexture::reloadSlot(int n)
