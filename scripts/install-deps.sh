@@ -9,7 +9,6 @@ BUILD_PKGS=(build-essential cmake pkg-config
             libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
             libncurses-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
             libstb-dev libsystemd-dev libmicrohttpd-dev nlohmann-json3-dev)
-RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
            imagemagick gifsicle ffmpeg ola clang systemd ccache)
@@ -108,7 +107,7 @@ install_test_peers() {
 # marked "?"), and install nothing.
 print_only=no
 [ "${1:-}" = --print ] && { print_only=yes; shift; }
-want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
+want=("${BUILD_PKGS[@]}")
 optional=()
 want_test_peers=no
 case "${1:-}" in

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/fixed_function/gl_fixed_function.h"
+#include "platform/fixed_function/yuv_texture.h"
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,7 +103,6 @@ private:
     void bindVideo();
     void bindWaiting();
     ClipPosition::Now positionNow() const;
-    static int maxTextureSize();
     double getSecondsSinceLastCall();
     int currentGifFrame();
     static void uploadFittingPicture(const unsigned char* rgba, int width, int height);
@@ -137,8 +138,8 @@ private:
     ClipPosition position;
     ClipPosition::Channels playback;
     // On cue: the first picture, shown until the decoder has one of the
-    // clip's start.
-    GLuint first_tex = 0;
+    // clip's start; luma and chroma, as the decoder's pictures are.
+    std::unique_ptr<YuvTexture> first_planes;
     // Shown before the first picture when there is no first picture.
     GLuint waiting_tex = 0;
 };

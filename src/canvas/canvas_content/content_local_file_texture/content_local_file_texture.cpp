@@ -9,6 +9,7 @@
 #include "canvas/canvas_content/content_local_file_texture/texture.h"
 #include "canvas/canvas_content/content_local_file_texture/video/video_cue_director.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
+#include "platform/fixed_function/texture_limit.h"
 
 namespace Spectrafox {
 
@@ -24,7 +25,7 @@ ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, E
     : options(content_options),
       budget(content_options.picture_memory_bytes > 0 ? content_options.picture_memory_bytes
                                                        : PictureMemoryBudget::defaultLimit()),
-      video_on_cue(content_options.video.on_cue)
+      video_on_cue(content_options.video.on_cue), largest_video_side(TextureLimit::videoSide())
 {
     std::copy(kUpright, kUpright + 8, texCoords);
     std::copy(kFlipped, kFlipped + 8, texCoordsVid);
@@ -57,7 +58,7 @@ void ContentLocalFileTexture::loadSlots()
             [&](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
                 return turns.inTurn(slot, [&] { return budget.admit(peak, kept, out); });
             },
-            first_pictures);
+            first_pictures, largest_video_side);
         turns.pass(slot);
         return picture;
     };
@@ -71,11 +72,13 @@ void ContentLocalFileTexture::loadSlots()
 
 void ContentLocalFileTexture::tellLeftOut(int slot, const SlotPicture& picture) const
 {
-    if (!picture.over_budget || !options.notice)
+    if (picture.refusal.empty() || !options.notice)
         return;
+    const std::string limit = picture.too_large ? ", the largest video played here"
+                                                : " (picture memory " + std::to_string(budget.limit() >> 20) +
+                                                      " MB, TEXTURE_MEMORY_MB=)";
     options.notice("Slot " + std::to_string(slot) + " left out: " + picture.file_name + " " +
-                   picture.refusal + " (picture memory " + std::to_string(budget.limit() >> 20) +
-                   " MB, TEXTURE_MEMORY_MB=)");
+                   picture.refusal + limit);
 }
 
 void ContentLocalFileTexture::reloadSlot(int n)
@@ -91,7 +94,7 @@ void ContentLocalFileTexture::reloadSlot(int n)
         [this](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
             return budget.admit(peak, kept, out);
         },
-        video_on_cue);
+        video_on_cue, largest_video_side);
     tellLeftOut(n, picture);
     textures[n] = newSlot(n, std::move(picture));
 }

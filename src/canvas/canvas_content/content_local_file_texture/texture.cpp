@@ -11,6 +11,8 @@
 #include <stb_image_resize.h>
 
 #include "base/show_time.h"
+#include "platform/fixed_function/texture_limit.h"
+#include "platform/media/yuv_frame_upload.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 namespace Spectrafox {
@@ -45,7 +47,7 @@ Texture::~Texture()
         break;
     case SlotKind::Video:
         stopVideo();
-        glDeleteTextures(1, &first_tex);
+        first_planes.reset();
         glDeleteTextures(1, &waiting_tex);
         break;
     }
@@ -168,18 +170,20 @@ void Texture::loadVideo(SlotPicture& picture)
         makeErrorTexture(kNoVideoDecoder, SlotState::NoDecoderFree);
 }
 
-// Uploaded now, so that a call shows it on the very frame it comes.
+// Uploaded now, so that a call shows it on the very frame it comes; its
+// planes count in the picture memory from here on.
 void Texture::loadFirstPicture(SlotPicture& picture)
 {
-    if (picture.first_picture.empty()) {
+    first_planes = std::make_unique<YuvTexture>();
+    YuvFrameUpload upload;
+    if (!picture.first_picture ||
+        !upload.upload(*picture.first_picture, *first_planes, TextureLimit::gpuSide())) {
+        first_planes.reset();
         makeErrorTexture(kUndecodableVideo, SlotState::VideoNoPicture);
         return;
     }
-    glGenTextures(1, &first_tex);
-    glBindTexture(GL_TEXTURE_2D, first_tex);
-    setNearestFilters();
-    uploadFittingPicture(picture.first_picture.data(), picture.first_width, picture.first_height);
-    picture.first_picture = std::vector<unsigned char>();
+    picture.first_picture.reset();
+    memory.settle();
 }
 
 bool Texture::startVideo()
@@ -234,16 +238,8 @@ ClipPosition::Now Texture::positionNow() const
 void Texture::endFailedVideo()
 {
     stopVideo();
-    glDeleteTextures(1, &first_tex);
-    first_tex = 0;
+    first_planes.reset();
     makeErrorTexture(kUndecodableVideo, SlotState::VideoNoPicture);
-}
-
-int Texture::maxTextureSize()
-{
-    GLint max_size = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-    return max_size;
 }
 
 void Texture::fitIntoTextureLimit(int width, int height, int max_size, int* fitted_width,
@@ -285,7 +281,7 @@ void Texture::uploadFittingPicture(const unsigned char* rgba, int width, int hei
 {
     int fitted_width = 0;
     int fitted_height = 0;
-    fitIntoTextureLimit(width, height, maxTextureSize(), &fitted_width, &fitted_height);
+    fitIntoTextureLimit(width, height, TextureLimit::gpuSide(), &fitted_width, &fitted_height);
     if (fitted_width == width && fitted_height == height) {
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
         return;
@@ -362,10 +358,10 @@ void Texture::bindVideo()
         shown = player->bindDue(player_id);
     }
     const bool from_start = position.steering().origin == 0;
-    if (first_tex != 0 && (shown == VideoPlayer::Shown::Nothing ||
-                           (shown == VideoPlayer::Shown::Earlier && from_start))) {
-        glTexCoordPointer(2, GL_FLOAT, 0, texCoords_ptr);
-        glBindTexture(GL_TEXTURE_2D, first_tex);
+    if (first_planes && (shown == VideoPlayer::Shown::Nothing ||
+                         (shown == VideoPlayer::Shown::Earlier && from_start))) {
+        glTexCoordPointer(2, GL_FLOAT, 0, texCoordsVid_ptr);
+        first_planes->bind();
     } else if (shown == VideoPlayer::Shown::Nothing) {
         bindWaiting();
     }
