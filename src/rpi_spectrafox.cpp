@@ -226,7 +226,8 @@ int main(int argc, char** argv)
     const ConfigLoader::TimecodeSettings timecode = config->getTimecodeSettings();
     ShowClock* show_clock = makeShowClock(timecode);
     if (show_clock)
-        ShowTime::install([show_clock] { return show_clock->showSeconds(); });
+        ShowTime::install([show_clock] { return show_clock->showSeconds(); },
+                          [show_clock] { return show_clock->daySeconds(); });
 
     StatusReporter* status = nullptr;
     DisplayOptions display = displayWiredTo(args);

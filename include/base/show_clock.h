@@ -61,6 +61,8 @@ public:
     // A timecode received now from `sender`. A master ignores timecode.
     void takeTimecode(const Timecode& timecode, uint32_t sender);
     double showSeconds() const;
+    // How long the show time takes to come round to 0 (the timecode's day).
+    double daySeconds() const;
     Snapshot snapshot() const;
 
     static const char* stateName(State state);

@@ -127,6 +127,12 @@ double ShowClock::showSeconds() const
     return showAt(now());
 }
 
+double ShowClock::daySeconds() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return Timecode::daySeconds(type);
+}
+
 ShowClock::Snapshot ShowClock::snapshot() const
 {
     std::lock_guard<std::mutex> lock(mutex);

@@ -138,8 +138,9 @@ TEST(ShowClock, FollowsTimecodeSmoothlyThroughJitterJumpsAndDropouts)
                 EXPECT_EQ(view.state, check.state);
                 EXPECT_NEAR(view.show_seconds, check.show, check.tolerance_ms / 1000.0);
                 EXPECT_EQ(view.other_source, check.other_source);
-                if (c.master_beside)
+                if (c.master_beside) {
                     EXPECT_NEAR(master.showSeconds(), check.show, check.tolerance_ms / 1000.0);
+                }
             }
             t = seconds(now);
             const long frame = static_cast<long>(std::floor(clock.showSeconds() * kRate));
