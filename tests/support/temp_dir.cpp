@@ -70,41 +70,28 @@ std::string reachableCopy(const std::string& from, const TempDir& dir)
     return failed ? std::string() : to;
 }
 
-namespace {
-
-// "suppressions=/checkout/tests/sanitizer/tsan.supp" becomes the same
-// option naming a copy in `dir`; other options stay as they are.
-std::string withReachableSuppressions(const std::string& options, const TempDir& dir)
+std::vector<std::pair<std::string, std::string>> reachableSanitizerOptions(const TempDir& dir)
 {
     namespace fs = std::filesystem;
     const std::string key = "suppressions=";
-    std::istringstream tokens(options);
-    std::string result;
-    for (std::string token; tokens >> token;) {
-        if (token.rfind(key, 0) == 0) {
-            const std::string from = token.substr(key.size());
-            const std::string to = dir.file(fs::path(from).filename().string());
-            std::error_code failed;
-            fs::copy_file(from, to, fs::copy_options::overwrite_existing, failed);
-            if (!failed)
-                fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                                        fs::perms::others_read, failed);
-            if (!failed)
-                token = key + to;
-        }
-        result += (result.empty() ? "" : " ") + token;
-    }
-    return result;
-}
-
-} // namespace
-
-std::vector<std::pair<std::string, std::string>> reachableSanitizerOptions(const TempDir& dir)
-{
     std::vector<std::pair<std::string, std::string>> environment;
-    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"})
-        if (const char* options = std::getenv(name))
-            environment.emplace_back(name, withReachableSuppressions(options, dir));
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        std::istringstream tokens(std::getenv(name) ? std::getenv(name) : "");
+        std::string options;
+        for (std::string token; tokens >> token; options += token + " ") {
+            if (token.rfind(key, 0) != 0)
+                continue;
+            const std::string from = token.substr(key.size());
+            const std::string copy = dir.file(fs::path(from).filename().string());
+            std::error_code failed;
+            if (fs::copy_file(from, copy, fs::copy_options::overwrite_existing, failed)) {
+                fs::permissions(copy, fs::perms::others_read, fs::perm_options::add, failed);
+                token = key + copy;
+            }
+        }
+        if (std::getenv(name))
+            environment.emplace_back(name, options);
+    }
     return environment;
 }
 
