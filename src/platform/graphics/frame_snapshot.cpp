@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace Spectrafox {
 
@@ -24,7 +25,7 @@ constexpr const char kTemporarySuffix[] = ".part";
 // where it stands. Files are created, written and renamed under this lock,
 // and once the stop has closed it none is begun: a snapshot is whole or
 // absent, never a temporary file left behind.
-std::timed_mutex file_lock;
+std::mutex file_lock;
 bool files_closed = false; // under file_lock
 // Longer than writing out an encoded picture takes, short beside the stop.
 constexpr std::chrono::milliseconds kLongestFileWrite{250};
@@ -53,7 +54,7 @@ bool writeAll(int fd, const std::vector<unsigned char>& bytes)
 // Through a new temporary file in the same folder, renamed into place.
 bool writeFileInPlace(const std::string& path, const std::vector<unsigned char>& bytes)
 {
-    std::lock_guard<std::timed_mutex> lock(file_lock);
+    std::lock_guard<std::mutex> lock(file_lock);
     if (files_closed)
         return false;
     // mkostemps creates the file itself (O_CREAT | O_EXCL): a name that
@@ -112,10 +113,15 @@ bool FrameSnapshot::writeRgbPng(const std::string& path, int width, int height,
     return writeFileInPlace(path, png);
 }
 
+// Polled rather than a timed lock, which ThreadSanitizer cannot follow.
 void FrameSnapshot::closeFiles()
 {
-    if (!file_lock.try_lock_for(kLongestFileWrite))
-        return;
+    const auto give_up = std::chrono::steady_clock::now() + kLongestFileWrite;
+    while (!file_lock.try_lock()) {
+        if (std::chrono::steady_clock::now() > give_up)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     files_closed = true;
     file_lock.unlock();
 }
