@@ -21,6 +21,7 @@
 #include "shell/service_notifier.h"
 #include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
+#include "platform/graphics/frame_snapshot.h"
 #include "network/host_interface_addresses.h"
 #include "status/status_reporter.h"
 
@@ -59,10 +60,12 @@ Arguments scanArguments(int argc, char** argv)
 }
 
 // Said before the console takes over the terminal, so it stays readable.
+// A snapshot being compressed is dropped rather than left half written.
 void leaveMidFrame()
 {
     ConsoleScreen::leaveTerminal();
     ConsoleScreen::showNotice("rpi_spectrafox: stopped before the frame in progress ended");
+    FrameSnapshot::closeFiles();
 }
 
 void showConfig(ConsoleScreen* c_screen, const ConfigLoader* config)
@@ -223,7 +226,8 @@ int main(int argc, char** argv)
     const ConfigLoader::TimecodeSettings timecode = config->getTimecodeSettings();
     ShowClock* show_clock = makeShowClock(timecode);
     if (show_clock)
-        ShowTime::install([show_clock] { return show_clock->showSeconds(); });
+        ShowTime::install([show_clock] { return show_clock->showSeconds(); },
+                          [show_clock] { return show_clock->daySeconds(); });
 
     StatusReporter* status = nullptr;
     DisplayOptions display = displayWiredTo(args);

@@ -45,6 +45,28 @@ MHD_Result queue(MHD_Connection* connection, int status, const char* content_typ
     return queued;
 }
 
+RequestDeadline::Connection* watched(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<RequestDeadline::Connection*>(info->socket_context) : nullptr;
+}
+
+void onConnection(void* deadline, MHD_Connection* connection, void** socket_context,
+                  MHD_ConnectionNotificationCode code)
+{
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        RequestDeadline::closed(static_cast<RequestDeadline::Connection*>(*socket_context));
+        return;
+    }
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    *socket_context = info ? static_cast<RequestDeadline*>(deadline)->opened(info->connect_fd) : nullptr;
+}
+
+void onRequestEnded(void*, MHD_Connection* connection, void**, MHD_RequestTerminationCode)
+{
+    RequestDeadline::answered(watched(connection));
+}
+
 // Called by libmicrohttpd on its thread: once when the headers are in, then
 // for any body (which is read and dropped), then to answer.
 MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url, const char* method,
@@ -52,8 +74,10 @@ MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url, co
 {
     const bool readable = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 ||
                           std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
-    if (!readable)
+    if (!readable) {
+        RequestDeadline::answering(watched(connection));
         return queue(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain; charset=utf-8", "GET or HEAD only\n");
+    }
     if (*request_state == nullptr) {
         *request_state = &request_seen;
         return MHD_YES;
@@ -62,6 +86,7 @@ MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url, co
         *upload_data_size = 0;
         return MHD_YES;
     }
+    RequestDeadline::answering(watched(connection));
     const StatusServer::Reply reply = static_cast<StatusServer*>(self)->answer(url);
     return queue(connection, reply.status, reply.content_type, reply.body);
 }
@@ -69,7 +94,8 @@ MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url, co
 } // namespace
 
 StatusServer::StatusServer(Options options, const NodeSources& node_sources, StatusBoard& status_board)
-    : sources(node_sources), board(status_board)
+    : sources(node_sources), board(status_board),
+      request_deadline(std::make_unique<RequestDeadline>(std::chrono::seconds(options.request_deadline_s)))
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -89,6 +115,8 @@ StatusServer::StatusServer(Options options, const NodeSources& node_sources, Sta
         MHD_OPTION_CONNECTION_TIMEOUT, options.timeout_s,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, options.request_memory,
         MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
+        MHD_OPTION_NOTIFY_CONNECTION, &onConnection, request_deadline.get(),
+        MHD_OPTION_NOTIFY_COMPLETED, &onRequestEnded, nullptr,
         MHD_OPTION_END);
     if (!daemon)
         failure = "cannot serve on port " + std::to_string(options.port) + " (" +

@@ -119,8 +119,10 @@ private:
     // Each frame's cumulative end time, hundredths of a second into the cycle.
     std::vector<int> gif_end_times;
     double gif_time = 0.0;
-    // The show time a cue started the animation at (0: at start-up).
+    // The show time a cue started the animation at (0: at start-up), moved
+    // a day back when the show time comes round.
     double show_start_mark = 0.0;
+    double last_show_reading = 0.0;
     double last_clock_reading = 0.0;
     Clock clock;
     std::vector<GLuint> gif_tex;

@@ -209,6 +209,7 @@ void Texture::cue(const ClipPosition::Channels& channels)
         last_clock_reading = clock();
         // Nodes that take the call on the same DMX frame start it together.
         show_start_mark = ShowTime::installed() ? ShowTime::now() : 0.0;
+        last_show_reading = show_start_mark;
     } else if (texture_type == SlotKind::Video) {
         playback = channels;
         position.cue(channels, positionNow());
@@ -230,6 +231,7 @@ ClipPosition::Now Texture::positionNow() const
     ClipPosition::Now now;
     now.steady_ns = PictureQueue::steadyNowNs();
     now.seconds = ShowTime::installed() ? ShowTime::now() : static_cast<double>(now.steady_ns) / 1e9;
+    now.day_seconds = ShowTime::daySeconds();
     return now;
 }
 
@@ -383,11 +385,18 @@ void Texture::bindWaiting()
 // The animation clock runs on wall time since loading, whoever draws the
 // slot; with a show time, on the show time since the slot's start mark (0:
 // started at start-up), so nodes sharing the show time show the same frame.
+// Past the show time's midnight a called GIF goes on; one started at
+// start-up comes round with the show time.
 int Texture::currentGifFrame()
 {
-    if (ShowTime::installed())
-        gif_time = (ShowTime::now() - show_start_mark) * 100.0;
-    else
+    if (ShowTime::installed()) {
+        const double show = ShowTime::now();
+        const double day = ShowTime::daySeconds();
+        if (show_start_mark != 0.0 && ShowTime::cameRound(last_show_reading, show, day))
+            show_start_mark -= day;
+        last_show_reading = show;
+        gif_time = (show - show_start_mark) * 100.0;
+    } else
         gif_time += getSecondsSinceLastCall() * 100.0;
     gif_time = wrapGifTime(gif_time, gif_end_times.back());
     return chooseGifFrame(gif_end_times.data(), static_cast<int>(gif_end_times.size()), gif_time);
