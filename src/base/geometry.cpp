@@ -165,6 +165,18 @@ bool maskFrom(const std::string& text, std::string* out, std::string* why)
     return true;
 }
 
+// The shortest text that reads back as the same number.
+std::string exact(double value)
+{
+    char text[40];
+    for (int digits = 6; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if (std::strtod(text, nullptr) == value)
+            break;
+    }
+    return text;
+}
+
 } // namespace
 
 const std::vector<std::string>& Geometry::keys()
@@ -227,19 +239,16 @@ bool Geometry::applyLine(const std::string& line, std::string* refusal)
 
 std::string Geometry::toText() const
 {
-    char line[512];
-    std::string text;
-    std::snprintf(line, sizeof line, "REGION=%.6g,%.6g,%.6g,%.6g\n", region.x, region.y, region.w, region.h);
-    text += line;
-    std::snprintf(line, sizeof line,
-                  "BLEND_LEFT=%.6g\nBLEND_RIGHT=%.6g\nBLEND_TOP=%.6g\nBLEND_BOTTOM=%.6g\n"
-                  "BLEND_CURVE=%.6g\nBLEND_GAMMA=%.6g\n",
-                  blend.left, blend.right, blend.top, blend.bottom, blend.curve, blend.gamma);
-    text += line;
-    std::snprintf(line, sizeof line, "WARP=%.6g,%.6g %.6g,%.6g %.6g,%.6g %.6g,%.6g\n", warp[0].x, warp[0].y,
-                  warp[1].x, warp[1].y, warp[2].x, warp[2].y, warp[3].x, warp[3].y);
-    text += line;
-    text += "MASK=" + mask + "\n";
+    const Blend& b = blend;
+    std::string text = "REGION=" + exact(region.x) + "," + exact(region.y) + "," + exact(region.w) + "," +
+                       exact(region.h) + "\n";
+    text += "BLEND_LEFT=" + exact(b.left) + "\nBLEND_RIGHT=" + exact(b.right) + "\nBLEND_TOP=" + exact(b.top) +
+            "\nBLEND_BOTTOM=" + exact(b.bottom) + "\nBLEND_CURVE=" + exact(b.curve) +
+            "\nBLEND_GAMMA=" + exact(b.gamma) + "\n";
+    text += "WARP=";
+    for (size_t i = 0; i < warp.size(); ++i)
+        text += (i ? " " : "") + exact(warp[i].x) + "," + exact(warp[i].y);
+    text += "\nMASK=" + mask + "\n";
     text += std::string("TEST_PATTERN=") + (test_pattern ? "1" : "0") + "\n";
     return text;
 }
