@@ -6,6 +6,7 @@
 #include "canvas/test_pattern.h"
 #include "platform/graphics/display_options.h"
 #include "platform/graphics/geometry_pass.h"
+#include "platform/graphics/light_map.h"
 #include "platform/graphics/graphics_platform.h"
 #include "platform/graphics/mask_picture.h"
 
@@ -46,7 +47,8 @@ public:
     const std::atomic<float>& stageRatio() const { return stage_ratio; }
 
     // Any thread: the geometry (checked, mask decoded or null) that the next
-    // frame is drawn with. The stage ratio follows at once.
+    // frame is drawn with. The stage ratio follows at once; the pass's light
+    // is worked out here, on the caller's thread.
     void setGeometry(const Geometry& geometry, std::shared_ptr<const MaskPicture> mask);
     // Any thread: the test pattern instead of the canvases.
     void setTestPattern(bool on) { test_pattern.store(on); }
@@ -68,7 +70,7 @@ private:
     void initProjection();
     void loadProjection();
     void takePendingGeometry();
-    void applyGeometry(const Geometry& wanted, const MaskPicture* mask);
+    void applyGeometry(const Geometry& wanted, const LightMap* light);
     void drawTestPattern();
     void drawCanvas(Canvas* canvas, int index);
     ContentInterface* contentOf(const Canvas* canvas) const;
@@ -96,7 +98,7 @@ private:
     std::mutex pending_lock;
     bool geometry_pending = false;
     Geometry pending_geometry;
-    std::shared_ptr<const MaskPicture> pending_mask;
+    std::shared_ptr<const LightMap> pending_light;
     bool last_set_pattern = false;
     std::atomic<float> stage_ratio{1.0f};
     std::atomic<bool> test_pattern{false};

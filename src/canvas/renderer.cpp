@@ -167,13 +167,17 @@ void Renderer::setGeometry(const Geometry& wanted, std::shared_ptr<const MaskPic
     const double stage_w = wanted.stageWidth(static_cast<int>(screen_width));
     const double stage_h = wanted.stageHeight(static_cast<int>(screen_height));
     stage_ratio.store(wanted.hasRegion() ? static_cast<float>(stage_w / stage_h) : screen_ratio);
+    std::shared_ptr<const LightMap> light;
+    if (wanted.needsPass())
+        light = std::make_shared<const LightMap>(
+            LightMap::make(wanted, mask.get(), getScreenWidth(), getScreenHeight()));
     std::lock_guard<std::mutex> lock(pending_lock);
     // TEST_PATTERN= counts when it changes; the key t toggles in between.
     if (wanted.test_pattern != last_set_pattern)
         test_pattern.store(wanted.test_pattern);
     last_set_pattern = wanted.test_pattern;
     pending_geometry = wanted;
-    pending_mask = std::move(mask);
+    pending_light = std::move(light);
     geometry_pending = true;
 }
 
@@ -183,30 +187,26 @@ void Renderer::takePendingGeometry()
     if (!lock.owns_lock() || !geometry_pending)
         return;
     const Geometry wanted = pending_geometry;
-    const std::shared_ptr<const MaskPicture> mask = std::move(pending_mask);
+    const std::shared_ptr<const LightMap> light = std::move(pending_light);
     geometry_pending = false;
     lock.unlock();
-    applyGeometry(wanted, mask.get());
+    applyGeometry(wanted, light.get());
 }
 
-void Renderer::applyGeometry(const Geometry& wanted, const MaskPicture* mask)
+void Renderer::applyGeometry(const Geometry& wanted, const LightMap* light)
 {
     geometry = wanted;
     drawn_ratio = stage_ratio.load();
     loadProjection();
     pass_active = false;
-    if (!geometry.needsPass())
+    if (!geometry.needsPass() || !light)
         return;
     if (!pass)
         pass = std::make_unique<GeometryPass>(getScreenWidth(), getScreenHeight());
     std::string error;
-    if (!pass->ready(&error)) {
-        if (say)
-            say("Geometry: " + error + "; the picture is drawn unshaped");
-        return;
-    }
-    pass->configure(geometry, mask);
-    pass_active = true;
+    pass_active = pass->ready(&error) && pass->configure(geometry, *light, &error);
+    if (!pass_active && say)
+        say("Geometry: " + error + "; the picture is drawn unshaped");
 }
 
 void Renderer::drawCanvases(const std::vector<Canvas*>& canvases)

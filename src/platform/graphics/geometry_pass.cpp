@@ -3,6 +3,8 @@
 #include "platform/fixed_function/fixed_function_pipeline.h"
 #include "platform/fixed_function/gl_fixed_function.h"
 
+#include <array>
+
 namespace Spectrafox {
 
 namespace {
@@ -11,56 +13,50 @@ namespace {
 constexpr GLuint kCornerAttribute = 0;
 constexpr GLint kStageUnit = 0;
 // Unit 1 belongs to the fixed-function layer's YUV pictures.
-constexpr GLint kMaskUnit = 2;
+constexpr GLint kLightUnit = 2;
 
 const char* const kVertexShader = R"(
 attribute vec2 a_corner;
 void main() { gl_Position = vec4(a_corner, 0.0, 1.0); }
 )";
 
-// Output fractions have y down, as WARP gives them; texture rows are bottom
-// first. A blend zone's t runs from its outer edge (0) to its inner edge (1).
-const char* const kFragmentShader = R"(
+const char* const kPrecision = R"(
 #ifdef GL_FRAGMENT_PRECISION_HIGH
 precision highp float;
 #else
 precision mediump float;
 #endif
+)";
+
+// Output fractions have y down, as WARP gives them; texture rows are bottom
+// first. The light is 0 wherever the region does not reach.
+const char* const kWarpShader = R"(
 uniform sampler2D u_stage;
-uniform sampler2D u_mask;
+uniform sampler2D u_light;
 uniform mat3 u_output_to_region;
 uniform vec2 u_output_size;
-uniform vec4 u_blend;
-uniform float u_curve;
-uniform float u_inverse_gamma;
-uniform float u_masked;
-
-float ramp(float t)
-{
-    float f = t < 0.5 ? 0.5 * pow(2.0 * t, u_curve) : 1.0 - 0.5 * pow(2.0 * (1.0 - t), u_curve);
-    return pow(f, u_inverse_gamma);
-}
-
-float zone(float from_edge, float width)
-{
-    return from_edge < width ? ramp(clamp(from_edge / width, 0.0, 1.0)) : 1.0;
-}
 
 void main()
 {
     vec2 output_point = vec2(gl_FragCoord.x / u_output_size.x, 1.0 - gl_FragCoord.y / u_output_size.y);
+    float light = texture2D(u_light, output_point).r;
     vec3 h = u_output_to_region * vec3(output_point, 1.0);
     vec2 uv = h.xy / h.z;
-    if (h.z <= 0.0 || uv.x < 0.0 || uv.y < 0.0 || uv.x > 1.0 || uv.y > 1.0) {
-        gl_FragColor = vec4(0.0, 0.0, 0.0, 1.0);
-        return;
-    }
     vec3 colour = texture2D(u_stage, vec2(uv.x, 1.0 - uv.y)).rgb;
-    float factor = zone(uv.x, u_blend.x) * zone(1.0 - uv.x, u_blend.y) * zone(uv.y, u_blend.z) *
-                   zone(1.0 - uv.y, u_blend.w);
-    if (u_masked > 0.5)
-        factor *= texture2D(u_mask, output_point).r;
-    gl_FragColor = vec4(colour * factor, 1.0);
+    gl_FragColor = light > 0.0 ? vec4(colour * light, 1.0) : vec4(0.0, 0.0, 0.0, 1.0);
+}
+)";
+
+// Without a warp the frame stays where it was drawn and is multiplied by
+// its light through the blender: no offscreen picture, no copy.
+const char* const kLightShader = R"(
+uniform sampler2D u_light;
+uniform vec2 u_output_size;
+
+void main()
+{
+    vec2 output_point = vec2(gl_FragCoord.x / u_output_size.x, 1.0 - gl_FragCoord.y / u_output_size.y);
+    gl_FragColor = vec4(texture2D(u_light, output_point).rrr, 1.0);
 }
 )";
 
@@ -80,6 +76,17 @@ GLuint compile(GLenum kind, const char* source, std::string* error)
     return 0;
 }
 
+// The part of the output that the light darkens, in clip coordinates
+// (left, bottom, right, top); nothing when left >= right.
+std::array<GLfloat, 4> dimmedCorners(const LightMap& light)
+{
+    if (light.dim_right < light.dim_left)
+        return {0, 0, 0, 0};
+    const auto across = [&](int x) { return -1.0f + 2.0f * x / light.width; };
+    const auto down = [&](int y) { return 1.0f - 2.0f * y / light.height; };
+    return {across(light.dim_left), down(light.dim_bottom + 1), across(light.dim_right + 1), down(light.dim_top)};
+}
+
 GLuint currentProgram()
 {
     GLint name = 0;
@@ -96,20 +103,19 @@ GeometryPass::~GeometryPass()
     FixedFunctionPipeline::instance().flush();
     if (framebuffer)
         glDeleteFramebuffers(1, &framebuffer);
-    for (GLuint texture : {stage_texture, mask_texture})
+    for (GLuint texture : {stage_texture, light_texture})
         if (texture)
             glDeleteTextures(1, &texture);
-    if (program)
-        ::glDeleteProgram(program);
+    for (GLuint program : {warp_program, light_program})
+        if (program)
+            ::glDeleteProgram(program);
 }
 
 bool GeometryPass::ready(std::string* error)
 {
     if (!built && !failed) {
         built = true;
-        failed = !makeTarget(error) || !makeProgram(error);
-        if (!failed)
-            configure(geometry, nullptr);
+        failed = !makeProgram(kWarpShader, &warp_program, error) || !makeProgram(kLightShader, &light_program, error);
     }
     return !failed;
 }
@@ -117,7 +123,6 @@ bool GeometryPass::ready(std::string* error)
 bool GeometryPass::makeTarget(std::string* error)
 {
     FixedFunctionPipeline::instance().flush();
-    GLuint bound = 0;
     glGenTextures(1, &stage_texture);
     glBindTexture(GL_TEXTURE_2D, stage_texture);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
@@ -125,7 +130,7 @@ bool GeometryPass::makeTarget(std::string* error)
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glBindTexture(GL_TEXTURE_2D, bound);
+    glBindTexture(GL_TEXTURE_2D, 0);
     glGenFramebuffers(1, &framebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, stage_texture, 0);
@@ -138,16 +143,18 @@ bool GeometryPass::makeTarget(std::string* error)
     return false;
 }
 
-bool GeometryPass::makeProgram(std::string* error)
+bool GeometryPass::makeProgram(const char* fragment_source, GLuint* out, std::string* error)
 {
+    const std::string fragment_text = std::string(kPrecision) + fragment_source;
     const GLuint vertex = compile(GL_VERTEX_SHADER, kVertexShader, error);
-    const GLuint fragment = vertex ? compile(GL_FRAGMENT_SHADER, kFragmentShader, error) : 0;
+    const GLuint fragment = vertex ? compile(GL_FRAGMENT_SHADER, fragment_text.c_str(), error) : 0;
     if (!fragment) {
         if (vertex)
             glDeleteShader(vertex);
         return false;
     }
-    program = glCreateProgram();
+    const GLuint program = glCreateProgram();
+    *out = program;
     glAttachShader(program, vertex);
     glAttachShader(program, fragment);
     glBindAttribLocation(program, kCornerAttribute, "a_corner");
@@ -164,36 +171,42 @@ bool GeometryPass::makeProgram(std::string* error)
     return false;
 }
 
-void GeometryPass::configure(const Geometry& wanted, const MaskPicture* mask)
+bool GeometryPass::configure(const Geometry& wanted, const LightMap& light, std::string* error)
 {
     geometry = wanted;
-    masked = mask != nullptr && mask->width > 0 && mask->height > 0;
-    if (masked)
-        uploadMask(*mask);
-    if (program)
-        setUniforms();
+    warped = geometry.hasWarp();
+    dimmed = {-1, -1, 1, 1};
+    if (!warped)
+        dimmed = dimmedCorners(light);
+    if (warped && !framebuffer && !makeTarget(error))
+        return false;
+    uploadLight(light);
+    setUniforms(warp_program);
+    setUniforms(light_program);
+    return true;
 }
 
-void GeometryPass::uploadMask(const MaskPicture& mask)
+// One light value per output pixel: sampled at texel centres, nearest is exact.
+void GeometryPass::uploadLight(const LightMap& light)
 {
     FixedFunctionPipeline::instance().flush();
-    glActiveTexture(GL_TEXTURE0 + kMaskUnit);
-    if (!mask_texture)
-        glGenTextures(1, &mask_texture);
+    glActiveTexture(GL_TEXTURE0 + kLightUnit);
+    if (!light_texture)
+        glGenTextures(1, &light_texture);
     // Unit 0's binding is the layer's; this unit is ours alone.
-    ::glBindTexture(GL_TEXTURE_2D, mask_texture);
+    ::glBindTexture(GL_TEXTURE_2D, light_texture);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    ::glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, mask.width, mask.height, 0, GL_LUMINANCE,
-                   GL_UNSIGNED_BYTE, mask.values.data());
+    ::glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, light.width, light.height, 0, GL_LUMINANCE,
+                   GL_UNSIGNED_BYTE, light.values.data());
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    ::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    ::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    ::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    ::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     ::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     ::glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glActiveTexture(GL_TEXTURE0);
 }
 
-void GeometryPass::setUniforms()
+void GeometryPass::setUniforms(GLuint program)
 {
     FixedFunctionPipeline::instance().flush();
     const GLuint ours = currentProgram();
@@ -202,39 +215,56 @@ void GeometryPass::setUniforms()
     const Homography::Matrix m = geometry.outputToRegion().values();
     const GLfloat columns[9] = {GLfloat(m[0]), GLfloat(m[3]), GLfloat(m[6]), GLfloat(m[1]), GLfloat(m[4]),
                                 GLfloat(m[7]), GLfloat(m[2]), GLfloat(m[5]), GLfloat(m[8])};
-    const Geometry::Blend& b = geometry.blend;
     glUniformMatrix3fv(glGetUniformLocation(program, "u_output_to_region"), 1, GL_FALSE, columns);
     glUniform2f(glGetUniformLocation(program, "u_output_size"), GLfloat(width), GLfloat(height));
-    glUniform4f(glGetUniformLocation(program, "u_blend"), GLfloat(b.left), GLfloat(b.right), GLfloat(b.top),
-                GLfloat(b.bottom));
-    glUniform1f(glGetUniformLocation(program, "u_curve"), GLfloat(b.curve));
-    glUniform1f(glGetUniformLocation(program, "u_inverse_gamma"), GLfloat(1.0 / b.gamma));
-    glUniform1f(glGetUniformLocation(program, "u_masked"), masked ? 1.0f : 0.0f);
     glUniform1i(glGetUniformLocation(program, "u_stage"), kStageUnit);
-    glUniform1i(glGetUniformLocation(program, "u_mask"), kMaskUnit);
+    glUniform1i(glGetUniformLocation(program, "u_light"), kLightUnit);
     ::glUseProgram(ours);
 }
 
 void GeometryPass::beginFrame()
 {
+    if (!warped)
+        return;
     FixedFunctionPipeline::instance().flush();
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
 }
 
 void GeometryPass::finishFrame()
 {
-    static const GLfloat corners[8] = {-1, -1, 1, -1, -1, 1, 1, 1};
-    FixedFunctionPipeline& layer = FixedFunctionPipeline::instance();
-    layer.flush();
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glBindTexture(GL_TEXTURE_2D, stage_texture);
+    FixedFunctionPipeline::instance().flush();
+    if (warped) {
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glBindTexture(GL_TEXTURE_2D, stage_texture);
+        drawOutput(warp_program);
+        return;
+    }
+    GLint source = GL_ONE, destination = GL_ZERO;
+    glGetIntegerv(GL_BLEND_SRC_RGB, &source);
+    glGetIntegerv(GL_BLEND_DST_RGB, &destination);
+    const GLboolean blending = glIsEnabled(GL_BLEND);
+    ::glEnable(GL_BLEND);
+    ::glBlendFunc(GL_ZERO, GL_SRC_COLOR);
+    if (dimmed[0] < dimmed[2])
+        drawOutput(light_program);
+    ::glBlendFunc(static_cast<GLenum>(source), static_cast<GLenum>(destination));
+    if (!blending)
+        ::glDisable(GL_BLEND);
+}
+
+// One quad with a program of ours (over the whole output, or only where
+// the light dims the picture); the layer's
+// program and arrays are given back.
+void GeometryPass::drawOutput(GLuint program)
+{
+    const GLfloat corners[8] = {dimmed[0], dimmed[1], dimmed[2], dimmed[1], dimmed[0], dimmed[3], dimmed[2], dimmed[3]};
     const GLuint ours = currentProgram();
     ::glUseProgram(program);
     glEnableVertexAttribArray(kCornerAttribute);
     glVertexAttribPointer(kCornerAttribute, 2, GL_FLOAT, GL_FALSE, 0, corners);
     ::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     ::glUseProgram(ours);
-    layer.reclaimVertexAttributes();
+    FixedFunctionPipeline::instance().reclaimVertexAttributes();
 }
 
 } // namespace Spectrafox
