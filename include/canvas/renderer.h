@@ -98,6 +98,7 @@ private:
     std::mutex pending_lock;
     bool geometry_pending = false;
     Geometry pending_geometry;
+    float pending_ratio = 1.0f;
     std::shared_ptr<const LightMap> pending_light;
     bool last_set_pattern = false;
     std::atomic<float> stage_ratio{1.0f};

@@ -166,7 +166,8 @@ void Renderer::setGeometry(const Geometry& wanted, std::shared_ptr<const MaskPic
 {
     const double stage_w = wanted.stageWidth(static_cast<int>(screen_width));
     const double stage_h = wanted.stageHeight(static_cast<int>(screen_height));
-    stage_ratio.store(wanted.hasRegion() ? static_cast<float>(stage_w / stage_h) : screen_ratio);
+    const float ratio = wanted.hasRegion() ? static_cast<float>(stage_w / stage_h) : screen_ratio;
+    stage_ratio.store(ratio);
     std::shared_ptr<const LightMap> light;
     if (wanted.needsPass())
         light = std::make_shared<const LightMap>(
@@ -177,6 +178,7 @@ void Renderer::setGeometry(const Geometry& wanted, std::shared_ptr<const MaskPic
         test_pattern.store(wanted.test_pattern);
     last_set_pattern = wanted.test_pattern;
     pending_geometry = wanted;
+    pending_ratio = ratio;
     pending_light = std::move(light);
     geometry_pending = true;
 }
@@ -187,6 +189,7 @@ void Renderer::takePendingGeometry()
     if (!lock.owns_lock() || !geometry_pending)
         return;
     const Geometry wanted = pending_geometry;
+    drawn_ratio = pending_ratio;
     const std::shared_ptr<const LightMap> light = std::move(pending_light);
     geometry_pending = false;
     lock.unlock();
@@ -196,7 +199,6 @@ void Renderer::takePendingGeometry()
 void Renderer::applyGeometry(const Geometry& wanted, const LightMap* light)
 {
     geometry = wanted;
-    drawn_ratio = stage_ratio.load();
     loadProjection();
     pass_active = false;
     if (!geometry.needsPass() || !light)

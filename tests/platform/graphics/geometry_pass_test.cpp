@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
+#include <thread>
 #include <memory>
 #include <string>
 #include <utility>
@@ -278,6 +280,30 @@ TEST(GeometryPassTest, NoKeysLeaveTheFrameAsItWas)
     gl.renderer().setGeometry(withLines({"REGION=0.25,0.25,0.5,0.5"}), nullptr);
     draw(gl);
     EXPECT_FALSE(gl.renderer().shapesFrames());
+}
+
+// geometry.txt's watcher hands geometry over while frames are drawn: the
+// frame after the last hand-over shows the last geometry, whole.
+TEST(GeometryPassTest, GeometryHandedOverWhileDrawingArrivesWhole)
+{
+    HeadlessRenderer gl(kWidth, kHeight);
+    const Geometry left_edge = withLines({"BLEND_LEFT=0.5", "REGION=0,0,0.5,1"});
+    const Geometry keystone = withLines({"WARP=0.1,0 1,0 1,1 0,1"});
+    auto canvas = fullYellow();
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        for (int i = 0; i < 40; ++i)
+            gl.renderer().setGeometry(i % 2 ? keystone : left_edge, nullptr);
+        done = true;
+    });
+    while (!done)
+        gl.renderer().drawCanvases({canvas.get()});
+    watcher.join();
+    gl.renderer().drawCanvases({canvas.get()});
+    EXPECT_EQ(gl.renderer().getScreenRatio(), float(kWidth) / kHeight);
+    // Black left of the keystone's top-left corner, full light in the middle.
+    EXPECT_EQ(gl.pixelAt(10, 2), (Rgba{0, 0, 0, 255}));
+    EXPECT_EQ(gl.pixelAt(160, 90), (Rgba{255, 255, 0, 255}));
 }
 
 } // namespace Spectrafox::Test
