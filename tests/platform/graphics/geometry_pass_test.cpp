@@ -36,6 +36,13 @@ std::unique_ptr<Canvas> yellowSquare(double u, double v, float half_size)
 
 std::unique_ptr<Canvas> fullYellow() { return yellowSquare(0.5, 0.5, 1.0f); }
 
+std::vector<std::unique_ptr<Canvas>> fullFrame()
+{
+    std::vector<std::unique_ptr<Canvas>> out;
+    out.push_back(fullYellow());
+    return out;
+}
+
 // The square-to-quad homography by the direct linear method: eight
 // equations solved by Gaussian elimination.
 std::function<std::pair<double, double>(double, double)> homographyOf(const double quad[4][2])
@@ -147,11 +154,7 @@ TEST(GeometryPassTest, ShapesThePictureAsComputedIndependently)
          }},
         {"keystone: black outside the quadrilateral",
          {"WARP=0.12,0.05 0.93,0.18 0.80,0.95 0.04,0.78"},
-         [] {
-             std::vector<std::unique_ptr<Canvas>> out;
-             out.push_back(fullYellow());
-             return out;
-         },
+         fullFrame,
          [](const std::vector<Rgba>& frame) {
              EXPECT_EQ(frame[2 * kWidth + 2], (Rgba{0, 0, 0, 255}));
              EXPECT_EQ(frame[(kHeight - 3) * kWidth + kWidth - 3], (Rgba{0, 0, 0, 255}));
@@ -159,11 +162,7 @@ TEST(GeometryPassTest, ShapesThePictureAsComputedIndependently)
          }},
         {"soft edges on white, corners multiply",
          {"BLEND_LEFT=0.25", "BLEND_TOP=0.4", "BLEND_CURVE=3", "BLEND_GAMMA=1.8"},
-         [] {
-             std::vector<std::unique_ptr<Canvas>> out;
-             out.push_back(fullYellow());
-             return out;
-         },
+         fullFrame,
          [](const std::vector<Rgba>& frame) {
              const int y = kHeight - 1; // outside the top zone
              for (int x = 0; x < kWidth; x += 3) {
@@ -181,7 +180,8 @@ TEST(GeometryPassTest, ShapesThePictureAsComputedIndependently)
         {"region: the right half of a stage twice as wide",
          {"REGION=0.5,0,0.5,1"},
          [] {
-             // Stage x 0.5 units right of centre; half size 0.05 units.
+             // Stage x 0.5 units right of centre (the stage's height is now
+             // the output's: 0.5625 units); half size 0.05 units.
              auto canvas = std::make_unique<Canvas>("CONTENT_EXAMPLE");
              canvas->setScalingX(0.05f);
              canvas->setScalingY(0.05f);
@@ -206,11 +206,7 @@ TEST(GeometryPassTest, ShapesThePictureAsComputedIndependently)
          }},
         {"mask from alpha: top left clear, the rest opaque, in output pixels after the warp",
          {"WARP=0,0 1,0 1,1 0.2,1", "MASK=mask.png"},
-         [] {
-             std::vector<std::unique_ptr<Canvas>> out;
-             out.push_back(fullYellow());
-             return out;
-         },
+         fullFrame,
          [](const std::vector<Rgba>& frame) {
              EXPECT_EQ(frame[30 * kWidth + 70].r, 0);
              EXPECT_NEAR(frame[30 * kWidth + 250].r, 255, 1);
@@ -227,11 +223,7 @@ TEST(GeometryPassTest, ShapesThePictureAsComputedIndependently)
          }},
         {"mask from luminance: grey halves the light",
          {"MASK=mask.png"},
-         [] {
-             std::vector<std::unique_ptr<Canvas>> out;
-             out.push_back(fullYellow());
-             return out;
-         },
+         fullFrame,
          [](const std::vector<Rgba>& frame) {
              EXPECT_NEAR(frame[90 * kWidth + 40].r, 128, 2);
              EXPECT_NEAR(frame[90 * kWidth + 280].r, 255, 1);
