@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <functional>
@@ -204,21 +205,23 @@ TEST(GeometryPassTest, ShapesThePictureAsComputedIndependently)
              EXPECT_NEAR(top, 90 - 16, 1);
              EXPECT_NEAR(bottom, 90 + 15, 1);
          }},
-        {"mask from alpha: top left clear, the rest opaque, in output pixels after the warp",
-         {"WARP=0,0 1,0 1,1 0.2,1", "MASK=mask.png"},
+        {"mask from alpha: in output pixels, after the warp",
+         {"WARP=0.4,0 1,0 1,1 0,1", "MASK=mask.png"},
          fullFrame,
          [](const std::vector<Rgba>& frame) {
-             EXPECT_EQ(frame[30 * kWidth + 70].r, 0);
-             EXPECT_NEAR(frame[30 * kWidth + 250].r, 255, 1);
-             EXPECT_NEAR(frame[150 * kWidth + 250].g, 255, 1);
-             // Inside the warped picture, below the clear corner.
-             EXPECT_NEAR(frame[150 * kWidth + 90].r, 255, 1);
+             // The mask's clear part ends at 0.44 of the output's width; the
+             // warped picture's left edge lies near 0.36 up here, so in the
+             // region's own coordinates 0.6 would still be clear.
+             EXPECT_EQ(frame[18 * kWidth + 134].r, 0);
+             EXPECT_NEAR(frame[18 * kWidth + 192].r, 255, 1);
+             EXPECT_NEAR(frame[160 * kWidth + 100].g, 255, 1);
          },
          [](const TempDir& dir) {
-             // White everywhere: only the alpha can mask.
-             writePng(dir.file("mask.png"), 4, 2,
-                      {0xFFFFFF00, 0xFFFFFF00, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF,
-                       0xFFFFFFFF});
+             // White everywhere: only the alpha can mask. Top row: four
+             // clear, four opaque; bottom row opaque.
+             std::vector<uint32_t> rgba(16, 0xFFFFFFFF);
+             std::fill(rgba.begin(), rgba.begin() + 4, 0xFFFFFF00);
+             writePng(dir.file("mask.png"), 8, 2, rgba);
              return maskFile(dir.file("mask.png"));
          }},
         {"mask from luminance: grey halves the light",
