@@ -44,9 +44,12 @@ std::vector<std::unique_ptr<Canvas>> fullFrame()
     return out;
 }
 
+using Map = std::function<std::pair<double, double>(double, double)>;
+
 // The square-to-quad homography by the direct linear method: eight
-// equations solved by Gaussian elimination.
-std::function<std::pair<double, double>(double, double)> homographyOf(const double quad[4][2])
+// equations solved by Gaussian elimination. With `inverse`, from the quad
+// back to the square: two linear equations in u and v.
+Map homographyOf(const double quad[4][2], bool inverse = false)
 {
     const double square[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
     double a[8][9] = {};
@@ -73,6 +76,13 @@ std::function<std::pair<double, double>(double, double)> homographyOf(const doub
     double h[8];
     for (int i = 0; i < 8; ++i)
         h[i] = a[i][8] / a[i][i];
+    if (inverse)
+        return [=](double x, double y) {
+            const double a11 = h[0] - h[6] * x, a12 = h[1] - h[7] * x, b1 = x - h[2];
+            const double a21 = h[3] - h[6] * y, a22 = h[4] - h[7] * y, b2 = y - h[5];
+            const double det = a11 * a22 - a12 * a21;
+            return std::make_pair((b1 * a22 - a12 * b2) / det, (a11 * b2 - b1 * a21) / det);
+        };
     return [=](double u, double v) {
         const double w = h[6] * u + h[7] * v + 1;
         return std::make_pair((h[0] * u + h[1] * v + h[2]) / w, (h[3] * u + h[4] * v + h[5]) / w);
@@ -133,6 +143,7 @@ TEST(GeometryPassTest, ShapesThePictureAsComputedIndependently)
 {
     const double quad[4][2] = {{0.12, 0.05}, {0.93, 0.18}, {0.80, 0.95}, {0.04, 0.78}};
     const auto warp = homographyOf(quad);
+    const auto unwarp = homographyOf(quad, true);
     // No symmetry: a mirrored picture must not pass.
     const std::vector<std::pair<double, double>> dots = {{0.2, 0.15}, {0.5, 0.3},  {0.8, 0.2},
                                                          {0.3, 0.6},  {0.7, 0.7},  {0.45, 0.85}};
@@ -176,6 +187,18 @@ TEST(GeometryPassTest, ShapesThePictureAsComputedIndependently)
                  const double across = rampLevel(u / 0.25, 3, 1.8) / 255.0;
                  const double down = v < 0.4 ? rampLevel(v / 0.4, 3, 1.8) / 255.0 : 1.0;
                  EXPECT_NEAR(frame[y2 * kWidth + 10].g, 255.0 * across * down, 2.0) << "y " << y2;
+             }
+         }},
+        {"soft edge follows the keystone",
+         {"WARP=0.12,0.05 0.93,0.18 0.80,0.95 0.04,0.78", "BLEND_RIGHT=0.3"},
+         fullFrame,
+         [&](const std::vector<Rgba>& frame) {
+             for (int x = 150; x < kWidth; x += 4) {
+                 const auto uv = unwarp((x + 0.5) / kWidth, 90.5 / kHeight);
+                 if (uv.first < 0.02 || uv.first > 0.98)
+                     continue; // the quad's edge: half covered pixels
+                 const double expected = uv.first > 0.7 ? rampLevel((1 - uv.first) / 0.3, 2, 2.2) : 255.0;
+                 EXPECT_NEAR(frame[90 * kWidth + x].r, expected, 2.0) << "x " << x;
              }
          }},
         {"region: the right half of a stage twice as wide",
