@@ -65,12 +65,14 @@ public:
         std::function<Clock::time_point()> now = &Clock::now;
     };
 
-    // The canvases the channel map writes and the screen's width/height
-    // ratio, taken once: the group and the screen do not change while the
-    // receiver runs.
+    // The canvases the channel map writes (the group does not change while
+    // the receiver runs) and the stage's width/height ratio.
     struct CanvasTarget {
         std::vector<Canvas*> group;
         float screen_ratio = 1.0f;
+        // Where set, read at every packet instead: the stage's ratio, which
+        // a live REGION change moves.
+        const std::atomic<float>* live_ratio = nullptr;
     };
 
     // The program's constructors: the group `canvases_id` of `screen` (none

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/geometry.h"
 #include "base/timecode.h"
 #include "canvas/canvas_content/video_cue_options.h"
 #include "network/network_input_settings.h"
@@ -56,6 +57,12 @@ public:
     // VIDEO_ON_CUE= and VIDEO_DECODERS= (no notice set).
     VideoCueOptions getVideoCueOptions() const;
 
+    // REGION=, BLEND_*=, WARP=, MASK=, TEST_PATTERN=: read from the line as
+    // written (WARP's corners are separated by spaces). A refused key keeps
+    // its default and is named, with the reason, in geometryRefusals().
+    const Geometry& getGeometry() const { return geometry; }
+    const std::vector<std::string>& geometryRefusals() const { return geometry_refusals; }
+
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
 
@@ -99,6 +106,8 @@ private:
     static void readAddress(const Key& key, const std::string& text, Values& values);
 
     Values values;
+    Geometry geometry;
+    std::vector<std::string> geometry_refusals;
 };
 
 } // namespace Spectrafox

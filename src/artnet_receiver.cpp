@@ -58,7 +58,7 @@ ArtnetReceiver::CanvasTarget ArtnetReceiver::targetOf(CanvasManager* screen, int
 {
     if (!screen)
         return {};
-    return {screen->getCanvasGroup(canvases_id), screen->getScreenRatio()};
+    return {screen->getCanvasGroup(canvases_id), screen->getScreenRatio(), &screen->stageRatio()};
 }
 
 ArtnetReceiver::ArtnetReceiver(CanvasManager* screen, int canvases_id, unsigned int universe,
@@ -284,7 +284,8 @@ void ArtnetReceiver::countForLed()
 // Runs under table_mutex.
 void ArtnetReceiver::updateCanvasValues()
 {
-    channel_map.apply(dmx512, target.group, target.screen_ratio);
+    const float ratio = target.live_ratio ? target.live_ratio->load(std::memory_order_relaxed) : target.screen_ratio;
+    channel_map.apply(dmx512, target.group, ratio);
     if (canvases_updated)
         canvases_updated();
 }

@@ -117,6 +117,12 @@ void ConfigLoader::loadConfigFile(const std::string& path)
         return;
     std::string line;
     while (std::getline(file, line)) {
+        std::string refusal;
+        if (geometry.applyLine(line, &refusal)) {
+            if (!refusal.empty())
+                geometry_refusals.push_back(refusal);
+            continue;
+        }
         cleanLine(line);
         parseCleanLine(line);
     }

@@ -2,12 +2,15 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <net/if.h>
+#include <sys/socket.h>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "artnet_receiver.h"
+#include "base/ipv4_text.h"
 #include "base/show_clock.h"
 #include "base/show_time.h"
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
@@ -17,6 +20,7 @@
 #include "console_screen.h"
 #include "network/artnet/timecode_sender.h"
 #include "shell/exit_deadline.h"
+#include "shell/geometry_source.h"
 #include "shell/timecode_status_line.h"
 #include "shell/service_notifier.h"
 #include "base/product_identity.h"
@@ -141,6 +145,7 @@ DisplayOptions displayWiredTo(const Arguments& args)
     DisplayOptions display = args.display;
     display.on_quit_request = &ConsoleScreen::quitKeyPressed;
     display.snapshot_request = &ConsoleScreen::takeSnapshotRequest;
+    display.on_test_pattern_key = &ConsoleScreen::testPatternKeyPressed;
     return display;
 }
 
@@ -169,6 +174,7 @@ std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, 
 StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
                             const ShowClock* show_clock)
 {
+    Renderer* output = &screen->output();
     StatusReporter::Setup setup;
     setup.sources.config = config->settingsInForce();
     setup.sources.dmx_start = config->getLasersimDMXStart();
@@ -176,6 +182,7 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     setup.sources.inputs = [dmxr] { return dmxr->inputReport(); };
     setup.sources.addresses = &HostInterfaceAddresses::read;
     setup.sources.memory_in_use = &StatusReporter::residentBytes;
+    setup.sources.test_pattern = [output] { return output->testPatternOn(); };
     if (show_clock)
         setup.sources.timecode = [show_clock] { return show_clock->snapshot(); };
     auto* textures = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
@@ -189,6 +196,49 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     const std::string slots = status->changedSlotSummary();
     ConsoleScreen::showNotice(status->serverError().empty() ? slots : status->serverError() + "; " + slots);
     return status;
+}
+
+// The node's name and first outside IPv4 address, written on the test pattern.
+std::vector<std::string> testPatternLabel()
+{
+    std::string address = "no address";
+    for (const InterfaceAddressEntry& entry : HostInterfaceAddresses::read())
+        if (entry.family == AF_INET && !(entry.flags & IFF_LOOPBACK)) {
+            address = ipv4Text(entry.address);
+            break;
+        }
+    return {Product::kShortName, "ADDRESS " + address};
+}
+
+// config.txt's geometry, then geometry.txt's, to the renderer; refusals and
+// a mask that cannot be read on the console. Started before the receiver,
+// which reads the stage's size from the renderer.
+GeometrySource* startGeometry(const ConfigLoader* config, ConsoleScreen* c_screen, CanvasManager* screen)
+{
+    for (const std::string& refusal : config->geometryRefusals())
+        c_screen->print("Config: %s; kept at its default\n", refusal.c_str());
+    Renderer& output = screen->output();
+    output.setNotice(&ConsoleScreen::showNotice);
+    output.setTestPatternLabel(testPatternLabel());
+    GeometrySource::Hooks hooks;
+    hooks.apply = [&output](const Geometry& geometry, std::shared_ptr<const MaskPicture> mask) {
+        output.setGeometry(geometry, std::move(mask));
+    };
+    hooks.say = &ConsoleScreen::showNotice;
+    auto* source = new GeometrySource("geometry.txt", config->getGeometry(), std::move(hooks));
+    source->start();
+    return source;
+}
+
+// The key t on the terminal or in the window, and the console's word on it.
+void followTestPattern(Renderer& output, bool* shown_on)
+{
+    if (ConsoleScreen::takeTestPatternKey())
+        output.toggleTestPattern();
+    const bool on = output.testPatternOn();
+    if (on != *shown_on)
+        ConsoleScreen::showNotice(on ? "Test pattern: on (t turns it off)" : "Test pattern: off");
+    *shown_on = on;
 }
 
 void warnMalformed(const std::vector<std::string>& malformed)
@@ -238,6 +288,7 @@ int main(int argc, char** argv)
     CanvasManager* screen = new CanvasManager(display, contentOptionsFrom(*config));
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
+    GeometrySource* geometry = startGeometry(config, c_screen, screen);
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
 
     // The receiver starts its listener thread and announces the node; it ends
@@ -264,7 +315,9 @@ int main(int argc, char** argv)
 
     // No sleep: the buffer swap paces the loop (vertical sync on a display,
     // the frame-rate cap offscreen).
+    bool test_pattern_shown = false;
     while (!c_screen->isQuit()) {
+        followTestPattern(screen->output(), &test_pattern_shown);
         screen->renderFrame();
         if (texture_watcher && texture_slots != nullptr)
             for (const int slot : texture_watcher->changedSlots())
@@ -289,6 +342,8 @@ int main(int argc, char** argv)
     // writes into the canvases: they stop next.
     delete timecode_sender;
     delete dmxr;
+    // Its watcher hands geometry to the renderer: it stops first.
+    delete geometry;
     delete screen;
     ShowTime::remove();
     delete show_clock;

@@ -259,3 +259,18 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
 }
 
 } // namespace
+
+// WARP's corners are separated by spaces, which every other key's line
+// loses; a refused geometry key is named and keeps its default.
+TEST(ConfigLoaderGeometry, KeysReadAsWrittenAndRefusalsNamed)
+{
+    TempDir dir;
+    dir.write("config.txt", "ANZAHL=3\nWARP = 0.1,0 1,0 1,1 0,1   # keystone\nBLEND_RIGHT=0.7\nSUBNET=2\n");
+    const ConfigLoader config(dir.file("config.txt"));
+    EXPECT_EQ(config.getGeometry().warp[0].x, 0.1);
+    EXPECT_EQ(config.getGeometry().blend.right, 0.0);
+    ASSERT_EQ(config.geometryRefusals().size(), 1u);
+    EXPECT_EQ(config.geometryRefusals()[0].rfind("BLEND_RIGHT=", 0), 0u);
+    EXPECT_EQ(config.getLasersimNum(), 3);
+    EXPECT_EQ(config.getArtnetSubnet(), 2);
+}

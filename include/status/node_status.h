@@ -44,6 +44,8 @@ struct NodeSources {
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     // The show clock's state; empty without TIMECODE= (reported as null).
     std::function<ShowClock::Snapshot()> timecode;
+    // Whether the test pattern is shown instead of the canvases.
+    std::function<bool()> test_pattern;
 };
 
 } // namespace Spectrafox

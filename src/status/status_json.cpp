@@ -146,6 +146,7 @@ std::string statusJson(const NodeSources& sources, const RenderState& render)
         {"config", std::move(config)},
         {"inputs", inputsJson(inputs, sources)},
         {"frame_rate", render.frame_rate},
+        {"test_pattern", sources.test_pattern ? sources.test_pattern() : false},
         {"frames", render.frames},
         {"memory", {{"resident_bytes", sources.memory_in_use ? sources.memory_in_use() : 0}}},
         {"canvases", canvasesJson(sources, inputs.channels)},

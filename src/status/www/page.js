@@ -7,7 +7,8 @@ function pairs(id, entries) {
 function show(s) {
   document.getElementById("title").textContent = s.node.name + " " + s.node.version;
   pairs("node", [["frame rate", s.frame_rate.toFixed(1)], ["memory", (s.memory.resident_bytes / 1048576).toFixed(1) + " MiB"],
-    ["up", s.node.uptime_s + " s"], ["addresses", s.addresses.map(a => a.interface + " " + a.address).join(", ")]]);
+    ["up", s.node.uptime_s + " s"], ["addresses", s.addresses.map(a => a.interface + " " + a.address).join(", ")],
+    ["test pattern", s.test_pattern ? "on" : "off"]]);
   const i = s.inputs;
   pairs("inputs", [["ArtDmx", i.artnet.artdmx_packets], ["ArtPoll", i.artnet.artpoll_packets],
     ["last sender", i.artnet.last_sender], ["ArtSync", i.artsync.packets + (i.artsync.holding ? " (synchronous)" : "")],
