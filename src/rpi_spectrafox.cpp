@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "artnet_receiver.h"
+#include "base/settings_file.h"
 #include "base/show_clock.h"
 #include "base/show_time.h"
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
@@ -83,6 +85,12 @@ void showConfig(ConsoleScreen* c_screen, const ConfigLoader* config)
     const VideoCueOptions video = config->getVideoCueOptions();
     if (video.on_cue)
         c_screen->print(" Video:on cue, %i decoders", video.decoders);
+    // Named only where settings.txt gave any: the line is unchanged without.
+    std::string from_settings;
+    for (const std::string& key : config->keysFromSettings())
+        from_settings += (from_settings.empty() ? "" : ",") + key.substr(0, key.size() - 1);
+    if (!from_settings.empty())
+        c_screen->print(" Settings:%s", from_settings.c_str());
     c_screen->print("\n");
 }
 
@@ -94,6 +102,25 @@ ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
     if (!silent)
         host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
     return host;
+}
+
+// The frame rate the render loop measured last; the RDM sensor reads it.
+std::atomic<double> latest_frame_rate{0.0};
+
+// RDM=1 or REMOTE_CONFIG=1: what the desk changes is kept in settings.txt,
+// the desk's identify is said on the console (and the LED blinks fast).
+SettingsFile* wireRemote(const ConfigLoader& config, ArtnetReceiver::HostAccess& host)
+{
+    if (!config.getNetworkInputSettings().remote.any())
+        return nullptr;
+    auto* settings = new SettingsFile(config.settingsPath());
+    settings->load();
+    host.settings_file = settings;
+    host.frame_rate = [] { return latest_frame_rate.load(std::memory_order_relaxed); };
+    host.on_identify = [](bool on) {
+        ConsoleScreen::showNotice(on ? "Identify: the desk asks this node to show itself" : "Identify: off");
+    };
+    return settings;
 }
 
 // Null without TIMECODE=: the pictures then play by their own clocks.
@@ -168,6 +195,11 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
 {
     StatusReporter::Setup setup;
     setup.sources.config = config->settingsInForce();
+    std::string from_settings;
+    for (const std::string& key : config->keysFromSettings())
+        from_settings += (from_settings.empty() ? "" : " ") + key.substr(0, key.size() - 1);
+    if (!from_settings.empty())
+        setup.sources.config.emplace_back("FROM_SETTINGS_TXT=", from_settings);
     setup.sources.dmx_start = config->getLasersimDMXStart();
     setup.sources.canvas_count = config->getLasersimNum();
     setup.sources.inputs = [dmxr] { return dmxr->inputReport(); };
@@ -242,6 +274,7 @@ int main(int argc, char** argv)
     ArtnetReceiver::HostAccess host = hostAccessFor(c_screen, args.silent);
     if (show_clock)
         host.on_timecode = [show_clock](const Timecode& tc, uint32_t sender) { show_clock->takeTimecode(tc, sender); };
+    SettingsFile* settings_file = wireRemote(*config, host);
     ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
                                               config->getNetworkInputSettings(), std::move(host));
     TimecodeSender* timecode_sender = nullptr;
@@ -266,6 +299,7 @@ int main(int argc, char** argv)
             for (const int slot : texture_watcher->changedSlots())
                 texture_slots->reloadSlot(slot);
         const double fps = static_cast<double>(screen->getFPS());
+        latest_frame_rate.store(fps, std::memory_order_relaxed);
         c_screen->showFrameRate(fps);
         showTimecodeLine(show_clock);
         if (service)
@@ -285,6 +319,7 @@ int main(int argc, char** argv)
     // writes into the canvases: they stop next.
     delete timecode_sender;
     delete dmxr;
+    delete settings_file;
     delete screen;
     ShowTime::remove();
     delete show_clock;
