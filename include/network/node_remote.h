@@ -70,6 +70,7 @@ private:
     void takeDataRequest(const uint8_t* data, std::size_t size, Clock::time_point now);
     void applyRdmChanges(unsigned changes);
     void applySwitches(uint8_t net_switch, uint8_t sub_switch, uint8_t sw_out);
+    void storeSwitch(const char* key, uint8_t field, int value);
     void applyNames(const std::string& short_name, const std::string& long_name);
     void announceIdentify(bool on);
     RdmResponder::Readings withHours(RdmResponder::Readings readings);

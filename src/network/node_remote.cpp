@@ -205,10 +205,19 @@ void NodeRemote::applySwitches(uint8_t net_switch, uint8_t sub_switch, uint8_t s
         port = next;
     }
     effects.port_address(next);
-    // Back to the physical switch: config.txt's value holds again.
-    effects.store("NET", net_switch == 0 ? "" : std::to_string(next.net));
-    effects.store("SUBNET", sub_switch == 0 ? "" : std::to_string(next.subnet));
-    effects.store("UNIVERSE", sw_out == 0 ? "" : std::to_string(next.universe));
+    storeSwitch("NET", net_switch, next.net);
+    storeSwitch("SUBNET", sub_switch, next.subnet);
+    storeSwitch("UNIVERSE", sw_out, next.universe);
+}
+
+// A programmed value is kept; back to the physical switch, config.txt's
+// value holds again; "no change" stores nothing.
+void NodeRemote::storeSwitch(const char* key, uint8_t field, int value)
+{
+    if (field == 0x00)
+        effects.store(key, "");
+    else if (field & 0x80)
+        effects.store(key, std::to_string(value));
 }
 
 void NodeRemote::takeDataRequest(const uint8_t* data, std::size_t size, Clock::time_point now)
