@@ -143,6 +143,7 @@ private:
     void movePort(const NodeRemote::PortAddress& port);
     void moveDmxStart(int start);
     void storeSetting(const std::string& key, const std::string& value);
+    void saveSettings(Clock::time_point time, bool at_end);
     void blinkForLocate(Clock::time_point now);
 
     void startSacn();
@@ -205,6 +206,9 @@ private:
     std::unique_ptr<NodeRemote> remote;
     SettingsFile* settings_file = nullptr;
     bool settings_failure_said = false;
+    bool settings_unsaved = false;
+    bool settings_saved_once = false;
+    Clock::time_point settings_saved{};
     std::function<void(bool)> on_identify;
     Clock::time_point led_toggled{};
     // Made last and stopped first: its thread writes the table and the canvases.

@@ -154,8 +154,11 @@ void ArtnetReceiver::netListener()
             const Clock::time_point time = now();
             remote->tick(time);
             blinkForLocate(time);
+            saveSettings(time, false);
         }
     }
+    if (remote)
+        saveSettings(now(), true);
 }
 
 int ArtnetReceiver::parseArtNet(int len)
@@ -429,8 +432,10 @@ void ArtnetReceiver::moveDmxStart(int start)
     channel_map.setStart(start);
 }
 
-// An empty value takes the key out. A folder that cannot be written keeps
-// the change for this run, said once.
+// An empty value takes the key out. Saves are at most one a second (a flood
+// of SETs does not wear the card out); the last is made at the next wake
+// of the listener or at the end. A folder that cannot be written keeps the
+// change for this run, said once.
 void ArtnetReceiver::storeSetting(const std::string& key, const std::string& value)
 {
     if (!settings_file)
@@ -442,6 +447,17 @@ void ArtnetReceiver::storeSetting(const std::string& key, const std::string& val
     // The video path reads VIDEO_ON_CUE once, at start-up.
     if (key == "VIDEO_ON_CUE" && sacn_notice)
         sacn_notice(std::string("RDM: personality ") + (value == "1" ? "2" : "1") + " takes effect at the next start");
+    settings_unsaved = true;
+    saveSettings(now(), false);
+}
+
+void ArtnetReceiver::saveSettings(Clock::time_point time, bool at_end)
+{
+    if (!settings_unsaved || (!at_end && settings_saved_once && time - settings_saved < std::chrono::seconds(1)))
+        return;
+    settings_unsaved = false;
+    settings_saved_once = true;
+    settings_saved = time;
     if (settings_file->save() || settings_failure_said)
         return;
     settings_failure_said = true;

@@ -500,6 +500,8 @@ TEST(ArtnetReceiverInProcess, TheDeskMovesTheStartAddressAndUniverseLiveAndSetti
     channels[20] = 6;
     node.deliver(artDmx(0, 3, channels));
     EXPECT_EQ(node.content(), 6);
+    EXPECT_EQ(readFile(dir.file("settings.txt")), "DMX_START=21\n"); // one save a second at most
+    node.receiver.reset();                                           // the rest at the end
     EXPECT_EQ(readFile(dir.file("settings.txt")),
               "DMX_START=21\nDEVICE_LABEL=Stage left\nSHORT_NAME=Stage L\nUNIVERSE=3\n");
 }

@@ -15,7 +15,8 @@ namespace Spectrafox {
 // The node as an RDM responder (root device only): answers the requests
 // addressed to its UID, takes broadcast and vendorcast SETs without
 // answering, and NACKs what it does not support with the E1.20 reason.
-// A request that changes something changes all of it or nothing.
+// A request that changes something changes all of it or nothing. It has no
+// manufacturer-specific parameter, so PARAMETER_DESCRIPTION is not supported.
 //
 // Not thread-safe: the Art-Net listener thread alone uses it.
 class RdmResponder {
@@ -101,7 +102,6 @@ private:
     bool writeAllowed(Reply& reply) const;
 
     void getSupportedParameters(const RdmMessage&, Reply&);
-    void getParameterDescription(const RdmMessage&, Reply&);
     void getDeviceInfo(const RdmMessage&, Reply&);
     void getModelDescription(const RdmMessage&, Reply&);
     void getManufacturerLabel(const RdmMessage&, Reply&);

@@ -73,7 +73,6 @@ uint32_t softwareVersionId()
 
 const RdmResponder::Parameter RdmResponder::kParameters[] = {
     {kSupportedParameters, &RdmResponder::getSupportedParameters, nullptr},
-    {kParameterDescription, &RdmResponder::getParameterDescription, nullptr},
     {kDeviceInfo, &RdmResponder::getDeviceInfo, nullptr},
     {kDeviceModelDescription, &RdmResponder::getModelDescription, nullptr},
     {kManufacturerLabel, &RdmResponder::getManufacturerLabel, nullptr},
@@ -224,17 +223,10 @@ void RdmResponder::getSupportedParameters(const RdmMessage& request, Reply& repl
         return reply.nack(kFormatError);
     // The parameters E1.20 requires of every responder are not listed.
     for (const Parameter& parameter : kParameters)
-        if (parameter.pid >= kQueuedMessage && parameter.pid != kSupportedParameters &&
-            parameter.pid != kParameterDescription && parameter.pid != kDeviceInfo &&
+        if (parameter.pid >= kQueuedMessage && parameter.pid != kSupportedParameters && parameter.pid != kDeviceInfo &&
             parameter.pid != kSoftwareVersionLabel && parameter.pid != kDmxStartAddress &&
             parameter.pid != kIdentifyDevice)
             put16(reply.data, parameter.pid);
-}
-
-// No manufacturer-specific parameter exists to describe.
-void RdmResponder::getParameterDescription(const RdmMessage& request, Reply& reply)
-{
-    reply.nack(request.data.size() != 2 ? kFormatError : kDataOutOfRange);
 }
 
 void RdmResponder::getDeviceInfo(const RdmMessage& request, Reply& reply)
