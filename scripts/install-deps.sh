@@ -11,8 +11,10 @@ BUILD_PKGS=(build-essential cmake pkg-config
             libstb-dev libsystemd-dev libmicrohttpd-dev nlohmann-json3-dev)
 RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
+# ola-python and python3-numpy: OLA's RDM responder test suite, run through
+# olad against the node (its own modules lie beside the checkout).
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
-           imagemagick gifsicle ffmpeg ola clang systemd)
+           imagemagick gifsicle ffmpeg ola ola-python python3-numpy clang systemd)
 # Installed where the release has them: the renderer benchmark compares with
 # the OpenGL ES 1.1 library where one exists; the status page and fixture
 # tests drive a real browser and a real desk program, and skip without them.
