@@ -2,7 +2,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <unistd.h>
 #include <memory>
 #include <string>
 #include <utility>
@@ -188,6 +191,24 @@ std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, 
     return nullptr;
 }
 
+// The manual and the fixture file that ArtDataReply points desks at, from
+// the checkout the program was built in (the program lies in build*/).
+void readDeskDocuments(NodeSources& sources)
+{
+    char exe[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length <= 0)
+        return;
+    std::string checkout(exe, static_cast<std::size_t>(length));
+    checkout = checkout.substr(0, checkout.rfind('/')) + "/../";
+    const auto read = [](const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    };
+    sources.manual = read(checkout + "docs/operating.md");
+    sources.fixture_gdtf = read(checkout + "fixtures/Spectrafox-Canvas.gdtf");
+}
+
 // The slot line on the console, and the status page when HTTP_PORT is set.
 // Everything it reads lives until it is deleted, before the receiver.
 StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
@@ -211,6 +232,8 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     if (textures)
         setup.slots = [textures] { return textures->slotReports(); };
     setup.frame_rate = [screen] { return static_cast<double>(screen->getFPS()); };
+    if (config->getNetworkInputSettings().remote.any())
+        readDeskDocuments(setup.sources);
     setup.server.port = config->getHttpPort();
     setup.server.bind_address = config->getHttpBind();
     auto* status = new StatusReporter(std::move(setup));
