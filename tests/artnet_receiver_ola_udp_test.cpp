@@ -81,22 +81,7 @@ TEST(ArtnetReceiverWithOla, OlaDiscoversTheNodeAndItsDmxDrivesTheCanvases)
     auto daemonLog = [&] { return "olad log:\n" + readFile(dir.file("olad.log")); };
 
     std::string device;
-    ASSERT_TRUE(eventually(
-        [&] {
-            std::string devices;
-            if (!deskCommand(desk, dir, "ola_dev_info", &devices))
-                return false;
-            device = artnetDeviceNumber(devices);
-            return !device.empty();
-        },
-        20s, kOlaPoll))
-        << daemonLog();
-    ASSERT_TRUE(eventually(
-        [&] {
-            return deskCommand(desk, dir, "ola_patch -d " + device + " -p 0 -u " + std::to_string(kUniverse));
-        },
-        10s, kOlaPoll))
-        << daemonLog();
+    ASSERT_TRUE(patchArtnetPort(desk, dir, kUniverse, &device, &failed)) << failed << "\n" << daemonLog();
 
     // Patching the port makes OLA poll; the node's reply puts it on the list.
     EXPECT_TRUE(eventually(

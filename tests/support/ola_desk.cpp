@@ -115,23 +115,23 @@ std::string artnetDeviceNumber(const std::string& devices)
 }
 
 // The desk's OLA commands are slow: they are asked a few times a second only.
-bool patchArtnetPort(const NetNamespace& desk, const TempDir& dir, int universe, std::string* error)
+bool patchArtnetPort(const NetNamespace& desk, const TempDir& dir, int universe, std::string* device,
+                     std::string* error)
 {
-    std::string device;
     const bool found = eventually(
         [&] {
             std::string devices;
             if (!deskCommand(desk, dir, "ola_dev_info", &devices))
                 return false;
-            device = artnetDeviceNumber(devices);
-            return !device.empty();
+            *device = artnetDeviceNumber(devices);
+            return !device->empty();
         },
         20s, 200ms);
     if (!found) {
         *error = "olad showed no Art-Net device";
         return false;
     }
-    const std::string patch = "ola_patch -d " + device + " -p 0 -u " + std::to_string(universe);
+    const std::string patch = "ola_patch -d " + *device + " -p 0 -u " + std::to_string(universe);
     if (!eventually([&] { return deskCommand(desk, dir, patch); }, 10s, 200ms)) {
         *error = "'" + patch + "' failed";
         return false;

@@ -49,8 +49,9 @@ bool deskCommand(const NetNamespace& desk, const TempDir& dir, const std::string
 // The number in a line "Device <n>: ArtNet ..." of ola_dev_info, or "".
 std::string artnetDeviceNumber(const std::string& devices);
 
-// Waits for olad's Art-Net device and patches its first output port to
-// `universe`; false, with what went wrong in *error, if it never came.
-bool patchArtnetPort(const NetNamespace& desk, const TempDir& dir, int universe, std::string* error);
+// Waits for olad's Art-Net device (its number in *device) and patches its
+// first output port to `universe`; false, with what went wrong in *error.
+bool patchArtnetPort(const NetNamespace& desk, const TempDir& dir, int universe, std::string* device,
+                     std::string* error);
 
 } // namespace Spectrafox::Test

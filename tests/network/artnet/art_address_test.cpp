@@ -73,19 +73,13 @@ TEST(ArtAddress, ReadsWholePacketsAndRefusesTheRest)
     }
 }
 
+// In force 5, config.txt's 9: bit 7 programs, 0x00 resets, the rest keep.
 TEST(ArtAddress, SwitchValuesProgramResetOrKeep)
 {
-    struct Case {
-        uint8_t field;
-        int mask, expected;
-    };
-    // In force 5, config.txt's 9.
-    const Case cases[] = {
-        {0x83, 0x0F, 3},   {0x8F, 0x0F, 15}, {0xFF, 0x0F, 15}, {0x80, 0x0F, 0}, {0x00, 0x0F, 9},
-        {0x7F, 0x0F, 5},   {0x03, 0x0F, 5},  {0xFF, 0x7F, 127}, {0x7F, 0x7F, 5},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ArtAddress::programmed(c.field, 5, 9, c.mask), c.expected) << int(c.field);
+    const int cases[][3] = {{0x83, 0x0F, 3}, {0xFF, 0x0F, 15}, {0x80, 0x0F, 0}, {0x00, 0x0F, 9},
+                            {0x7F, 0x0F, 5}, {0x03, 0x0F, 5},  {0xFF, 0x7F, 127}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ArtAddress::programmed(static_cast<uint8_t>(c[0]), 5, 9, c[1]), c[2]) << c[0];
 }
 
 } // namespace
