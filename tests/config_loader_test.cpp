@@ -274,10 +274,10 @@ TEST(ConfigLoaderSettings, SettingsTxtWinsOverConfigTxtLineByLine)
     };
     const Case cases[] = {
         {"none", nullptr, 200, 5, "", {}},
-        {"desk's values", "DMX_START=41\nDEVICE_LABEL= Stage left \nUNIVERSE=3\n", 41, 3, " Stage left ",
-         {"DMX_START=", "DEVICE_LABEL=", "UNIVERSE="}},
+        {"desk's values", "DMX_START=41\nDEVICE_LABEL= Stage left = front \r\nUNIVERSE=3\n", 41, 3,
+         " Stage left = front ", {"DMX_START=", "DEVICE_LABEL=", "UNIVERSE="}},
         {"cut by a power cut", "DMX_START=41\nUNIVER", 41, 5, "", {"DMX_START="}},
-        {"garbage", "\x01\xfe\xff\nDMX_START=abc\n", 200, 5, "", {"DMX_START="}},
+        {"garbage", "\x01\xfe\xff\nDMX_START=abc\nlower=1\nDEVICE_LABEL=a\tb\n", 200, 5, "", {"DMX_START="}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,6 +1,6 @@
-// settings.txt as the desk's changes leave it: what survives a load, what a
-// set refuses, and that a save replaces the file whole without writing
-// through a link or into config.txt.
+// settings.txt as the desk's changes leave it: what a set refuses, and that
+// a save replaces the file whole without writing through a link or into
+// config.txt. What a load keeps is config_loader_test's.
 #include "base/settings_file.h"
 
 #include <gtest/gtest.h>
@@ -16,20 +16,6 @@ using namespace Spectrafox;
 using namespace Spectrafox::Test;
 
 namespace {
-
-TEST(SettingsFile, LoadKeepsWholeLinesAndSkipsTheRest)
-{
-    TempDir dir;
-    // A line cut by a power cut, garbage, a bad key and a control character
-    // are skipped; a label keeps its spaces and everything after the first '='.
-    dir.write("settings.txt", "DMX_START=41\nDEVICE_LABEL= Stage left = front \r\n\x01\xff garbage\n"
-                              "lower=1\nSHORT_NAME=a\tb\nUNIVERSE=3\nDMX_ST");
-    SettingsFile settings(dir.file("settings.txt"));
-    ASSERT_TRUE(settings.load());
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"DMX_START", "41"}, {"DEVICE_LABEL", " Stage left = front "}, {"UNIVERSE", "3"}};
-    EXPECT_EQ(settings.entries(), expected);
-}
 
 TEST(SettingsFile, SaveReplacesTheFileWholeAndNeverWritesThroughALinkOrIntoConfig)
 {
