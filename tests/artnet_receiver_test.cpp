@@ -462,6 +462,10 @@ TEST(ArtnetReceiverInProcess, DeskAddressingIsAnsweredOnlyWhereSwitchedOn)
             continue;
         EXPECT_EQ(opcodeOf(sent[1]), c.answer);
         EXPECT_EQ(sent[1].destination.address, c.destination);
+        if (c.answer == 0x2100) { // the new short name and universe 3
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(&sent[1].bytes[26])), "Stage L");
+            EXPECT_EQ(sent[1].bytes[190], 3);
+        }
     }
     Node node(remoteSettings(true, false, 8080));
     node.deliver(dataRequest(2));
