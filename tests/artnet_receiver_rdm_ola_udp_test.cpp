@@ -123,7 +123,8 @@ TEST(ArtnetReceiverRdmWithOla, OlaFindsReadsAndAddressesTheNodeAndSettingsOutliv
         EXPECT_EQ(output.find("NACK"), std::string::npos) << output;
     }
     EXPECT_TRUE(rig.rdm("ola_rdm_get", "device_info", &output));
-    EXPECT_NE(output.find("40"), std::string::npos) << output; // the footprint of two canvases
+    EXPECT_NE(output.find("Product Category: A/V video"), std::string::npos) << output;
+    EXPECT_NE(output.find("DMX Footprint: 40"), std::string::npos) << output; // two canvases
     EXPECT_TRUE(rig.rdm("ola_rdm_get", "slot_description 21", &output));
     EXPECT_NE(output.find("Canvas 2 dimmer"), std::string::npos) << output;
 
