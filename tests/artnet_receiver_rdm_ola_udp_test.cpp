@@ -84,7 +84,8 @@ public:
         host.is_root = false;
         host.console_line = [](const std::string&) {};
         host.settings_file = settings.get();
-        host.soc_temperature = nullptr;
+        host.soc_temperature = nullptr; // the real /sys stays untouched
+        host.mac_address = nullptr;
         ScopedNetNamespace at(node);
         receiver = std::make_unique<ArtnetReceiver>(ArtnetReceiver::targetOf(&manager, group),
                                                     config.getNetworkInputSettings(), host);

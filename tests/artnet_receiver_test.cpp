@@ -95,6 +95,8 @@ public:
         ArtnetReceiver::HostAccess host;
         host.is_root = false;
         host.console_line = [](const std::string&) {};
+        host.soc_temperature = nullptr; // the real /sys stays untouched
+        host.mac_address = nullptr;
         return host;
     }
 
