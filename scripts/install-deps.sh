@@ -10,8 +10,10 @@ BUILD_PKGS=(build-essential cmake pkg-config
             libncurses-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
             libstb-dev libsystemd-dev libmicrohttpd-dev nlohmann-json3-dev)
 DEMO_PKGS=(imagemagick ffmpeg)
+# ola-python and python3-numpy: OLA's RDM responder test suite, run through
+# olad against the node (its own modules lie beside the checkout).
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
-           imagemagick gifsicle ffmpeg ola clang systemd ccache)
+           imagemagick gifsicle ffmpeg ola ola-python python3-numpy clang systemd ccache)
 # Installed where the release has them: the renderer benchmark compares with
 # the OpenGL ES 1.1 library where one exists; the status page and fixture
 # tests drive a real browser and a real desk program, and skip without them.

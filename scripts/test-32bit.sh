@@ -28,8 +28,11 @@ declare -A tests=(
   [sacn_packet_parser_test]="tests/network/sacn/sacn_packet_parser_test.cpp src/network/sacn/sacn_packet_parser.cpp tests/support/sacn_packets.cpp"
   [sacn_merger_test]="tests/network/sacn/sacn_merger_test.cpp src/network/sacn/sacn_merger.cpp src/network/sacn/sacn_packet_parser.cpp tests/support/sacn_packets.cpp"
   [gif_loader_test]="tests/canvas/canvas_content/content_local_file_texture/gif_loader_test.cpp src/canvas/canvas_content/content_local_file_texture/GIFLoader.cpp tests/support/gif_writer.cpp tests/support/temp_dir.cpp"
-  [config_loader_test]="tests/config_loader_test.cpp src/config_loader.cpp src/base/timecode.cpp src/base/geometry.cpp src/base/homography.cpp tests/support/temp_dir.cpp"
   [geometry_test]="tests/base/geometry_test.cpp src/base/geometry.cpp src/base/homography.cpp"
+  [config_loader_test]="tests/config_loader_test.cpp src/config_loader.cpp src/base/timecode.cpp src/base/settings_file.cpp src/base/geometry.cpp src/base/homography.cpp tests/support/temp_dir.cpp"
+  [rdm_responder_test]="tests/network/rdm/rdm_responder_test.cpp src/network/rdm/rdm_responder.cpp src/network/rdm/rdm_message.cpp src/network/rdm/rdm_uid.cpp"
+  [art_rdm_packets_test]="tests/network/artnet/art_rdm_packets_test.cpp src/network/artnet/art_rdm_packets.cpp src/network/rdm/rdm_uid.cpp"
+  [art_address_test]="tests/network/artnet/art_address_test.cpp src/network/artnet/art_address.cpp"
   [clip_position_test]="tests/canvas/canvas_content/content_local_file_texture/video/clip_position_test.cpp src/canvas/canvas_content/content_local_file_texture/video/clip_position.cpp"
 )
 for name in "${!tests[@]}"; do

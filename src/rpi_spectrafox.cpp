@@ -1,9 +1,13 @@
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <net/if.h>
 #include <sys/socket.h>
+#include <iterator>
+#include <unistd.h>
 #include <memory>
 #include <string>
 #include <utility>
@@ -11,6 +15,7 @@
 
 #include "artnet_receiver.h"
 #include "base/ipv4_text.h"
+#include "base/settings_file.h"
 #include "base/show_clock.h"
 #include "base/show_time.h"
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
@@ -90,6 +95,12 @@ void showConfig(ConsoleScreen* c_screen, const ConfigLoader* config)
     const VideoCueOptions video = config->getVideoCueOptions();
     if (video.on_cue)
         c_screen->print(" Video:on cue, %i decoders", video.decoders);
+    // Named only where settings.txt gave any: the line is unchanged without.
+    std::string from_settings;
+    for (const std::string& key : config->keysFromSettings())
+        from_settings += (from_settings.empty() ? "" : ",") + key.substr(0, key.size() - 1);
+    if (!from_settings.empty())
+        c_screen->print(" Settings:%s", from_settings.c_str());
     c_screen->print("\n");
 }
 
@@ -101,6 +112,27 @@ ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
     if (!silent)
         host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
     return host;
+}
+
+// The frame rate the render loop measured last; the RDM sensor reads it.
+std::atomic<double> latest_frame_rate{0.0};
+
+// RDM=1 or REMOTE_CONFIG=1: what the desk changes is kept in settings.txt;
+// the desk's identify shows the test pattern, is said on the console (and
+// the LED blinks fast).
+SettingsFile* wireRemote(const ConfigLoader& config, ArtnetReceiver::HostAccess& host, Renderer& output)
+{
+    if (!config.getNetworkInputSettings().remote.any())
+        return nullptr;
+    auto* settings = new SettingsFile(config.settingsPath());
+    settings->load();
+    host.settings_file = settings;
+    host.frame_rate = [] { return latest_frame_rate.load(std::memory_order_relaxed); };
+    host.on_identify = [&output](bool on) {
+        output.setIdentify(on);
+        ConsoleScreen::showNotice(on ? "Identify: the desk asks this node to show itself" : "Identify: off");
+    };
+    return settings;
 }
 
 // Null without TIMECODE=: the pictures then play by their own clocks.
@@ -169,6 +201,24 @@ std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, 
     return nullptr;
 }
 
+// The manual and the fixture file that ArtDataReply points desks at, from
+// the checkout the program was built in (the program lies in build*/).
+void readDeskDocuments(NodeSources& sources)
+{
+    char exe[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length <= 0)
+        return;
+    std::string checkout(exe, static_cast<std::size_t>(length));
+    checkout = checkout.substr(0, checkout.rfind('/')) + "/../";
+    const auto read = [](const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    };
+    sources.manual = read(checkout + "docs/operating.md");
+    sources.fixture_gdtf = read(checkout + "fixtures/Spectrafox-Canvas.gdtf");
+}
+
 // The slot line on the console, and the status page when HTTP_PORT is set.
 // Everything it reads lives until it is deleted, before the receiver.
 StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
@@ -177,6 +227,11 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     Renderer* output = &screen->output();
     StatusReporter::Setup setup;
     setup.sources.config = config->settingsInForce();
+    std::string from_settings;
+    for (const std::string& key : config->keysFromSettings())
+        from_settings += (from_settings.empty() ? "" : " ") + key.substr(0, key.size() - 1);
+    if (!from_settings.empty())
+        setup.sources.config.emplace_back("FROM_SETTINGS_TXT=", from_settings);
     setup.sources.dmx_start = config->getLasersimDMXStart();
     setup.sources.canvas_count = config->getLasersimNum();
     setup.sources.inputs = [dmxr] { return dmxr->inputReport(); };
@@ -189,6 +244,8 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     if (textures)
         setup.slots = [textures] { return textures->slotReports(); };
     setup.frame_rate = [screen] { return static_cast<double>(screen->getFPS()); };
+    if (config->getNetworkInputSettings().remote.any())
+        readDeskDocuments(setup.sources);
     setup.server.port = config->getHttpPort();
     setup.server.bind_address = config->getHttpBind();
     auto* status = new StatusReporter(std::move(setup));
@@ -297,6 +354,7 @@ int main(int argc, char** argv)
     ArtnetReceiver::HostAccess host = hostAccessFor(c_screen, args.silent);
     if (show_clock)
         host.on_timecode = [show_clock](const Timecode& tc, uint32_t sender) { show_clock->takeTimecode(tc, sender); };
+    SettingsFile* settings_file = wireRemote(*config, host, screen->output());
     ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
                                               config->getNetworkInputSettings(), std::move(host));
     TimecodeSender* timecode_sender = nullptr;
@@ -323,6 +381,7 @@ int main(int argc, char** argv)
             for (const int slot : texture_watcher->changedSlots())
                 texture_slots->reloadSlot(slot);
         const double fps = static_cast<double>(screen->getFPS());
+        latest_frame_rate.store(fps, std::memory_order_relaxed);
         c_screen->showFrameRate(fps);
         showTimecodeLine(show_clock);
         if (service)
@@ -344,6 +403,7 @@ int main(int argc, char** argv)
     delete dmxr;
     // Its watcher hands geometry to the renderer: it stops first.
     delete geometry;
+    delete settings_file;
     delete screen;
     ShowTime::remove();
     delete show_clock;

@@ -53,7 +53,10 @@ public:
     // Any thread: the test pattern instead of the canvases.
     void setTestPattern(bool on) { test_pattern.store(on); }
     void toggleTestPattern() { test_pattern.store(!test_pattern.load()); }
-    bool testPatternOn() const { return test_pattern.load(); }
+    // Any thread: the desk's identify shows the pattern too, without touching
+    // what the operator switched.
+    void setIdentify(bool on) { identify.store(on); }
+    bool testPatternOn() const { return test_pattern.load() || identify.load(); }
     // Render thread: the lines (name, address) written on the test pattern
     // above its output size and region.
     void setTestPatternLabel(const std::vector<std::string>& lines) { pattern_label = lines; }
@@ -103,6 +106,7 @@ private:
     bool last_set_pattern = false;
     std::atomic<float> stage_ratio{1.0f};
     std::atomic<bool> test_pattern{false};
+    std::atomic<bool> identify{false};
     // Render thread only.
     Geometry geometry;
     float drawn_ratio = 1.0f; // the stage ratio of `geometry`

@@ -15,7 +15,8 @@ struct MHD_Daemon;
 namespace Spectrafox {
 
 // The read-only status page: GET and HEAD of "/", "/api/status",
-// "/preview.png" and "/thumbnail/N.png", all made from memory (no request
+// "/preview.png" and "/thumbnail/N.png" (and "/manual" and "/fixture.gdtf"
+// where they were read at start-up), all made from memory (no request
 // reaches the file system). One event-driven thread of libmicrohttpd serves
 // every connection, with bounded connections, request sizes and time-outs
 // (of silence, and a deadline for the whole request), so a slow or hostile

@@ -219,7 +219,7 @@ void Renderer::drawCanvases(const std::vector<Canvas*>& canvases)
         pass->beginFrame();
     glClear(GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
-    if (test_pattern.load())
+    if (testPatternOn())
         drawTestPattern();
     else
         for (size_t i = 0; i < canvases.size(); ++i)

@@ -145,6 +145,10 @@ StatusServer::Reply StatusServer::answer(const std::string& url)
         return {200, "application/json", statusJson(sources, *board.renderState())};
     if (url == "/preview.png")
         return previewPng();
+    if (url == "/manual" && !sources.manual.empty())
+        return {200, "text/markdown; charset=utf-8", sources.manual};
+    if (url == "/fixture.gdtf" && !sources.fixture_gdtf.empty())
+        return {200, "application/octet-stream", sources.fixture_gdtf};
     const std::string thumbnail_prefix = "/thumbnail/";
     const std::string png = ".png";
     if (url.size() > thumbnail_prefix.size() + png.size() && url.compare(0, thumbnail_prefix.size(), thumbnail_prefix) == 0 &&
