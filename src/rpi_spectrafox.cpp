@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -8,10 +10,12 @@
 #include <vector>
 
 #include "artnet_receiver.h"
+#include "base/dmx_layout.h"
 #include "base/show_clock.h"
 #include "base/show_time.h"
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/texture_folder_watcher.h"
+#include "canvas/canvas.h"
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
@@ -21,7 +25,9 @@
 #include "shell/service_notifier.h"
 #include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
+#include "network/citp/citp_peer.h"
 #include "network/host_interface_addresses.h"
+#include "network/interface_chooser.h"
 #include "status/status_reporter.h"
 
 using namespace Spectrafox;
@@ -188,6 +194,60 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     return status;
 }
 
+// The same UUID on every start of this machine (from its machine id).
+std::string machineUuid()
+{
+    std::string id;
+    std::ifstream("/etc/machine-id") >> id;
+    id.resize(32, '0');
+    return id.substr(0, 8) + '-' + id.substr(8, 4) + '-' + id.substr(12, 4) + '-' + id.substr(16, 4) + '-' +
+           id.substr(20, 12);
+}
+
+// One DMX connection string per canvas, where the desk patched its block.
+std::vector<std::string> layerSources(const ConfigLoader* config)
+{
+    const NetworkInputSettings& input = config->getNetworkInputSettings();
+    std::vector<std::string> sources;
+    for (int canvas = 0; canvas < config->getLasersimNum(); ++canvas) {
+        const int channel = input.dmx_start + Dmx::kChannelsPerCanvas * canvas;
+        sources.push_back(input.sacn_universe != NetworkInputSettings::kSacnOff
+                              ? CitpMediaLibrary::sacnSource(input.sacn_universe, channel)
+                              : CitpMediaLibrary::artnetSource(std::max(0, input.artnet_net), input.artnet_subnet,
+                                                               input.artnet_universe, channel));
+    }
+    return sources;
+}
+
+// CITP=1: desks browse the slots. Null without it, or when its port cannot be had.
+std::unique_ptr<CitpPeer> startCitp(const ConfigLoader* config, CanvasManager* screen, int canvases_id,
+                                    const StatusReporter* status)
+{
+    if (!config->getCitp())
+        return nullptr;
+    CitpPeer::Setup setup;
+    setup.port = config->getCitpPort();
+    setup.identity = {Product::kShortName, machineUuid(), layerSources(config)};
+    setup.slots = [status]() -> std::shared_ptr<const std::vector<SlotReport>> {
+        const std::shared_ptr<const RenderState> state = status->renderState();
+        return {state, &state->slots};
+    };
+    setup.contents = [canvases = screen->getCanvasGroup(canvases_id)] {
+        std::vector<int> contents;
+        for (const Canvas* canvas : canvases)
+            contents.push_back(canvas->getContentData());
+        return contents;
+    };
+    setup.announce_address = [] {
+        return InterfaceChooser::choose(InterfaceChooser::listInterfaces(HostInterfaceAddresses::read())).my_ip_address;
+    };
+    auto peer = std::make_unique<CitpPeer>(std::move(setup));
+    if (peer->running())
+        return peer;
+    ConsoleScreen::showNotice(peer->error());
+    return nullptr;
+}
+
 void warnMalformed(const std::vector<std::string>& malformed)
 {
     for (const std::string& argument : malformed)
@@ -251,6 +311,7 @@ int main(int argc, char** argv)
 
     auto* texture_slots = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
     status = startStatus(config, screen, dmxr, show_clock);
+    std::unique_ptr<CitpPeer> citp = startCitp(config, screen, lasers_id, status);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
     // Null unless systemd asked for notifications.
@@ -277,7 +338,9 @@ int main(int argc, char** argv)
     }
     service.reset();
 
-    // The status page reads the receiver and the slots: it stops first.
+    // The CITP peer reads the status board and the canvases: it stops first.
+    citp.reset();
+    // The status page reads the receiver and the slots: it stops next.
     StatusReporter* stopping = status;
     status = nullptr;
     delete stopping;
