@@ -23,6 +23,8 @@ namespace Spectrafox {
 class CitpPeer {
 public:
     static constexpr size_t kMostDesks = 8;
+    // Room for desks that connect faster than the thread takes them in.
+    static constexpr int kListenBacklog = 128;
     static constexpr std::chrono::milliseconds kAnnounceEvery{1000};
     static constexpr std::chrono::milliseconds kLayerStatusEvery{250};
 

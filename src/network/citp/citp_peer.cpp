@@ -62,7 +62,7 @@ bool CitpPeer::openSockets()
     socklen_t length = sizeof any;
     if (wake_fd < 0 || listen_fd < 0 || announce_fd < 0 ||
         bind(listen_fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
-        listen(listen_fd, static_cast<int>(kMostDesks)) != 0 ||
+        listen(listen_fd, kListenBacklog) != 0 ||
         getsockname(listen_fd, reinterpret_cast<sockaddr*>(&any), &length) != 0) {
         failure = "CITP: TCP port " + std::to_string(setup.port) + ": " + std::strerror(errno);
         return false;
