@@ -160,12 +160,19 @@ void CitpPeer::answerOne(CitpDeskConnection& desk, MsexRequest request, bool ref
         desk.queue(CitpMessageBuilder::nack(version, request.request_index, request.type));
         return;
     }
-    // Many thumbnails go one at a time, each when the one before has room.
+    // Many thumbnails go one at a time, each when the one before has room;
+    // numbers of empty slots are passed over (none left: one Nack).
     if (request.type == Citp::kGETh && (request.every || request.elements.size() > 1)) {
-        if (request.every) {
-            request.elements = library.elementNumbers();
-            request.every = false;
-        }
+        const std::vector<uint8_t> filled = library.elementNumbers();
+        if (!request.every)
+            request.elements.erase(std::remove_if(request.elements.begin(), request.elements.end(),
+                                                  [&filled](uint8_t number) {
+                                                      return !std::binary_search(filled.begin(), filled.end(), number);
+                                                  }),
+                                   request.elements.end());
+        else
+            request.elements = filled;
+        request.every = false;
         if (request.elements.size() > 1) {
             MsexRequest rest = request;
             rest.elements.erase(rest.elements.begin());
