@@ -16,7 +16,7 @@ namespace Spectrafox {
 class CitpThumbnails {
 public:
     struct Ask {
-        uint32_t format = 0; // PNG or RGB8
+        uint32_t format = 0; // PNG, JPEG or RGB8
         int width = 0;       // 1 to Citp::kMostThumbnailSide
         int height = 0;
         bool keep_aspect = false;

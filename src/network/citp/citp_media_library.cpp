@@ -60,7 +60,8 @@ uint32_t layerFlags(const SlotReport& report)
 // A size of 0 or an unknown format is refused (a size above the most is cut to it).
 bool thumbnailAskServed(const MsexRequest& request)
 {
-    return (request.thumbnail_format == Citp::kFormatPng || request.thumbnail_format == Citp::kFormatRgb8) &&
+    return (request.thumbnail_format == Citp::kFormatPng || request.thumbnail_format == Citp::kFormatJpeg ||
+            request.thumbnail_format == Citp::kFormatRgb8) &&
            request.thumbnail_width > 0 && request.thumbnail_height > 0 &&
            request.library_type == Citp::kMediaLibrary;
 }
@@ -132,7 +133,7 @@ std::string CitpMediaLibrary::serverInfo(uint16_t version) const
     info.version_major = static_cast<uint8_t>(parts[0]);
     info.version_minor = static_cast<uint8_t>(parts[1]);
     info.version_bugfix = static_cast<uint8_t>(parts[2]);
-    info.thumbnail_formats = {Citp::kFormatPng, Citp::kFormatRgb8};
+    info.thumbnail_formats = {Citp::kFormatPng, Citp::kFormatJpeg, Citp::kFormatRgb8};
     info.layer_sources = identity.layer_sources;
     return CitpMessageBuilder::serverInfo(version, info);
 }

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <cstdio>
+
+#include <jpeglib.h>
 #include <stb_image.h>
 #include <stb_image_write.h>
 
@@ -47,6 +50,36 @@ bool decodeGifFirstFrame(const std::string& path, std::vector<uint8_t>* rgba, in
     return true;
 }
 
+// Baseline JPEG of RGB pixels, at the quality desks' thumbnails need.
+bool encodeJpeg(const std::vector<uint8_t>& rgb, int width, int height, std::string* out)
+{
+    jpeg_compress_struct compressor{};
+    jpeg_error_mgr errors{};
+    compressor.err = jpeg_std_error(&errors);
+    // The library's default on an error is to end the process; nothing we
+    // hand it (a size of 1 to 512, three components) can cause one.
+    jpeg_create_compress(&compressor);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&compressor, &buffer, &size);
+    compressor.image_width = static_cast<JDIMENSION>(width);
+    compressor.image_height = static_cast<JDIMENSION>(height);
+    compressor.input_components = 3;
+    compressor.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&compressor);
+    jpeg_set_quality(&compressor, 85, TRUE);
+    jpeg_start_compress(&compressor, TRUE);
+    while (compressor.next_scanline < compressor.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(&rgb[static_cast<size_t>(compressor.next_scanline) * width * 3]);
+        jpeg_write_scanlines(&compressor, &row, 1);
+    }
+    jpeg_finish_compress(&compressor);
+    out->assign(reinterpret_cast<const char*>(buffer), size);
+    jpeg_destroy_compress(&compressor);
+    free(buffer);
+    return true;
+}
+
 void appendToString(void* context, void* data, int size)
 {
     static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<size_t>(size));
@@ -68,7 +101,7 @@ std::string keyOf(const std::string& path, const CitpThumbnails::Ask& ask)
 
 bool CitpThumbnails::make(const std::string& path, const Ask& ask, MsexThumbnail* out)
 {
-    if (ask.format != Citp::kFormatPng && ask.format != Citp::kFormatRgb8)
+    if (ask.format != Citp::kFormatPng && ask.format != Citp::kFormatRgb8 && ask.format != Citp::kFormatJpeg)
         return false;
     const std::string key = keyOf(path, ask);
     if (key.empty())
@@ -152,6 +185,8 @@ bool CitpThumbnails::encode(const std::vector<uint8_t>& rgba, int width, int hei
                 for (size_t k = 0; k + 2 < rgb.size(); k += 3)
                     std::swap(rgb[k], rgb[k + 2]);
             bytes.assign(rgb.begin(), rgb.end());
+        } else if (ask.format == Citp::kFormatJpeg) {
+            encodeJpeg(rgb, to_width, to_height, &bytes);
         } else if (stbi_write_png_to_func(&appendToString, &bytes, to_width, to_height, 3, rgb.data(),
                                           to_width * 3) == 0) {
             return false;

@@ -131,8 +131,9 @@ TEST(CitpPeer, DeskBrowsesTheSlotsAndMisbehavesWithoutHarm)
     ASSERT_EQ(sinf.u8(), 3u);
     sinf.bytes(6); // versions
     EXPECT_EQ(sinf.u16() & 1, 1u);                       // a media library
-    ASSERT_EQ(sinf.u8(), 2u);
+    ASSERT_EQ(sinf.u8(), 3u);
     EXPECT_EQ(sinf.cookie(), "PNG ");
+    EXPECT_EQ(sinf.cookie(), "JPEG");
     EXPECT_EQ(sinf.cookie(), "RGB8");
     EXPECT_EQ(sinf.u8(), 0u);
     ASSERT_EQ(sinf.u8(), 2u);
@@ -171,6 +172,14 @@ TEST(CitpPeer, DeskBrowsesTheSlotsAndMisbehavesWithoutHarm)
     reply = desk.await("EThn", 10s);
     ASSERT_EQ(reply.size(), 26u + 3 + 4 + 6 + 8 * 8 * 3);
     EXPECT_EQ(Bytes(reply.begin() + 39, reply.begin() + 42), (Bytes{0, 0, 255}));
+
+    ASSERT_TRUE(desk.ask(1, 2, "GETh", elementThumbnailAsk("JPEG", 16, 0, 3)));
+    CitpFields jpeg = CitpFields::msexBody(desk.await("EThn", 10s));
+    jpeg.bytes(14);
+    const Bytes jfif = jpeg.bytes(jpeg.u16());
+    ASSERT_GT(jfif.size(), 4u);
+    EXPECT_EQ(Bytes(jfif.begin(), jfif.begin() + 2), (Bytes{0xFF, 0xD8}));
+    EXPECT_EQ(Bytes(jfif.end() - 2, jfif.end()), (Bytes{0xFF, 0xD9}));
 
     // Sizes beyond reason are cut to what the 16-bit buffer size holds, or refused.
     ASSERT_TRUE(desk.ask(1, 2, "GETh", elementThumbnailAsk("RGB8", 65535, 1, 3)));
