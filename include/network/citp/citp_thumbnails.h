@@ -21,6 +21,7 @@ public:
         int height = 0;
         bool keep_aspect = false;
         bool bgr = false; // RGB8 of MSEX 1.0 is sent blue first
+        size_t most_bytes = Citp::kMostThumbnailBytes; // made smaller until it fits
     };
     static constexpr size_t kMostKept = 600;
 

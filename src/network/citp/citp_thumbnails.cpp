@@ -93,7 +93,8 @@ std::string keyOf(const std::string& path, const CitpThumbnails::Ask& ask)
         return {};
     return path + '|' + std::to_string(file.st_size) + '|' + std::to_string(file.st_mtim.tv_sec) + '.' +
            std::to_string(file.st_mtim.tv_nsec) + '|' + std::to_string(ask.format) + '|' +
-           std::to_string(ask.width) + 'x' + std::to_string(ask.height) + (ask.keep_aspect ? "a" : "") +
+           std::to_string(ask.width) + 'x' + std::to_string(ask.height) + '|' + std::to_string(ask.most_bytes) +
+           (ask.keep_aspect ? "a" : "") +
            (ask.bgr ? "b" : "");
 }
 
@@ -170,7 +171,7 @@ std::vector<uint8_t> CitpThumbnails::boxScale(const uint8_t* rgba, int width, in
     return rgb;
 }
 
-// Shrinks by a quarter until the encoded picture fits the 16-bit buffer size.
+// Shrinks by a quarter until the encoded picture fits (a 16-bit buffer size).
 bool CitpThumbnails::encode(const std::vector<uint8_t>& rgba, int width, int height, const Ask& ask,
                             MsexThumbnail* out)
 {
@@ -191,7 +192,7 @@ bool CitpThumbnails::encode(const std::vector<uint8_t>& rgba, int width, int hei
                                           to_width * 3) == 0) {
             return false;
         }
-        if (bytes.size() <= Citp::kMostThumbnailBytes) {
+        if (bytes.size() <= ask.most_bytes) {
             out->format = ask.format;
             out->width = static_cast<uint16_t>(to_width);
             out->height = static_cast<uint16_t>(to_height);

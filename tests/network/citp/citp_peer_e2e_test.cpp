@@ -4,7 +4,9 @@
 // misbehaving.
 #include <gtest/gtest.h>
 
+#include <stb_image.h>
 #include <sys/wait.h>
+#include <zip.h>
 
 #include <csignal>
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include "support/child_process.h"
 #include "support/citp_desk.h"
 #include "support/eventually.h"
+#include "support/http_client.h"
 #include "support/net_namespace.h"
 #include "support/picture_files.h"
 #include "support/temp_dir.h"
@@ -92,6 +95,31 @@ Bytes elementThumbnailAsk(const std::string& format, uint16_t side, uint8_t flag
     return body;
 }
 
+// An entry of a zip archive held in memory; empty when it is not there.
+std::string zipEntry(const std::string& archive, const char* name)
+{
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(archive.data(), archive.size(), 0, &error);
+    zip_t* zip = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+    std::string bytes;
+    zip_stat_t info;
+    if (zip && zip_stat(zip, name, 0, &info) == 0) {
+        zip_file_t* file = zip_fopen(zip, name, 0);
+        bytes.resize(info.size);
+        if (!file || zip_fread(file, &bytes[0], info.size) != static_cast<zip_int64_t>(info.size))
+            bytes.clear();
+        if (file)
+            zip_fclose(file);
+    }
+    if (zip)
+        zip_discard(zip);
+    else if (source)
+        zip_source_free(source);
+    zip_error_fini(&error);
+    return bytes;
+}
+
 // An RGB8 thumbnail's pixel (three bytes) at column x of row y.
 Bytes pixel(const Bytes& rgb, unsigned width, unsigned x, unsigned y)
 {
@@ -109,7 +137,7 @@ TEST(CitpPeer, DeskBrowsesTheSlotsAndMisbehavesWithoutHarm)
     for (size_t k = 0; k < halves.size(); ++k)
         halves[k] = k % 64 < 32 ? 0xFF0000FF : 0x0000FFFF; // red left, blue right
     writePng(n.dir.file("textures/003.png"), 64, 32, halves);
-    ASSERT_TRUE(n.start("CITP=1\nSUBNET=1\nUNIVERSE=2\nDMX_START=101\nANZAHL=2\nWATCH_TEXTURES=1\n"));
+    ASSERT_TRUE(n.start("CITP=1\nSUBNET=1\nUNIVERSE=2\nDMX_START=101\nANZAHL=2\nWATCH_TEXTURES=1\nHTTP_PORT=8091\n"));
 
     // Announced on both groups, from the node's address.
     const int port = announcedPort(*n.citp, "239.224.0.180");
@@ -216,6 +244,27 @@ TEST(CitpPeer, DeskBrowsesTheSlotsAndMisbehavesWithoutHarm)
     reply = desk.await("ELUp", 10s);
     ASSERT_EQ(reply.size(), 26u + 6 + 64);
     EXPECT_EQ(reply[32 + 1], 1u << 2); // element 10
+
+    // The fixture profile on the status page carries both slots on its content wheel.
+    std::string gdtf;
+    {
+        ScopedNetNamespace on_node(n.node);
+        gdtf = httpGet(8091, "/fixture.gdtf").body;
+    }
+    const std::string description = zipEntry(gdtf, "description.xml");
+    EXPECT_NE(description.find("<Slot Name=\"003.png\" MediaFileName=\"003\" />"), std::string::npos) << description;
+    EXPECT_NE(description.find("<ChannelSet Name=\"010.png\" DMXFrom=\"10/1\" WheelSlotIndex=\"2\" />"),
+              std::string::npos);
+    const std::string wheel_png = zipEntry(gdtf, "wheels/003.png");
+    int png_width = 0, png_height = 0, components = 0;
+    stbi_uc* picture = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(wheel_png.data()),
+                                             static_cast<int>(wheel_png.size()), &png_width, &png_height, &components, 3);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(png_width, 256);
+    EXPECT_EQ(png_height, 256);
+    EXPECT_EQ(Bytes(picture, picture + 3), (Bytes{255, 0, 0}));
+    EXPECT_EQ(Bytes(picture + 255 * 3, picture + 256 * 3), (Bytes{0, 0, 255}));
+    stbi_image_free(picture);
 
     // 1000 connections come and go, a ninth desk is shown out, a stream that
     // is no CITP is cut; the first desk is served throughout.
