@@ -8,7 +8,8 @@ set -euo pipefail
 BUILD_PKGS=(build-essential cmake pkg-config
             libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
             libncurses-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-            libstb-dev libsystemd-dev libmicrohttpd-dev nlohmann-json3-dev libjpeg-dev)
+            libstb-dev libsystemd-dev libmicrohttpd-dev nlohmann-json3-dev libjpeg-dev
+            libzip-dev)
 RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the tests that need no GL, FFmpeg or SDL (the Art-Net and sACN
-# parsers, the sACN merger, the GIF decoder, the config loader, a clip's
+# parsers, the sACN merger, the CITP/MSEX messages, the GIF decoder, the config loader, a clip's
 # position) as 32-bit i386 programs and runs them, so that size arithmetic
 # that wraps in a 32-bit size_t (as on 32-bit Raspberry Pi OS) fails here too. Needs an amd64 Debian
 # (g++-multilib); GoogleTest is built for -m32 from Debian's own sources.
@@ -29,6 +29,7 @@ declare -A tests=(
   [sacn_merger_test]="tests/network/sacn/sacn_merger_test.cpp src/network/sacn/sacn_merger.cpp src/network/sacn/sacn_packet_parser.cpp tests/support/sacn_packets.cpp"
   [gif_loader_test]="tests/canvas/canvas_content/content_local_file_texture/gif_loader_test.cpp src/canvas/canvas_content/content_local_file_texture/GIFLoader.cpp tests/support/gif_writer.cpp tests/support/temp_dir.cpp"
   [config_loader_test]="tests/config_loader_test.cpp src/config_loader.cpp src/base/timecode.cpp tests/support/temp_dir.cpp"
+  [citp_message_parser_test]="tests/network/citp/citp_message_parser_test.cpp src/network/citp/citp_message_parser.cpp src/network/citp/citp_message_builder.cpp src/network/citp/citp_writer.cpp"
   [clip_position_test]="tests/canvas/canvas_content/content_local_file_texture/video/clip_position_test.cpp src/canvas/canvas_content/content_local_file_texture/video/clip_position.cpp"
 )
 for name in "${!tests[@]}"; do
