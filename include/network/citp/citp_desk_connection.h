@@ -30,6 +30,7 @@ public:
     CitpDeskConnection& operator=(const CitpDeskConnection&) = delete;
 
     int fd() const { return socket_fd; }
+    Clock::time_point connectedAt() const { return connected_at; }
     // 0 until the desk has said which versions it speaks.
     uint16_t version() const { return msex_version; }
     void setVersion(uint16_t version) { msex_version = version; }
@@ -37,6 +38,8 @@ public:
     // Reads what the socket has; false when the desk closed, the stream is
     // not CITP, or a message has been coming for too long.
     bool readAvailable(Clock::time_point now);
+    // A message begun 30 s ago, a connection that settled no version for as
+    // long, or a desk that has taken nothing of what waits for 30 s.
     bool timedOut(Clock::time_point now) const;
     // The next whole request, if any; *refused when it is one to Nack.
     bool takeRequest(MsexRequest* request, bool* refused);
@@ -53,7 +56,7 @@ public:
     void queueIfIdle(std::string message);
     bool wantsOutput() const { return !outgoing.empty(); }
     // Sends what the socket takes; false when the connection broke.
-    bool writeAvailable();
+    bool writeAvailable(Clock::time_point now);
 
 private:
     struct Pending {
@@ -63,12 +66,14 @@ private:
     void takeMessages(Clock::time_point now);
 
     int socket_fd;
+    Clock::time_point connected_at;
     uint16_t msex_version = 0;
     std::vector<uint8_t> incoming;
     Clock::time_point started_message;
     bool broken = false;
     std::deque<std::string> outgoing;
     size_t sent_of_first = 0;
+    Clock::time_point last_sent; // or when nothing waited to go out
     size_t queued = 0;
     // Taken from the stream, not yet answered (GETh of many elements is
     // answered one element at a time, as room allows).

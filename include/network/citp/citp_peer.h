@@ -27,6 +27,8 @@ public:
     static constexpr int kListenBacklog = 128;
     static constexpr std::chrono::milliseconds kAnnounceEvery{1000};
     static constexpr std::chrono::milliseconds kLayerStatusEvery{250};
+    // Desks before MSEX 1.2 send no CInf: they wait for the server's SInf.
+    static constexpr std::chrono::milliseconds kClientInfoWait{2000};
 
     struct Setup {
         int port = 0; // 0: any free port (the one announced)
@@ -57,6 +59,7 @@ private:
     void announce();
     void refreshLibrary();
     void sendLayerStatus();
+    void greetOlderDesks(Clock::time_point now);
     void acceptDesks();
     bool keepsUp(CitpDeskConnection& desk, short events, Clock::time_point now);
     void serve(CitpDeskConnection& desk);

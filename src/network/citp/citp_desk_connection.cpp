@@ -7,7 +7,10 @@
 
 namespace Spectrafox {
 
-CitpDeskConnection::CitpDeskConnection(int fd, Clock::time_point now) : socket_fd(fd), started_message(now) {}
+CitpDeskConnection::CitpDeskConnection(int fd, Clock::time_point now)
+    : socket_fd(fd), connected_at(now), started_message(now), last_sent(now)
+{
+}
 
 CitpDeskConnection::~CitpDeskConnection()
 {
@@ -60,9 +63,9 @@ void CitpDeskConnection::takeMessages(Clock::time_point now)
 
 bool CitpDeskConnection::timedOut(Clock::time_point now) const
 {
-    // A message begun (or, before the first, the connection) 30 s ago.
     const bool waiting = !incoming.empty() || msex_version == 0;
-    return waiting && now - started_message > kMessageDeadline;
+    const bool stalled = !outgoing.empty() && now - last_sent > kMessageDeadline;
+    return stalled || (waiting && now - started_message > kMessageDeadline);
 }
 
 bool CitpDeskConnection::takeRequest(MsexRequest* request, bool* refused)
@@ -87,14 +90,17 @@ void CitpDeskConnection::queueIfIdle(std::string message)
         queue(std::move(message));
 }
 
-bool CitpDeskConnection::writeAvailable()
+bool CitpDeskConnection::writeAvailable(Clock::time_point now)
 {
+    if (outgoing.empty())
+        last_sent = now;
     while (!outgoing.empty()) {
         const std::string& first = outgoing.front();
         const ssize_t sent =
             send(socket_fd, first.data() + sent_of_first, first.size() - sent_of_first, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        last_sent = now;
         sent_of_first += static_cast<size_t>(sent);
         queued -= static_cast<size_t>(sent);
         if (sent_of_first < first.size())

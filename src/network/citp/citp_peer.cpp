@@ -81,6 +81,7 @@ void CitpPeer::run()
             next_announce = now + kAnnounceEvery;
         }
         if (now >= next_status) {
+            greetOlderDesks(now);
             sendLayerStatus();
             next_status = now + kLayerStatusEvery;
         }
@@ -114,7 +115,7 @@ bool CitpPeer::keepsUp(CitpDeskConnection& desk, short events, Clock::time_point
     if ((events & POLLIN) && !desk.readAvailable(now))
         return false;
     serve(desk);
-    if (desk.overflowing() || !desk.writeAvailable())
+    if (desk.overflowing() || !desk.writeAvailable(now))
         return false;
     return !desk.timedOut(now);
 }
@@ -184,6 +185,17 @@ void CitpPeer::answerOne(CitpDeskConnection& desk, MsexRequest request, bool ref
         desk.queue(std::move(reply));
     if (request.type == Citp::kCInf)
         desk.setVersion(library.chosenVersion(request));
+    else if (desk.version() == 0)
+        desk.setVersion(version); // an older desk, asking straight away
+}
+
+void CitpPeer::greetOlderDesks(Clock::time_point now)
+{
+    for (const auto& desk : desks)
+        if (desk->version() == 0 && now - desk->connectedAt() >= kClientInfoWait) {
+            desk->setVersion(Citp::kMsex10);
+            desk->queue(library.serverInfo(Citp::kMsex10));
+        }
 }
 
 void CitpPeer::refreshLibrary()
