@@ -60,6 +60,8 @@ private:
         uint8_t fps = 0;
     };
 
+    std::string libraryList(const MsexRequest& request) const;
+    std::vector<std::string> mediaElements(const MsexRequest& request);
     MsexMediaElement describe(Element& element);
     std::vector<std::string> elementThumbnails(const MsexRequest& request);
     std::string libraryThumbnail(const MsexRequest& request);

@@ -140,51 +140,57 @@ std::string CitpMediaLibrary::serverInfo(uint16_t version) const
 
 std::vector<std::string> CitpMediaLibrary::answer(const MsexRequest& request)
 {
-    const uint16_t v = request.version;
-    const bool media = request.library_type == Citp::kMediaLibrary;
     switch (request.type) {
     case Citp::kCInf:
         return {serverInfo(chosenVersion(request))};
-    case Citp::kGELI: {
-        std::vector<MsexLibrary> list;
-        const bool from_root = v < Citp::kMsex11 || request.parent.level == 0;
-        const bool asked = request.every || std::find(request.libraries.begin(), request.libraries.end(),
-                                                      kLibrary) != request.libraries.end();
-        if (media && from_root && asked) {
-            MsexLibrary library;
-            library.id = kLibrary;
-            library.name = kLibraryName;
-            library.elements = static_cast<uint16_t>(elements.size());
-            library.dmx_min = library.dmx_max = 0;
-            list.push_back(library);
-        }
-        return {CitpMessageBuilder::libraries(v, request.request_index, list)};
-    }
-    case Citp::kGEIn: {
-        std::vector<MsexMediaElement> list;
-        if (media && request.library == kLibrary)
-            for (auto& entry : elements)
-                if (request.every || std::find(request.elements.begin(), request.elements.end(), entry.first) !=
-                                         request.elements.end())
-                    list.push_back(describe(entry.second));
-        // Before 1.2 a count is one byte: 256 elements take two messages.
-        const size_t most = v >= Citp::kMsex12 ? list.size() + 1 : 255;
-        std::vector<std::string> replies;
-        for (size_t from = 0; from < list.size() || replies.empty(); from += most) {
-            const auto end = list.begin() + static_cast<long>(std::min(list.size(), from + most));
-            replies.push_back(CitpMessageBuilder::mediaElements(
-                v, request.request_index, request.library,
-                std::vector<MsexMediaElement>(list.begin() + static_cast<long>(from), end)));
-        }
-        return replies;
-    }
+    case Citp::kGELI:
+        return {libraryList(request)};
+    case Citp::kGEIn:
+        return mediaElements(request);
     case Citp::kGELT:
         return {libraryThumbnail(request)};
     case Citp::kGETh:
         return elementThumbnails(request);
     default:
-        return {CitpMessageBuilder::nack(v, request.request_index, request.type)};
+        return {CitpMessageBuilder::nack(request.version, request.request_index, request.type)};
     }
+}
+
+// Our one library, when the desk asks for media libraries under the root.
+std::string CitpMediaLibrary::libraryList(const MsexRequest& request) const
+{
+    std::vector<MsexLibrary> list;
+    const bool from_root = request.version < Citp::kMsex11 || request.parent.level == 0;
+    const bool asked = request.every ||
+                       std::find(request.libraries.begin(), request.libraries.end(), kLibrary) != request.libraries.end();
+    if (request.library_type == Citp::kMediaLibrary && from_root && asked) {
+        MsexLibrary library;
+        library.id = kLibrary;
+        library.name = kLibraryName;
+        library.elements = static_cast<uint16_t>(elements.size());
+        list.push_back(library);
+    }
+    return CitpMessageBuilder::libraries(request.version, request.request_index, list);
+}
+
+std::vector<std::string> CitpMediaLibrary::mediaElements(const MsexRequest& request)
+{
+    std::vector<MsexMediaElement> list;
+    if (request.library_type == Citp::kMediaLibrary && request.library == kLibrary)
+        for (auto& entry : elements)
+            if (request.every ||
+                std::find(request.elements.begin(), request.elements.end(), entry.first) != request.elements.end())
+                list.push_back(describe(entry.second));
+    // Before 1.2 a count is one byte: 256 elements take two messages.
+    const size_t most = request.version >= Citp::kMsex12 ? list.size() + 1 : 255;
+    std::vector<std::string> replies;
+    for (size_t from = 0; from < list.size() || replies.empty(); from += most) {
+        const auto first = list.begin() + static_cast<long>(from);
+        const auto end = list.begin() + static_cast<long>(std::min(list.size(), from + most));
+        replies.push_back(CitpMessageBuilder::mediaElements(request.version, request.request_index, request.library,
+                                                            std::vector<MsexMediaElement>(first, end)));
+    }
+    return replies;
 }
 
 MsexMediaElement CitpMediaLibrary::describe(Element& element)

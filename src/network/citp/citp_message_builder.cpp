@@ -1,5 +1,7 @@
 #include "network/citp/citp_message_builder.h"
 
+#include <algorithm>
+
 #include "network/citp/citp_writer.h"
 
 namespace Spectrafox {
@@ -15,13 +17,14 @@ CitpWriter msex(uint16_t version, uint16_t in_response_to, uint32_t type)
     return out;
 }
 
-// Counts are one byte before 1.2, two from then on.
+// Counts are one byte before 1.2, two from then on (a library of 256
+// elements says 255 to an older desk).
 void count(CitpWriter& out, uint16_t version, size_t value)
 {
     if (version >= Citp::kMsex12)
-        out.u16(static_cast<uint16_t>(value));
+        out.u16(static_cast<uint16_t>(std::min<size_t>(value, 0xFFFF)));
     else
-        out.u8(static_cast<uint8_t>(value));
+        out.u8(static_cast<uint8_t>(std::min<size_t>(value, 0xFF)));
 }
 
 // A library number (1.0) or id (1.1 and later).
