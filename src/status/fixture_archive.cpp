@@ -1,8 +1,9 @@
 #include "status/fixture_archive.h"
 
 #include <sys/stat.h>
-
 #include <zip.h>
+
+#include <utility>
 
 #include "status/built_in_fixture.h"
 
@@ -66,7 +67,7 @@ std::string readEntry(zip_t* zip, const char* name)
     return got == static_cast<zip_int64_t>(info.size) ? text : std::string();
 }
 
-// Adds a copy of `bytes` to the archive under `name`.
+// Adds `bytes` (not copied: they must outlive the archive's closing) under `name`.
 bool addEntry(zip_t* zip, const std::string& name, const std::string& bytes)
 {
     zip_source_t* source = zip_source_buffer(zip, bytes.data(), bytes.size(), 0);
@@ -77,6 +78,61 @@ bool addEntry(zip_t* zip, const std::string& name, const std::string& bytes)
         return false;
     }
     return true;
+}
+
+std::string builtInDescription()
+{
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* base = zip_source_buffer_create(BuiltInFixture::kGdtf, BuiltInFixture::kGdtfSize, 0, &error);
+    zip_t* profile = base ? zip_open_from_source(base, ZIP_RDONLY, &error) : nullptr;
+    const std::string text = profile ? readEntry(profile, kDescription) : std::string();
+    if (profile)
+        zip_discard(profile);
+    else if (base)
+        zip_source_free(base);
+    zip_error_fini(&error);
+    return text;
+}
+
+std::string contentsOf(zip_source_t* source)
+{
+    zip_stat_t info;
+    if (zip_source_open(source) != 0)
+        return {};
+    std::string bytes;
+    if (zip_source_stat(source, &info) == 0) {
+        bytes.resize(static_cast<size_t>(info.size));
+        if (zip_source_read(source, &bytes[0], info.size) != static_cast<zip_int64_t>(info.size))
+            bytes.clear();
+    }
+    zip_source_close(source);
+    return bytes;
+}
+
+// A zip of the entries (name, bytes), made in memory: the node writes
+// nothing to disk for it.
+std::string zipOf(const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(nullptr, 0, 0, &error);
+    zip_t* zip = source ? zip_open_from_source(source, ZIP_TRUNCATE, &error) : nullptr;
+    std::string bytes;
+    if (zip) {
+        zip_source_keep(source); // read after the archive is closed
+        bool added = true;
+        for (const auto& entry : entries)
+            added = added && addEntry(zip, entry.first, entry.second);
+        if (added && zip_close(zip) == 0)
+            bytes = contentsOf(source);
+        else
+            zip_discard(zip);
+    }
+    if (source)
+        zip_source_free(source);
+    zip_error_fini(&error);
+    return bytes;
 }
 
 } // namespace
@@ -120,53 +176,19 @@ const std::string& FixtureArchive::forSlots(const std::vector<SlotReport>& slots
     return archive;
 }
 
-// Written to memory: the node writes nothing to disk for it.
 std::string FixtureArchive::build(const std::vector<Media>& media)
 {
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(nullptr, 0, 0, &error);
-    zip_t* zip = source ? zip_open_from_source(source, ZIP_TRUNCATE, &error) : nullptr;
-    zip_source_t* base = zip_source_buffer_create(BuiltInFixture::kGdtf, BuiltInFixture::kGdtfSize, 0, &error);
-    zip_t* profile = base ? zip_open_from_source(base, ZIP_RDONLY, &error) : nullptr;
-    std::string result;
-    if (zip && profile) {
-        zip_source_keep(source);
-        const std::string description = withMedia(readEntry(profile, kDescription), media);
-        std::vector<std::string> pngs; // held until the archive is written
-        bool ok = !description.empty() && addEntry(zip, kDescription, description);
-        pngs.reserve(media.size());
-        for (const Media& entry : media) {
-            MsexThumbnail picture;
-            CitpThumbnails::Ask ask{Citp::kFormatPng, kPictureSide, kPictureSide, false, false};
-            ask.most_bytes = kPictureSide * kPictureSide * 4;
-            if (!pictures.make(entry.path, ask, &picture))
-                continue;
-            pngs.push_back(std::move(picture.bytes));
-            ok = ok && addEntry(zip, "wheels/" + stem(entry.name) + ".png", pngs.back());
-        }
-        if (ok && zip_close(zip) == 0 && zip_source_open(source) == 0) {
-            zip_stat_t info;
-            zip_source_stat(source, &info);
-            result.resize(static_cast<size_t>(info.size));
-            if (zip_source_read(source, &result[0], info.size) != static_cast<zip_int64_t>(info.size))
-                result.clear();
-            zip_source_close(source);
-        } else {
-            zip_discard(zip);
-        }
-        zip_source_free(source);
-    } else if (zip) {
-        zip_discard(zip);
-    } else if (source) {
-        zip_source_free(source);
+    std::vector<std::pair<std::string, std::string>> entries{{kDescription, withMedia(builtInDescription(), media)}};
+    if (entries.front().second.empty())
+        return {};
+    for (const Media& entry : media) {
+        MsexThumbnail picture;
+        CitpThumbnails::Ask ask{Citp::kFormatPng, kPictureSide, kPictureSide, false, false};
+        ask.most_bytes = kPictureSide * kPictureSide * 4;
+        if (pictures.make(entry.path, ask, &picture))
+            entries.emplace_back("wheels/" + stem(entry.name) + ".png", std::move(picture.bytes));
     }
-    if (profile)
-        zip_discard(profile);
-    else if (base)
-        zip_source_free(base);
-    zip_error_fini(&error);
-    return result;
+    return zipOf(entries);
 }
 
 } // namespace Spectrafox
