@@ -53,6 +53,9 @@ public:
     // HTTP_PORT= (0: no status page) and HTTP_BIND= (empty: every interface).
     int getHttpPort() const { return values.http_port; }
     const std::string& getHttpBind() const { return values.http_bind; }
+    // CITP=1: the node answers desks over CITP/MSEX; CITP_PORT= (0: any free port).
+    bool getCitp() const { return values.citp == 1; }
+    int getCitpPort() const { return values.citp_port; }
     // Every key (with its '=') and the value in force, in table order.
     std::vector<std::pair<std::string, std::string>> settingsInForce() const;
     // VIDEO_ON_CUE= and VIDEO_DECODERS= (no notice set).
@@ -84,6 +87,8 @@ private:
         int watch_textures = 0;
         int http_port = 0;
         std::string http_bind;
+        int citp = 0;
+        int citp_port = 0;
         int video_on_cue = 0;
         int video_decoders = 3;
         int rdm = 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the tests that need no GL, FFmpeg or SDL (the Art-Net and sACN
-# parsers, the sACN merger, the GIF decoder, the config loader and the
-# geometry keys, a clip's position) as 32-bit i386 programs and runs them, so that size arithmetic
+# parsers, the sACN merger, the CITP/MSEX messages, the GIF decoder, the
+# config loader and the geometry keys, a clip's position) as 32-bit i386
+# programs and runs them, so that size arithmetic
 # that wraps in a 32-bit size_t (as on 32-bit Raspberry Pi OS) fails here too. Needs an amd64 Debian
 # (g++-multilib); GoogleTest is built for -m32 from Debian's own sources.
 # Everything goes to build-32bit/.
@@ -33,6 +34,7 @@ declare -A tests=(
   [rdm_responder_test]="tests/network/rdm/rdm_responder_test.cpp src/network/rdm/rdm_responder.cpp src/network/rdm/rdm_message.cpp src/network/rdm/rdm_uid.cpp"
   [art_rdm_packets_test]="tests/network/artnet/art_rdm_packets_test.cpp src/network/artnet/art_rdm_packets.cpp src/network/rdm/rdm_uid.cpp"
   [art_address_test]="tests/network/artnet/art_address_test.cpp src/network/artnet/art_address.cpp"
+  [citp_message_parser_test]="tests/network/citp/citp_message_parser_test.cpp src/network/citp/citp_message_parser.cpp src/network/citp/citp_message_builder.cpp src/network/citp/citp_writer.cpp"
   [clip_position_test]="tests/canvas/canvas_content/content_local_file_texture/video/clip_position_test.cpp src/canvas/canvas_content/content_local_file_texture/video/clip_position.cpp"
 )
 for name in "${!tests[@]}"; do

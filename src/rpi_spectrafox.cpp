@@ -1,4 +1,5 @@
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -6,7 +7,6 @@
 #include <iostream>
 #include <net/if.h>
 #include <sys/socket.h>
-#include <iterator>
 #include <unistd.h>
 #include <memory>
 #include <string>
@@ -16,10 +16,12 @@
 #include "artnet_receiver.h"
 #include "base/ipv4_text.h"
 #include "base/settings_file.h"
+#include "base/dmx_layout.h"
 #include "base/show_clock.h"
 #include "base/show_time.h"
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/texture_folder_watcher.h"
+#include "canvas/canvas.h"
 #include "canvas/canvas_manager.h"
 #include "config_loader.h"
 #include "console_screen.h"
@@ -31,7 +33,9 @@
 #include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
 #include "platform/graphics/frame_snapshot.h"
+#include "network/citp/citp_peer.h"
 #include "network/host_interface_addresses.h"
+#include "network/interface_chooser.h"
 #include "status/status_reporter.h"
 
 using namespace Spectrafox;
@@ -201,24 +205,6 @@ std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, 
     return nullptr;
 }
 
-// The manual and the fixture file that ArtDataReply points desks at, from
-// the checkout the program was built in (the program lies in build*/).
-void readDeskDocuments(NodeSources& sources)
-{
-    char exe[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (length <= 0)
-        return;
-    std::string checkout(exe, static_cast<std::size_t>(length));
-    checkout = checkout.substr(0, checkout.rfind('/')) + "/../";
-    const auto read = [](const std::string& path) {
-        std::ifstream file(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    };
-    sources.manual = read(checkout + "docs/operating.md");
-    sources.fixture_gdtf = read(checkout + "fixtures/Spectrafox-Canvas.gdtf");
-}
-
 // The slot line on the console, and the status page when HTTP_PORT is set.
 // Everything it reads lives until it is deleted, before the receiver.
 StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
@@ -244,8 +230,6 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     if (textures)
         setup.slots = [textures] { return textures->slotReports(); };
     setup.frame_rate = [screen] { return static_cast<double>(screen->getFPS()); };
-    if (config->getNetworkInputSettings().remote.any())
-        readDeskDocuments(setup.sources);
     setup.server.port = config->getHttpPort();
     setup.server.bind_address = config->getHttpBind();
     auto* status = new StatusReporter(std::move(setup));
@@ -296,6 +280,58 @@ void followTestPattern(Renderer& output, bool* shown_on)
     if (on != *shown_on)
         ConsoleScreen::showNotice(on ? "Test pattern: on (t turns it off)" : "Test pattern: off");
     *shown_on = on;
+// The same UUID on every start of this machine (from its machine id).
+std::string machineUuid()
+{
+    std::string id;
+    std::ifstream("/etc/machine-id") >> id;
+    id.resize(32, '0');
+    return id.substr(0, 8) + '-' + id.substr(8, 4) + '-' + id.substr(12, 4) + '-' + id.substr(16, 4) + '-' +
+           id.substr(20, 12);
+}
+
+// One DMX connection string per canvas, where the desk patched its block.
+std::vector<std::string> layerSources(const ConfigLoader* config)
+{
+    const NetworkInputSettings& input = config->getNetworkInputSettings();
+    std::vector<std::string> sources;
+    for (int canvas = 0; canvas < config->getLasersimNum(); ++canvas) {
+        const int channel = input.dmx_start + Dmx::kChannelsPerCanvas * canvas;
+        sources.push_back(input.sacn_universe != NetworkInputSettings::kSacnOff
+                              ? CitpMediaLibrary::sacnSource(input.sacn_universe, channel)
+                              : CitpMediaLibrary::artnetSource(std::max(0, input.artnet_net), input.artnet_subnet,
+                                                               input.artnet_universe, channel));
+    }
+    return sources;
+}
+
+// CITP=1: desks browse the slots. Null without it, or when its port cannot be had.
+std::unique_ptr<CitpPeer> startCitp(const ConfigLoader* config, CanvasManager* screen, int canvases_id,
+                                    const StatusReporter* status)
+{
+    if (!config->getCitp())
+        return nullptr;
+    CitpPeer::Setup setup;
+    setup.port = config->getCitpPort();
+    setup.identity = {Product::kShortName, machineUuid(), layerSources(config)};
+    setup.slots = [status]() -> std::shared_ptr<const std::vector<SlotReport>> {
+        const std::shared_ptr<const RenderState> state = status->renderState();
+        return {state, &state->slots};
+    };
+    setup.contents = [canvases = screen->getCanvasGroup(canvases_id)] {
+        std::vector<int> contents;
+        for (const Canvas* canvas : canvases)
+            contents.push_back(canvas->getContentData());
+        return contents;
+    };
+    setup.announce_address = [] {
+        return InterfaceChooser::choose(InterfaceChooser::listInterfaces(HostInterfaceAddresses::read())).my_ip_address;
+    };
+    auto peer = std::make_unique<CitpPeer>(std::move(setup));
+    if (peer->running())
+        return peer;
+    ConsoleScreen::showNotice(peer->error());
+    return nullptr;
 }
 
 void warnMalformed(const std::vector<std::string>& malformed)
@@ -364,6 +400,7 @@ int main(int argc, char** argv)
 
     auto* texture_slots = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
     status = startStatus(config, screen, dmxr, show_clock);
+    std::unique_ptr<CitpPeer> citp = startCitp(config, screen, lasers_id, status);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");
     // Null unless systemd asked for notifications.
@@ -393,7 +430,9 @@ int main(int argc, char** argv)
     }
     service.reset();
 
-    // The status page reads the receiver and the slots: it stops first.
+    // The CITP peer reads the status board and the canvases: it stops first.
+    citp.reset();
+    // The status page reads the receiver and the slots: it stops next.
     StatusReporter* stopping = status;
     status = nullptr;
     delete stopping;

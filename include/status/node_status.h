@@ -46,10 +46,6 @@ struct NodeSources {
     std::function<ShowClock::Snapshot()> timecode;
     // Whether the test pattern is shown instead of the canvases.
     std::function<bool()> test_pattern;
-    // What ArtDataReply points desks at (RDM=1, REMOTE_CONFIG=1): the manual
-    // and the GDTF fixture file, read at start-up; empty: not served.
-    std::string manual;
-    std::string fixture_gdtf;
 };
 
 } // namespace Spectrafox

@@ -44,6 +44,9 @@ public:
     // else empty.
     std::string changedSlotSummary();
 
+    // The render thread's state as last published; any thread.
+    std::shared_ptr<const RenderState> renderState() const { return board.renderState(); }
+
     // Resident memory of this process in bytes (0 when unknown).
     static long long residentBytes();
 

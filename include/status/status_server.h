@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "status/fixture_archive.h"
 #include "status/node_status.h"
 #include "status/request_deadline.h"
 #include "status/status_board.h"
@@ -15,11 +16,12 @@ struct MHD_Daemon;
 namespace Spectrafox {
 
 // The read-only status page: GET and HEAD of "/", "/api/status",
-// "/preview.png" and "/thumbnail/N.png" (and "/manual" and "/fixture.gdtf"
-// where they were read at start-up), all made from memory (no request
-// reaches the file system). One event-driven thread of libmicrohttpd serves
-// every connection, with bounded connections, request sizes and time-outs
-// (of silence, and a deadline for the whole request), so a slow or hostile
+// "/preview.png", "/thumbnail/N.png" and "/manual" (the operator's manual,
+// built in like the page), all made from memory (no request reaches the file system), and
+// "/fixture.gdtf", which reads the slots' own files (never a name from the
+// request). One event-driven thread of libmicrohttpd serves every
+// connection, with bounded connections, request sizes and time-outs (of
+// silence, and a deadline for the whole request), so a slow or hostile
 // client costs a socket and a few KiB, never a frame.
 class StatusServer {
 public:
@@ -63,6 +65,7 @@ public:
 private:
     Reply previewPng();
     Reply thumbnailPng(const std::string& number);
+    Reply fixtureGdtf();
 
     const NodeSources& sources;
     StatusBoard& board;
@@ -73,6 +76,7 @@ private:
     // The server's one thread only: the last preview encoded, by generation.
     long encoded_generation = -1;
     std::string encoded_preview;
+    FixtureArchive fixture; // the server's one thread only
 };
 
 } // namespace Spectrafox

@@ -13,7 +13,8 @@ struct WebFile {
     size_t size;
 };
 
-// The file a request path names ("/" is "/index.html"), or null.
+// The file a request path names ("/" is "/index.html", "/manual" the
+// operator's manual), or null.
 const WebFile* findWebFile(const std::string& url_path);
 
 // The Content-Type of a web file, from its suffix.

@@ -145,10 +145,8 @@ StatusServer::Reply StatusServer::answer(const std::string& url)
         return {200, "application/json", statusJson(sources, *board.renderState())};
     if (url == "/preview.png")
         return previewPng();
-    if (url == "/manual" && !sources.manual.empty())
-        return {200, "text/markdown; charset=utf-8", sources.manual};
-    if (url == "/fixture.gdtf" && !sources.fixture_gdtf.empty())
-        return {200, "application/octet-stream", sources.fixture_gdtf};
+    if (url == "/fixture.gdtf")
+        return fixtureGdtf();
     const std::string thumbnail_prefix = "/thumbnail/";
     const std::string png = ".png";
     if (url.size() > thumbnail_prefix.size() + png.size() && url.compare(0, thumbnail_prefix.size(), thumbnail_prefix) == 0 &&
@@ -172,6 +170,15 @@ StatusServer::Reply StatusServer::previewPng()
         encoded_generation = generation;
     }
     return {200, "image/png", encoded_preview};
+}
+
+// The profile with the slots' pictures, made again only when a file changed.
+StatusServer::Reply StatusServer::fixtureGdtf()
+{
+    const std::string& archive = fixture.forSlots(board.renderState()->slots);
+    if (archive.empty())
+        return {500, "text/plain; charset=utf-8", "the fixture profile could not be made\n"};
+    return {200, "application/zip", archive};
 }
 
 StatusServer::Reply StatusServer::thumbnailPng(const std::string& number)

@@ -10,7 +10,7 @@ extern const size_t kWebFileCount;
 
 const WebFile* findWebFile(const std::string& url_path)
 {
-    const std::string path = url_path == "/" ? "/index.html" : url_path;
+    const std::string path = url_path == "/" ? "/index.html" : url_path == "/manual" ? "/operating.md" : url_path;
     for (size_t i = 0; i < kWebFileCount; ++i)
         if (path == kWebFiles[i].path)
             return &kWebFiles[i];
@@ -26,7 +26,8 @@ const char* webFileType(const std::string& path)
                   {".css", "text/css; charset=utf-8"},
                   {".js", "text/javascript; charset=utf-8"},
                   {".png", "image/png"},
-                  {".svg", "image/svg+xml"}};
+                  {".svg", "image/svg+xml"},
+                  {".md", "text/markdown; charset=utf-8"}};
     for (const auto& kind : kTypes) {
         const size_t length = std::strlen(kind.suffix);
         if (path.size() >= length && path.compare(path.size() - length, length, kind.suffix) == 0)

@@ -67,6 +67,14 @@ UdpPeer::UdpPeer(uint16_t port)
     }
 }
 
+bool UdpPeer::joinGroup(const std::string& group, const std::string& interface_address) const
+{
+    ip_mreq request{};
+    return ::inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
+           ::inet_pton(AF_INET, interface_address.c_str(), &request.imr_interface) == 1 &&
+           ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+}
+
 UdpPeer::~UdpPeer()
 {
     if (fd >= 0)

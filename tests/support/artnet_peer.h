@@ -33,6 +33,8 @@ public:
     UdpPeer& operator=(const UdpPeer&) = delete;
 
     bool ok() const { return fd >= 0; }
+    // Receives what is sent to a multicast group on the interface holding `interface_address`.
+    bool joinGroup(const std::string& group, const std::string& interface_address) const;
     bool sendTo(const std::string& address, uint16_t port, const std::vector<uint8_t>& bytes) const;
     // False when nothing arrived in time.
     bool receive(Datagram* out, std::chrono::milliseconds limit) const;
