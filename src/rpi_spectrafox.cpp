@@ -280,6 +280,8 @@ void followTestPattern(Renderer& output, bool* shown_on)
     if (on != *shown_on)
         ConsoleScreen::showNotice(on ? "Test pattern: on (t turns it off)" : "Test pattern: off");
     *shown_on = on;
+}
+
 // The same UUID on every start of this machine (from its machine id).
 std::string machineUuid()
 {

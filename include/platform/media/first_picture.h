@@ -3,7 +3,9 @@
 #include "platform/media/clip_decoder.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace Spectrafox {
 
@@ -18,6 +20,9 @@ public:
 
     // Null when no picture came.
     static DecodedPicture decode(const std::string& path);
+    // The same picture as 8-bit RGBA, top row first (thumbnails); false when
+    // none came.
+    static bool decodeRgba(const std::string& path, std::vector<uint8_t>* rgba, int* width, int* height);
 };
 
 } // namespace Spectrafox

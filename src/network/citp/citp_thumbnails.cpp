@@ -129,7 +129,7 @@ bool CitpThumbnails::decodeFile(const std::string& path, std::vector<uint8_t>* r
         return decodePng(path, rgba, width, height);
     if (endsWith(path, ".gif"))
         return decodeGifFirstFrame(path, rgba, width, height);
-    return FirstPicture::decode(path, rgba, width, height);
+    return FirstPicture::decodeRgba(path, rgba, width, height);
 }
 
 void CitpThumbnails::fitSize(int width, int height, const Ask& ask, int* to_width, int* to_height)

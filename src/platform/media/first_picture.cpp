@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libswscale/swscale.h>
 }
 
 #include <memory>
@@ -41,7 +42,32 @@ bool decodeFirst(ClipReader& reader, AVCodecContext* codec, AVPacket* packet, AV
     return false;
 }
 
+bool toRgba(const AVFrame& frame, std::vector<uint8_t>* rgba)
+{
+    SwsContext* scaler = sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+                                        frame.width, frame.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
+                                        nullptr, nullptr);
+    if (scaler == nullptr)
+        return false;
+    rgba->assign(static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 4, 0);
+    uint8_t* planes[1] = {rgba->data()};
+    const int strides[1] = {frame.width * 4};
+    const int rows = sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, planes, strides);
+    sws_freeContext(scaler);
+    return rows > 0;
+}
+
 } // namespace
+
+bool FirstPicture::decodeRgba(const std::string& path, std::vector<uint8_t>* rgba, int* width, int* height)
+{
+    const DecodedPicture picture = decode(path);
+    if (!picture || !toRgba(*picture, rgba))
+        return false;
+    *width = picture->width;
+    *height = picture->height;
+    return true;
+}
 
 DecodedPicture FirstPicture::decode(const std::string& path)
 {
