@@ -1,6 +1,7 @@
 #include "platform/fixed_function/fixed_function_pipeline.h"
 
 #include "platform/fixed_function/gl_fixed_function.h"
+#include "platform/fixed_function/shader_program.h"
 
 #include <GLES2/gl2ext.h>
 
@@ -28,13 +29,6 @@ void main()
 )";
 
 // Put before each fragment shader.
-constexpr const char* kFragmentPrecision = R"(
-#ifdef GL_FRAGMENT_PRECISION_HIGH
-precision highp float;
-#else
-precision mediump float;
-#endif
-)";
 
 // The default texture environment, modulate: texel times colour.
 constexpr const char* kFragmentShader = R"(
@@ -83,42 +77,6 @@ void main()
     gl_FragColor = v_color * texture2D(u_texture, vec2(v_texcoord.x, 1.0 - v_texcoord.y));
 }
 )";
-
-std::string infoLog(GLuint object, bool is_program)
-{
-    GLint length = 0;
-    if (is_program)
-        glGetProgramiv(object, GL_INFO_LOG_LENGTH, &length);
-    else
-        glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
-    std::vector<char> text(static_cast<size_t>(length > 0 ? length : 1), '\0');
-    if (is_program)
-        glGetProgramInfoLog(object, static_cast<GLsizei>(text.size()), nullptr, text.data());
-    else
-        glGetShaderInfoLog(object, static_cast<GLsizei>(text.size()), nullptr, text.data());
-    return text.data();
-}
-
-// An #extension line goes before the precision statement: ES compilers
-// refuse it after other statements.
-GLuint compile(GLenum kind, const char* source, std::string* error, const char* extension = "")
-{
-    const GLuint shader = glCreateShader(kind);
-    const char* sources[3] = {extension, kFragmentPrecision, source};
-    if (kind == GL_FRAGMENT_SHADER)
-        glShaderSource(shader, 3, sources, nullptr);
-    else
-        glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    GLint compiled = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
-    if (compiled == GL_TRUE)
-        return shader;
-    *error = std::string(kind == GL_VERTEX_SHADER ? "vertex" : "fragment") +
-             " shader does not compile: " + infoLog(shader, false);
-    glDeleteShader(shader);
-    return 0;
-}
 
 } // namespace
 
@@ -171,34 +129,17 @@ void FixedFunctionPipeline::detachFromCurrentContext()
 
 bool FixedFunctionPipeline::buildProgram(Program& program, TextureKind kind, std::string* error)
 {
-    const GLuint vertex = compile(GL_VERTEX_SHADER, kVertexShader, error);
     const char* fragment_shader = kind == TextureKind::Rgba  ? kFragmentShader
                                   : kind == TextureKind::Yuv ? kYuvFragmentShader
                                                              : kExternalFragmentShader;
     const char* extension = kind == TextureKind::External ? kExternalExtension : "";
-    const GLuint fragment =
-        vertex ? compile(GL_FRAGMENT_SHADER, fragment_shader, error, extension) : 0;
-    if (!fragment) {
-        glDeleteShader(vertex);
+    const GLuint linked = buildShaderProgram(kVertexShader, fragment_shader,
+                                             {{kPositionAttribute, "a_position"},
+                                              {kColorAttribute, "a_color"},
+                                              {kTexCoordAttribute, "a_texcoord"}},
+                                             error, extension);
+    if (!linked)
         return false;
-    }
-    const GLuint linked = glCreateProgram();
-    glAttachShader(linked, vertex);
-    glAttachShader(linked, fragment);
-    glBindAttribLocation(linked, kPositionAttribute, "a_position");
-    glBindAttribLocation(linked, kColorAttribute, "a_color");
-    glBindAttribLocation(linked, kTexCoordAttribute, "a_texcoord");
-    glLinkProgram(linked);
-    // The program keeps what it needs; the shaders go with it.
-    glDeleteShader(vertex);
-    glDeleteShader(fragment);
-    GLint status = GL_FALSE;
-    glGetProgramiv(linked, GL_LINK_STATUS, &status);
-    if (status != GL_TRUE) {
-        *error = "shader program does not link: " + infoLog(linked, true);
-        glDeleteProgram(linked);
-        return false;
-    }
     program = Program();
     program.name = linked;
     program.mvp_location = glGetUniformLocation(linked, "u_mvp");

@@ -2,6 +2,7 @@
 
 #include "platform/fixed_function/fixed_function_pipeline.h"
 #include "platform/fixed_function/gl_fixed_function.h"
+#include "platform/fixed_function/shader_program.h"
 
 #include <array>
 
@@ -20,13 +21,6 @@ attribute vec2 a_corner;
 void main() { gl_Position = vec4(a_corner, 0.0, 1.0); }
 )";
 
-const char* const kPrecision = R"(
-#ifdef GL_FRAGMENT_PRECISION_HIGH
-precision highp float;
-#else
-precision mediump float;
-#endif
-)";
 
 // Output fractions have y down, as WARP gives them; texture rows are bottom
 // first. The light is 0 wherever the region does not reach.
@@ -59,22 +53,6 @@ void main()
     gl_FragColor = vec4(texture2D(u_light, output_point).rrr, 1.0);
 }
 )";
-
-GLuint compile(GLenum kind, const char* source, std::string* error)
-{
-    const GLuint shader = glCreateShader(kind);
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    GLint ok = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (ok == GL_TRUE)
-        return shader;
-    char log[512] = "";
-    glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-    *error = std::string("geometry shader: ") + log;
-    glDeleteShader(shader);
-    return 0;
-}
 
 // The part of the output that the light darkens, in clip coordinates
 // (left, bottom, right, top); nothing when left >= right.
@@ -145,29 +123,10 @@ bool GeometryPass::makeTarget(std::string* error)
 
 bool GeometryPass::makeProgram(const char* fragment_source, GLuint* out, std::string* error)
 {
-    const std::string fragment_text = std::string(kPrecision) + fragment_source;
-    const GLuint vertex = compile(GL_VERTEX_SHADER, kVertexShader, error);
-    const GLuint fragment = vertex ? compile(GL_FRAGMENT_SHADER, fragment_text.c_str(), error) : 0;
-    if (!fragment) {
-        if (vertex)
-            glDeleteShader(vertex);
-        return false;
-    }
-    const GLuint program = glCreateProgram();
-    *out = program;
-    glAttachShader(program, vertex);
-    glAttachShader(program, fragment);
-    glBindAttribLocation(program, kCornerAttribute, "a_corner");
-    glLinkProgram(program);
-    glDeleteShader(vertex);
-    glDeleteShader(fragment);
-    GLint ok = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &ok);
-    if (ok == GL_TRUE)
+    *out = buildShaderProgram(kVertexShader, fragment_source, {{kCornerAttribute, "a_corner"}}, error);
+    if (*out)
         return true;
-    char log[512] = "";
-    glGetProgramInfoLog(program, sizeof log, nullptr, log);
-    *error = std::string("geometry program: ") + log;
+    *error = "geometry pass: " + *error;
     return false;
 }
 
