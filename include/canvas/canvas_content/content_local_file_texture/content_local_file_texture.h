@@ -2,6 +2,7 @@
 
 #include <EGL/egl.h>
 #include "platform/fixed_function/gl_fixed_function.h"
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,12 +10,13 @@
 #include "canvas/canvas_content/content_interface.h"
 #include "canvas/canvas_content/content_options.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/picture_memory_budget.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_picture.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_report.h"
 #include "canvas/canvas_content/video_cue_options.h"
 
 namespace Spectrafox {
 
-class SlotPicture;
+class SlotReloader;
 class Texture;
 class VideoPlayer;
 class VideoCueDirector;
@@ -39,9 +41,14 @@ public:
 
     // The slot a content number selects (numbers outside 0-255 select slot 0).
     Texture* getSlot(int content_data) const;
-    // Loads slot n (0-255) anew from its files, as at start-up; a video slot
-    // gives its decoder back first and starts on the new file. Render thread.
+    // Loads slot n (0-255) anew from its files, as at start-up, on a worker
+    // thread: the slot shows its old picture until a later frame's end puts
+    // the new one in its place (a video slot then gives its decoder back and
+    // starts on the new file). Render thread.
     void reloadSlot(int n);
+    // Loads anew, in the same way, every slot whose file is not the one it
+    // was loaded from (after file events were lost). Render thread.
+    void rescanSlots();
     // Every slot, in number order (render thread).
     std::vector<SlotReport> slotReports() const;
 
@@ -49,6 +56,9 @@ private:
     void loadSlots();
     void tellLeftOut(int slot, const SlotPicture& picture) const;
     Texture* newSlot(int n, SlotPicture picture);
+    SlotReloader& reloader();
+    void takeReloadedPictures();
+    void replaceSlot(int n, SlotPicture picture);
 
     ContentOptions options;
     // Declared before the slots' owner runs its destructor body: it outlives them.
@@ -57,6 +67,11 @@ private:
     VideoPlayer* player;
     const bool video_on_cue;
     std::unique_ptr<VideoCueDirector> cue_director; // with VIDEO_ON_CUE=1 only
+    // What each slot was loaded from at start-up, until the reloader takes it.
+    std::vector<SlotPicture::Source> loaded_from;
+    // Made at the first reload (WATCH_TEXTURES=1 only); its worker reads `budget`.
+    std::unique_ptr<SlotReloader> slot_reloader;
+    std::atomic<bool> closing{false};
     GLfloat texCoords[8];
     GLfloat texCoordsVid[8];
 };

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include <stb_image.h>
 
 #include "canvas/canvas_content/content_local_file_texture/video_size_probe.h"
@@ -29,6 +31,7 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     release();
     kind = other.kind;
     file_name = std::move(other.file_name);
+    source = std::move(other.source);
     width = other.width;
     height = other.height;
     pixels = std::exchange(other.pixels, nullptr);
@@ -116,19 +119,38 @@ int SlotPicture::slotOfFileName(const std::string& name)
     return -1;
 }
 
+const SlotPicture::FileRule* SlotPicture::firstPresent(int slot, const std::string& directory, Source* source)
+{
+    const std::string base = baseName(slot, directory);
+    for (const FileRule& rule : kFileRules) {
+        const int fd = RegularFile::openForReading(base + rule.suffix);
+        if (fd < 0)
+            continue;
+        source->file_name = base + rule.suffix;
+        source->version = RegularFile::versionOf(fd);
+        ::close(fd);
+        return &rule;
+    }
+    *source = Source();
+    return nullptr;
+}
+
+SlotPicture::Source SlotPicture::sourceOf(int slot, const std::string& directory)
+{
+    Source source;
+    firstPresent(slot, directory, &source);
+    return source;
+}
+
 SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admission& admit,
                               bool with_first_picture)
 {
     SlotPicture picture;
     picture.kind = SlotKind::Missing;
-    const std::string base = baseName(slot, directory);
-    for (const FileRule& rule : kFileRules) {
-        if (RegularFile::exists(base + rule.suffix)) {
-            picture.file_name = base + rule.suffix;
-            picture.kind = rule.kind;
-            (picture.*rule.read)(admit);
-            break;
-        }
+    if (const FileRule* rule = firstPresent(slot, directory, &picture.source)) {
+        picture.file_name = picture.source.file_name;
+        picture.kind = rule->kind;
+        (picture.*rule->read)(admit);
     }
     if (with_first_picture && picture.kind == SlotKind::Video && picture.size_known &&
         picture.decodable)

@@ -53,7 +53,7 @@ protected:
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         do {
-            for (const int slot : watcher ? watcher->changedSlots() : std::vector<int>{})
+            for (const int slot : watcher ? watcher->changes().slots : std::vector<int>{})
                 slots->reloadSlot(slot);
             Canvas canvas("CONTENT_TEXTURE_256");
             canvas.setContentData(content);
