@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -16,6 +21,7 @@
 
 #include "canvas/canvas.h"
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
+#include "support/eventually.h"
 #include "support/gl_fixture.h"
 #include "support/h264_clip.h"
 #include "support/picture_files.h"
@@ -153,6 +159,95 @@ TEST_F(ChangingFolder, AWatchedVideoRemovedGivesItsDecoderToTheNextVideo)
     EXPECT_TRUE(shows(30, kBlack, 2s)) << seen;
     copyOver(clip, dir.file("textures/033.h264"));
     EXPECT_TRUE(shows(33, kBlue, 10s)) << "the decoder given back was not taken: " << seen;
+}
+
+// Events the kernel could not queue, or a folder replaced under the name:
+// the watcher asks for a rescan, and what is written into the folder that
+// stands under the name now is reported, never what goes into the old one.
+long queueLimit()
+{
+    std::ifstream limit("/proc/sys/fs/inotify/max_queued_events");
+    long events = 0;
+    return limit >> events ? events : 0;
+}
+
+// Completed writes of names no slot takes, two in turn so that the kernel
+// cannot merge them.
+void closedWrites(const std::string& folder, long count)
+{
+    for (long n = 0; n < count; ++n) {
+        const int fd = ::open((folder + (n % 2 ? "/a.tmp" : "/b.tmp")).c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+}
+
+TEST(FolderWatcher, LostEventsAndAReplacedFolderAskForARescanAndTheNewFolderIsWatched)
+{
+    using Act = std::function<void(const std::string& root, TextureFolderWatcher& watcher)>;
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* what;
+        Act act;
+        std::vector<int> slots;
+        bool rescan;
+        bool overflows = false;
+    };
+    const long limit = queueLimit();
+    const std::vector<Case> cases = {
+        {"a copy completed", [](const std::string& root, TextureFolderWatcher&) {
+             writeSolidPng(root + "/textures/007.png", 4, 4, 0xFF0000FF);
+         }, {7}, false},
+        {"the kernel's queue overflowed", [limit](const std::string& root, TextureFolderWatcher&) {
+             writeSolidPng(root + "/textures/007.png", 4, 4, 0xFF0000FF);
+             closedWrites(root + "/textures", limit + 8);
+         }, {7}, true, true},
+        {"renamed away, another renamed in", [](const std::string& root, TextureFolderWatcher&) {
+             fs::rename(root + "/textures", root + "/old");
+             writeSolidPng(root + "/new/008.png", 4, 4, 0xFF0000FF);
+             fs::rename(root + "/new", root + "/textures");
+         }, {}, true},
+        {"removed and made again", [](const std::string& root, TextureFolderWatcher&) {
+             fs::remove_all(root + "/textures");
+             fs::create_directory(root + "/textures");
+         }, {}, true},
+        {"renamed away, a new one made later", [](const std::string& root, TextureFolderWatcher& watcher) {
+             fs::rename(root + "/textures", root + "/old");
+             EXPECT_FALSE(watcher.changes().rescan) << "no folder to rescan yet";
+             fs::create_directory(root + "/textures");
+         }, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.overflows && (limit <= 0 || limit > (1 << 20))) {
+            std::cout << "skipped: the event queue holds " << limit << " events\n";
+            continue;
+        }
+        TempDir dir;
+        fs::create_directory(dir.file("textures"));
+        TextureFolderWatcher watcher(dir.file("textures"));
+        ASSERT_TRUE(watcher.ok()) << watcher.error();
+        TextureFolderWatcher::Changes seen;
+        auto collect = [&] {
+            TextureFolderWatcher::Changes more = watcher.changes();
+            seen.rescan = seen.rescan || more.rescan;
+            for (const int slot : more.slots)
+                if (std::find(seen.slots.begin(), seen.slots.end(), slot) == seen.slots.end())
+                    seen.slots.push_back(slot);
+        };
+        c.act(dir.path(), watcher);
+        EXPECT_TRUE(eventually([&] { collect(); return seen.rescan == c.rescan && seen.slots == c.slots; },
+                               std::chrono::seconds(2)))
+            << "rescan " << seen.rescan << ", " << seen.slots.size() << " slots";
+
+        seen = {};
+        if (fs::exists(dir.file("old")))
+            writeSolidPng(dir.file("old/010.png"), 4, 4, 0xFF0000FF);
+        writeSolidPng(dir.file("textures/009.png"), 4, 4, 0xFF0000FF);
+        EXPECT_TRUE(eventually([&] { collect(); return !seen.slots.empty(); }, std::chrono::seconds(2)));
+        EXPECT_EQ(seen.slots, std::vector<int>{9}) << "the folder now under the name is watched";
+        EXPECT_FALSE(seen.rescan);
+    }
 }
 
 } // namespace
