@@ -16,6 +16,7 @@
 
 namespace Spectrafox {
 
+class BandedUpload;
 class SlotReloader;
 class Texture;
 class VideoPlayer;
@@ -58,6 +59,7 @@ private:
     Texture* newSlot(int n, SlotPicture picture);
     SlotReloader& reloader();
     void takeReloadedPictures();
+    bool stageNextReloaded();
     void replaceSlot(int n, SlotPicture picture);
 
     ContentOptions options;
@@ -71,6 +73,9 @@ private:
     std::vector<SlotPicture::Source> loaded_from;
     // Made at the first reload (WATCH_TEXTURES=1 only); its worker reads `budget`.
     std::unique_ptr<SlotReloader> slot_reloader;
+    // The reloaded picture being uploaded, over as many frames as it takes.
+    struct Staged;
+    std::unique_ptr<Staged> staged;
     std::atomic<bool> closing{false};
     GLfloat texCoords[8];
     GLfloat texCoordsVid[8];

@@ -1,9 +1,11 @@
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
 
+#include "canvas/canvas_content/content_local_file_texture/slots/banded_upload.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_prefetcher.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_reloader.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_turns.h"
@@ -19,7 +21,7 @@ constexpr int kMaxPicturesAhead = 4;
 // Reloaded pictures decoded and waiting for their frame.
 constexpr int kMaxReloadedWaiting = 2;
 // Texture bytes a frame uploads for reloaded slots (a full-HD picture's
-// worth); a larger picture goes alone, one a frame.
+// worth): a larger PNG is uploaded in bands over several frames.
 constexpr std::uint64_t kUploadBytesPerFrame = std::uint64_t{8} << 20;
 const char* const kFolder = "./textures/";
 constexpr GLfloat kUpright[8] = {0, 1, 1, 1, 0, 0, 1, 0};
@@ -119,19 +121,39 @@ std::uint64_t uploadBytes(const SlotPicture& picture)
 }
 } // namespace
 
+struct ContentLocalFileTexture::Staged {
+    int slot = 0;
+    SlotPicture picture;
+    std::unique_ptr<BandedUpload> upload; // null: uploaded whole by its Texture
+};
+
 // At a frame's end: what the reloader has decoded replaces the old pictures,
 // within the frame's upload budget; the rest waits for the next frames.
 void ContentLocalFileTexture::takeReloadedPictures()
 {
-    if (!slot_reloader)
-        return;
-    std::uint64_t uploaded = 0;
-    int n = 0;
-    SlotPicture picture;
-    while (uploaded < kUploadBytesPerFrame && slot_reloader->takeReady(&n, &picture)) {
-        uploaded += uploadBytes(picture);
-        replaceSlot(n, std::move(picture));
+    std::uint64_t budget = kUploadBytesPerFrame;
+    while (budget > 0 && (staged || stageNextReloaded())) {
+        if (staged->upload && !staged->upload->uploadWithin(&budget))
+            return;
+        if (staged->upload)
+            staged->picture.uploaded_texture = staged->upload->take();
+        else
+            budget -= std::min(budget, uploadBytes(staged->picture));
+        replaceSlot(staged->slot, std::move(staged->picture));
+        staged.reset();
     }
+}
+
+bool ContentLocalFileTexture::stageNextReloaded()
+{
+    auto next = std::make_unique<Staged>();
+    if (!slot_reloader || !slot_reloader->takeReady(&next->slot, &next->picture))
+        return false;
+    const SlotPicture& picture = next->picture;
+    if (picture.kind == SlotKind::Png && picture.pixels && BandedUpload::fits(picture.width, picture.height))
+        next->upload = std::make_unique<BandedUpload>(picture.pixels, picture.width, picture.height);
+    staged = std::move(next);
+    return true;
 }
 
 void ContentLocalFileTexture::replaceSlot(int n, SlotPicture picture)
@@ -159,6 +181,7 @@ ContentLocalFileTexture::~ContentLocalFileTexture()
 {
     closing.store(true); // a reload not yet granted its memory gives up
     slot_reloader.reset();
+    staged.reset();
     cue_director.reset();
     player->sendStopSignal();
     for (Texture*& slot : textures) {

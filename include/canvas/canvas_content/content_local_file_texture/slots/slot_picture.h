@@ -66,6 +66,9 @@ public:
     int height = 0;
     // PNG: RGBA pixels, null when the file could not be decoded.
     unsigned char* pixels = nullptr;
+    // PNG: a texture that holds the pixels already (uploaded in bands on the
+    // render thread); the slot's Texture takes it. 0: the Texture uploads.
+    unsigned int uploaded_texture = 0;
     // GIF: frames and delays, empty when the file could not be decoded.
     GifFrames gif_frames;
     // Video: whether the size probe answered, and whether the video is H.264

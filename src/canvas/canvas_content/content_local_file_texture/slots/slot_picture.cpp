@@ -35,6 +35,7 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     width = other.width;
     height = other.height;
     pixels = std::exchange(other.pixels, nullptr);
+    uploaded_texture = std::exchange(other.uploaded_texture, 0u);
     gif_frames = std::move(other.gif_frames);
     size_known = other.size_known;
     decodable = other.decodable;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <filesystem>
@@ -159,6 +160,52 @@ TEST_F(ChangingFolder, AWatchedVideoRemovedGivesItsDecoderToTheNextVideo)
     EXPECT_TRUE(shows(30, kBlack, 2s)) << seen;
     copyOver(clip, dir.file("textures/033.h264"));
     EXPECT_TRUE(shows(33, kBlue, 10s)) << "the decoder given back was not taken: " << seen;
+}
+
+// A picture too large to upload within one frame goes up in bands over
+// several: until it is whole the old picture shows, never a part of the new
+// one, and then every band is in its place (red above blue).
+TEST_F(ChangingFolder, AReloadedPictureShowsOnlyWholeWithItsBandsInPlace)
+{
+    struct Case {
+        const char* what;
+        int width, height;
+    };
+    const Case cases[] = {
+        {"within one frame's upload", 400, 300},
+        {"over several frames, the last band shorter", 2001, 1501},
+    };
+    start(true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeSolidPng(dir.file("textures/005.png"), 4, 4, 0x00FF00FF);
+        ASSERT_TRUE(shows(5, kGreen, 2s)) << seen;
+        std::vector<uint32_t> halves(static_cast<size_t>(c.width) * c.height, 0x0000FFFF);
+        std::fill(halves.begin(), halves.begin() + static_cast<long>(c.width) * (c.height / 2), 0xFF0000FFu);
+        writePng(dir.file("halves.png"), c.width, c.height, halves);
+        ASSERT_EQ(std::rename(dir.file("halves.png").c_str(), dir.file("textures/005.png").c_str()), 0);
+
+        std::string order; // the colours down the middle column, each run once
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (order != "RB" && std::chrono::steady_clock::now() < deadline) {
+            for (const int slot : watcher->changes().slots)
+                slots->reloadSlot(slot);
+            Canvas canvas("CONTENT_TEXTURE_256");
+            canvas.setContentData(5);
+            gl->renderer().drawCanvases({&canvas});
+            const std::vector<Rgba> frame = gl->frame();
+            order.clear();
+            for (int y = 0; y < gl->height(); ++y) {
+                const Rgba& p = frame[static_cast<size_t>(y) * gl->width() + gl->width() / 2];
+                const char colour = closeColour({p.r, p.g, p.b}, kRed) ? 'R' : closeColour({p.r, p.g, p.b}, kBlue) ? 'B'
+                                    : closeColour({p.r, p.g, p.b}, kGreen) ? 'G' : 'K';
+                if ((order.empty() || order.back() != colour))
+                    order += colour;
+            }
+            ASSERT_TRUE(order == "G" || order == "RB") << "a frame showed " << order;
+        }
+        EXPECT_EQ(order, "RB");
+    }
 }
 
 // Events the kernel could not queue, or a folder replaced under the name:
