@@ -149,7 +149,7 @@ fi
 if [ "$burst" -gt 0 ]; then
   (
     i=0
-    sleep 62
+    sleep 75
     while :; do
       for k in $(seq 10 $(( 9 + burst ))); do cp "$work/variants/big-$((i % 2)).png" "textures/$(printf %03d "$k").png"; done
       i=$((i + 1))
@@ -189,10 +189,11 @@ flood=$!
 
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$server/status"; }
 threads() { awk '/^Threads:/ {print $2}' "/proc/$server/status"; }
-# longest_gap FROM_MS: the longest time between watchdog beats since then (ms)
+# longest_gap FROM_MS [TO_MS]: the longest time between watchdog beats that
+# ended in that span (ms)
 longest_gap() {
-  awk -v from="$1" '$1 >= from { if (last != "" && $1 - last > gap) gap = $1 - last; last = $1 }
-                    END { print gap + 0 }' "$work/beats.txt" 2>/dev/null || echo 0
+  awk -v from="$1" -v to="${2:-}" '(to == "" || $1 <= to) && $1 >= from && last != "" && $1 - last > gap { gap = $1 - last }
+                                   { last = $1 } END { print gap + 0 }' "$work/beats.txt" 2>/dev/null || echo 0
 }
 now_ms() { python3 -c 'import time; print(int(time.monotonic() * 1000))'; }
 sampling_from=$(now_ms)
@@ -216,9 +217,9 @@ for i in $(seq 1 "$samples"); do
   [ "$now" -gt "$peak" ] && peak=$now
 done
 last=$(rss)
-gap_first=$(awk -v to="${first_minute_end:-0}" '$1 <= to { if (last != "" && $1 - last > gap) gap = $1 - last; last = $1 }
-                    END { print gap + 0 }' "$work/beats.txt" 2>/dev/null || echo 0)
+gap_first=$(longest_gap 0 "${first_minute_end:-0}")
 gap_rest=$(longest_gap "${first_minute_end:-$sampling_from}")
+high_water=$(awk '/^VmHWM:/ {print $2}' "/proc/$server/status")
 kill "$flood"
 [ -n "${rewriter:-}" ] && kill "$rewriter"
 start_ns=$(date +%s%N)
@@ -235,7 +236,8 @@ base=${first_minute_rss:-$last}
 mean() { printf '%s\n' "${rates[@]:$1:$2}" | awk '{ s += $1; n++ } END { if (n) printf "%.2f", s / n; else printf "-" }'; }
 first_fps=$(mean 0 6)
 last_fps=$(mean $(( ${#rates[@]} > 6 ? ${#rates[@]} - 6 : 0 )) 6)
-echo "summary: rss after $(( baseline_sample * 10 )) s ${base} KiB, last ${last} KiB, peak ${peak} KiB;" \
+echo "summary: rss after $(( baseline_sample * 10 )) s ${base} KiB, last ${last} KiB, peak ${peak} KiB" \
+     "(high-water mark ${high_water} KiB);" \
      "mean fps first (quiet) minute ${first_fps}, last minute ${last_fps};" \
      "exit status ${status} ${stop_ms} ms after SIGTERM"
 echo "longest frame gap: first minute ${gap_first} ms, after it ${gap_rest} ms" \

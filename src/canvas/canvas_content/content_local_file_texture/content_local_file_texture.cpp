@@ -179,9 +179,11 @@ Texture* ContentLocalFileTexture::newSlot(int n, SlotPicture picture)
 
 ContentLocalFileTexture::~ContentLocalFileTexture()
 {
-    closing.store(true); // a reload not yet granted its memory gives up
-    slot_reloader.reset();
+    // A reload not yet granted its memory gives up; one waiting for the
+    // memory of pictures not yet shown gets it as they go.
+    closing.store(true);
     staged.reset();
+    slot_reloader.reset();
     cue_director.reset();
     player->sendStopSignal();
     for (Texture*& slot : textures) {
