@@ -164,32 +164,30 @@ TEST_F(ChangingFolder, AWatchedVideoRemovedGivesItsDecoderToTheNextVideo)
 // one, and then every band is in its place (red above blue).
 TEST_F(ChangingFolder, AReloadedPictureShowsOnlyWholeWithItsBandsInPlace)
 {
+    const int width = 2001, height = 1501; // several frames' upload, the last band shorter
     start(true);
-    for (const auto& [width, height] : {std::pair{400, 300}, std::pair{2001, 1501}}) { // one band; several, the last shorter
-        SCOPED_TRACE(width);
-        writeSolidPng(dir.file("textures/005.png"), 4, 4, 0x00FF00FF);
-        ASSERT_TRUE(shows(5, kGreen, 2s)) << seen;
-        std::vector<uint32_t> halves(static_cast<size_t>(width) * height, 0x0000FFFF);
-        std::fill(halves.begin(), halves.begin() + width * (height / 2), 0xFF0000FFu);
-        writePng(dir.file("halves.png"), width, height, halves);
-        std::filesystem::rename(dir.file("halves.png"), dir.file("textures/005.png"));
-        std::string order; // the colours down the middle column, each run once
-        for (const auto deadline = std::chrono::steady_clock::now() + 10s;
-             order != "RB" && std::chrono::steady_clock::now() < deadline;) {
-            (void)shows(5, kBlack, 0ms); // one frame
-            order.clear();
-            for (int y = 0; y < gl->height(); ++y) {
-                const Rgba p = gl->pixelAt(gl->width() / 2, y);
-                const char colour = closeColour({p.r, p.g, p.b}, kRed)     ? 'R'
-                                    : closeColour({p.r, p.g, p.b}, kBlue)  ? 'B'
-                                    : closeColour({p.r, p.g, p.b}, kGreen) ? 'G' : 'K';
-                if (order.empty() || order.back() != colour)
-                    order += colour;
-            }
-            ASSERT_TRUE(order == "G" || order == "RB") << "a frame showed " << order;
+    writeSolidPng(dir.file("textures/005.png"), 4, 4, 0x00FF00FF);
+    ASSERT_TRUE(shows(5, kGreen, 2s)) << seen;
+    std::vector<uint32_t> halves(static_cast<size_t>(width) * height, 0x0000FFFF);
+    std::fill(halves.begin(), halves.begin() + width * (height / 2), 0xFF0000FFu);
+    writePng(dir.file("halves.png"), width, height, halves);
+    std::filesystem::rename(dir.file("halves.png"), dir.file("textures/005.png"));
+    std::string order; // the colours down the middle column, each run once
+    for (const auto deadline = std::chrono::steady_clock::now() + 10s;
+         order != "RB" && std::chrono::steady_clock::now() < deadline;) {
+        (void)shows(5, kBlack, 0ms); // one frame
+        order.clear();
+        for (int y = 0; y < gl->height(); ++y) {
+            const Rgba p = gl->pixelAt(gl->width() / 2, y);
+            const char colour = closeColour({p.r, p.g, p.b}, kRed)     ? 'R'
+                                : closeColour({p.r, p.g, p.b}, kBlue)  ? 'B'
+                                : closeColour({p.r, p.g, p.b}, kGreen) ? 'G' : 'K';
+            if (order.empty() || order.back() != colour)
+                order += colour;
         }
-        EXPECT_EQ(order, "RB");
+        ASSERT_TRUE(order == "G" || order == "RB") << "a frame showed " << order;
     }
+    EXPECT_EQ(order, "RB");
 }
 
 // Events the kernel could not queue, or a folder replaced under the name:
@@ -210,12 +208,8 @@ TEST(FolderWatcher, LostEventsAndAReplacedFolderAskForARescanAndTheNewFolderIsWa
              fs::create_directory(root + "/new");
              fs::rename(root + "/new", root + "/textures");
          }},
-        {"removed and made again", [](const std::string& root, TextureFolderWatcher&) {
+        {"removed, a new one made later", [](const std::string& root, TextureFolderWatcher& watcher) {
              fs::remove_all(root + "/textures");
-             fs::create_directory(root + "/textures");
-         }},
-        {"renamed away, a new one made later", [](const std::string& root, TextureFolderWatcher& watcher) {
-             fs::rename(root + "/textures", root + "/old");
              EXPECT_FALSE(watcher.changes().rescan) << "no folder to rescan yet";
              fs::create_directory(root + "/textures");
          }},
