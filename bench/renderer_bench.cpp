@@ -8,7 +8,10 @@
 // Then our layer's batched draws against its per-draw path, alternating in
 // the same run: draw calls per frame, frames per second at 640x360, where
 // calls rather than fill dominate, and at 1920x1080, and how many pixels of
-// the two frames differ.
+// the two frames differ. Last, the frame with the geometry pass (region,
+// soft edges, keystone and mask) against the same frame without it, in
+// blocks of frames alternating in the same run; `renderer_bench geometry`
+// runs only that part.
 #include "canvas/canvas_manager.h"
 #include "platform/fixed_function/fixed_function_pipeline.h"
 #include "platform/fixed_function/gl_fixed_function.h"
@@ -22,7 +25,9 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 using namespace Spectrafox;
@@ -566,12 +571,80 @@ void compareBatching(int width, int height, double seconds)
                 per_draw.cpu / batched.cpu);
 }
 
+Geometry geometryOf(const std::vector<const char*>& lines)
+{
+    Geometry geometry;
+    std::string refusal;
+    for (const char* line : lines)
+        geometry.applyLine(line, &refusal);
+    return geometry;
+}
+
+std::shared_ptr<const MaskPicture> gradientMask()
+{
+    auto mask = std::make_shared<MaskPicture>();
+    mask->width = kWidth;
+    mask->height = kHeight;
+    mask->values.resize(static_cast<size_t>(kWidth) * kHeight);
+    for (size_t i = 0; i < mask->values.size(); ++i)
+        mask->values[i] = static_cast<uint8_t>(255 - (i % kWidth) * 64 / kWidth);
+    return mask;
+}
+
+// The frame without geometry, the two-projector node's soft edge (drawn
+// straight, the edge's strip multiplied by its light) and the
+// heaviest shaping (a keystone and a mask over the whole output as well: the
+// offscreen picture drawn warped), in turns of a few frames.
+void compareGeometry(double seconds)
+{
+    constexpr int kBlock = 25;
+    DisplayOptions options = DisplayOptions::headless(kWidth, kHeight);
+    options.offscreen_fps_cap = 0;
+    CanvasManager manager(options);
+    setUpCanvases(manager);
+    Renderer& output = manager.output();
+    const std::shared_ptr<const MaskPicture> mask = gradientMask();
+    // No REGION: it changes only the projection, but magnifies the canvases
+    // (more pixels to fill), which is not the pass's cost.
+    const Geometry blended = geometryOf({"BLEND_LEFT=0.1818"});
+    const Geometry warped = geometryOf({"BLEND_LEFT=0.1818", "MASK=bench.png",
+                                        "WARP=0.03,0.02 0.98,0.06 0.95,0.97 0.01,0.93"});
+    const struct {
+        const char* name;
+        const Geometry* geometry;
+    } kinds[] = {{"without geometry", nullptr}, {"soft edge", &blended}, {"+ keystone, mask", &warped}};
+    FrameTimes times[3];
+    int frames = 0;
+    const Clock::time_point start = Clock::now();
+    while (std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
+        for (int k = 0; k < 3; ++k) {
+            // The switch is taken by an untimed frame.
+            const Geometry& geometry = kinds[k].geometry ? *kinds[k].geometry : Geometry();
+            output.setGeometry(geometry, geometry.mask.empty() ? nullptr : mask);
+            manager.renderFrame();
+            for (int i = 0; i < kBlock; ++i)
+                times[k].add(manager);
+        }
+        frames += kBlock;
+    }
+    std::printf("geometry pass at %dx%d, %d draws, %d frames each (%s)\n", kWidth, kHeight,
+                kCanvases * kCopies, frames, reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    for (int k = 0; k < 3; ++k)
+        std::printf("  %-20s %6.2f fps, ratio to without %.3f%s\n", kinds[k].name, frames / times[k].wall,
+                    times[0].wall / times[k].wall, k ? " (target >= 0.85)" : "");
+}
+
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "geometry") == 0) {
+        compareGeometry(2 * kSeconds);
+        return 0;
+    }
     compareWithBareLoops();
     compareBatching(640, 360, kSeconds / 2);
     compareBatching(kWidth, kHeight, kSeconds / 2);
+    compareGeometry(kSeconds / 2);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/settings_file.h"
 #include "base/timecode.h"
 #include "network/artnet/art_sync_gate.h"
 #include "network/artnet/artnet_packet_parser.h"
@@ -19,6 +20,7 @@
 #include "network/network_input_settings.h"
 #include "network/interface_chooser.h"
 #include "network/network_interface.h"
+#include "network/node_remote.h"
 #include "network/sacn/sacn_receiver.h"
 #include "network/status_led.h"
 #include "network/artnet/art_poll_limiter.h"
@@ -63,14 +65,28 @@ public:
         std::function<void(const Timecode&, uint32_t)> on_timecode;
         // What ArtSync's time-out is measured with.
         std::function<Clock::time_point()> now = &Clock::now;
+
+        // Addressing from the desk (RDM=1, REMOTE_CONFIG=1) only.
+        // Where values changed from the network are kept; none: this run only.
+        SettingsFile* settings_file = nullptr;
+        // Identify (RDM) and locate (ArtAddress) on or off, on the listener thread.
+        std::function<void(bool)> on_identify;
+        // The picture's frame rate now; any thread.
+        std::function<double()> frame_rate;
+        // The SoC's temperature in degrees Celsius; false where there is none.
+        std::function<bool(double*)> soc_temperature = &ArtnetReceiver::socTemperature;
+        // "aa:bb:cc:dd:ee:ff" of an interface, "" where unknown.
+        std::function<std::string(const std::string&)> mac_address = &ArtnetReceiver::macAddress;
     };
 
-    // The canvases the channel map writes and the screen's width/height
-    // ratio, taken once: the group and the screen do not change while the
-    // receiver runs.
+    // The canvases the channel map writes (the group does not change while
+    // the receiver runs) and the stage's width/height ratio.
     struct CanvasTarget {
         std::vector<Canvas*> group;
         float screen_ratio = 1.0f;
+        // Where set, read at every packet instead: the stage's ratio, which
+        // a live REGION change moves.
+        const std::atomic<float>* live_ratio = nullptr;
     };
 
     // The program's constructors: the group `canvases_id` of `screen` (none
@@ -108,6 +124,10 @@ public:
         bool sacn_listening = false;
         uint64_t sacn_packets = 0;
         Artnet::DmxUniverse channels{};
+        // With RDM=1 or REMOTE_CONFIG=1 only.
+        bool remote = false;
+        bool identify = false;
+        std::string rdm_uid;
     };
     InputReport inputReport();
 
@@ -116,6 +136,17 @@ private:
     static std::function<std::vector<InterfaceAddressEntry>()> hostInterfaceAddresses();
     static void printLine(const std::string& line);
     static std::unique_ptr<DatagramSocket> realSocketUnless(std::unique_ptr<DatagramSocket> socket);
+    static bool socTemperature(double* celsius);
+    static std::string macAddress(const std::string& interface_name);
+
+    void startRemote(const HostAccess& host);
+    RdmUid remoteUid(const HostAccess& host);
+    NodeRemote::Effects remoteEffects();
+    void movePort(const NodeRemote::PortAddress& port);
+    void moveDmxStart(int start);
+    void storeSetting(const std::string& key, const std::string& value);
+    void saveSettings(Clock::time_point time, bool at_end);
+    void blinkForLocate(Clock::time_point now);
 
     void startSacn();
     void netListener();
@@ -172,6 +203,16 @@ private:
     std::atomic<uint64_t> other_count{0};
     std::atomic<uint32_t> last_sender{0};
     std::atomic<bool> sync_holding{false};
+    // Addressing from the desk: null unless RDM=1 or REMOTE_CONFIG=1. The
+    // settings file, identify hook and LED blinking are the listener thread's.
+    std::unique_ptr<NodeRemote> remote;
+    SettingsFile* settings_file = nullptr;
+    bool settings_failure_said = false;
+    bool settings_unsaved = false;
+    bool settings_saved_once = false;
+    Clock::time_point settings_saved{};
+    std::function<void(bool)> on_identify;
+    Clock::time_point led_toggled{};
     // Made last and stopped first: its thread writes the table and the canvases.
     std::unique_ptr<SacnReceiver> sacn;
 };

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/geometry.h"
 #include "base/timecode.h"
 #include "canvas/canvas_content/video_cue_options.h"
 #include "network/network_input_settings.h"
@@ -16,7 +17,8 @@ namespace Spectrafox {
 class ConfigLoader {
 public:
     ConfigLoader();
-    // Reads another file instead of ./config.txt (used by tests and tools).
+    // Reads another file instead of ./config.txt (used by tests and tools);
+    // settings.txt is read from the same folder.
     explicit ConfigLoader(const std::string& path);
 
     int getArtnetUniverse() const { return values.input.artnet_universe; }
@@ -55,6 +57,16 @@ public:
     std::vector<std::pair<std::string, std::string>> settingsInForce() const;
     // VIDEO_ON_CUE= and VIDEO_DECODERS= (no notice set).
     VideoCueOptions getVideoCueOptions() const;
+    // The keys settings.txt gave (with their '='), which win over config.txt's.
+    const std::vector<std::string>& keysFromSettings() const { return settings_keys; }
+    // settings.txt's path, beside the config file read.
+    const std::string& settingsPath() const { return settings_path; }
+
+    // REGION=, BLEND_*=, WARP=, MASK=, TEST_PATTERN=: read from the line as
+    // written (WARP's corners are separated by spaces). A refused key keeps
+    // its default and is named, with the reason, in geometryRefusals().
+    const Geometry& getGeometry() const { return geometry; }
+    const std::vector<std::string>& geometryRefusals() const { return geometry_refusals; }
 
     static void cleanLine(std::string& line);
     void parseCleanLine(std::string& line);
@@ -74,6 +86,10 @@ private:
         std::string http_bind;
         int video_on_cue = 0;
         int video_decoders = 3;
+        int rdm = 0;
+        int remote_config = 0;
+        std::string rdm_uid;
+        int device_hours = 0;
     };
     // One config key: where its value goes, the range it must lie in, and
     // what an out-of-range value does.
@@ -92,6 +108,9 @@ private:
     static const Key kKeys[];
 
     void loadConfigFile(const std::string& path);
+    void loadSettingsFile(const std::string& path);
+    bool takeTextSetting(const std::string& key, const std::string& value);
+    void fillRemote();
     void applyCrossCheck();
     static void readInteger(const Key& key, const std::string& text, Values& values);
     static void readDecimal(const Key& key, const std::string& text, Values& values);
@@ -99,6 +118,12 @@ private:
     static void readAddress(const Key& key, const std::string& text, Values& values);
 
     Values values;
+    Geometry geometry;
+    std::vector<std::string> geometry_refusals;
+    // Texts only settings.txt holds: they keep their spaces.
+    std::string device_label, short_name, long_name;
+    std::vector<std::string> settings_keys;
+    std::string settings_path;
 };
 
 } // namespace Spectrafox

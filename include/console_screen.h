@@ -41,6 +41,10 @@ public:
     // A snapshot of the next frame was asked for (key s, SIGUSR1); true once
     // per request.
     static bool takeSnapshotRequest();
+    // The key t, on the terminal or in the window: the test pattern on or
+    // off. takeTestPatternKey is true once per press.
+    static void testPatternKeyPressed();
+    static bool takeTestPatternKey();
     // Ends curses mode if it is on and puts the terminal back as the program
     // found it (line settings, console keyboard), from any thread; for
     // failures that end the process. Also runs when the process exits. A
@@ -84,6 +88,7 @@ private:
     // A lock-free atomic is safe to store from a signal handler.
     static std::atomic<bool> quit;
     static std::atomic<bool> snapshot_wanted;
+    static std::atomic<int> test_pattern_presses;
     static std::atomic<bool> quit_key_ends_show;
     // Set on SIGHUP: the terminal is gone, nothing more is written to it.
     static std::atomic<bool> terminal_gone;

@@ -12,6 +12,9 @@ case "$variant" in
   program) dir=build-program; opts=(-DSPECTRAFOX_TESTS=OFF -DSPECTRAFOX_BENCH=OFF) ;;
   *) echo "unknown variant: $variant (default, asan, tsan, program)" >&2; exit 2 ;;
 esac
+# Where ccache is installed, checkouts in other folders (CI's clone) share
+# its objects: paths are taken relative to the checkout.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${opts[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 echo "$dir"

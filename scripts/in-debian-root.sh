@@ -142,6 +142,12 @@ copy_tree
 # is none): the copy under /root must be reachable for that user.
 chmod 755 "$root_dir/root"
 bind_system
-chroot "$root_dir" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+# A compiler cache of the release's own, kept outside the root so that a
+# fresh root still finds the objects of the last run (ccache, where the
+# command installs it, uses it; nothing else does).
+cache_dir="${SPECTRAFOX_ROOT_CCACHE:-/var/cache/spectrafox/ccache-$release}"
+mkdir -p "$cache_dir" "$root_dir/var/cache/ccache"
+mount --bind "$cache_dir" "$root_dir/var/cache/ccache"
+chroot "$root_dir" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 CCACHE_DIR=/var/cache/ccache \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   /bin/bash -c 'cd /root/spectrafox && exec "$@"' bash "$@"

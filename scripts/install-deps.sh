@@ -9,10 +9,11 @@ BUILD_PKGS=(build-essential cmake pkg-config
             libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
             libncurses-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
             libstb-dev libsystemd-dev libmicrohttpd-dev nlohmann-json3-dev)
-RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
+# ola-python and python3-numpy: OLA's RDM responder test suite, run through
+# olad against the node (its own modules lie beside the checkout).
 TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
-           imagemagick gifsicle ffmpeg ola clang systemd)
+           imagemagick gifsicle ffmpeg ola ola-python python3-numpy clang systemd ccache)
 # Installed where the release has them: the renderer benchmark compares with
 # the OpenGL ES 1.1 library where one exists; the status page and fixture
 # tests drive a real browser and a real desk program, and skip without them.
@@ -108,7 +109,7 @@ install_test_peers() {
 # marked "?"), and install nothing.
 print_only=no
 [ "${1:-}" = --print ] && { print_only=yes; shift; }
-want=("${BUILD_PKGS[@]}" "${RUN_PKGS[@]}")
+want=("${BUILD_PKGS[@]}")
 optional=()
 want_test_peers=no
 case "${1:-}" in

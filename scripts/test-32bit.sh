@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the tests that need no GL, FFmpeg or SDL (the Art-Net and sACN
-# parsers, the sACN merger, the GIF decoder, the config loader, a clip's
-# position) as 32-bit i386 programs and runs them, so that size arithmetic
+# parsers, the sACN merger, the GIF decoder, the config loader and the
+# geometry keys, a clip's position) as 32-bit i386 programs and runs them, so that size arithmetic
 # that wraps in a 32-bit size_t (as on 32-bit Raspberry Pi OS) fails here too. Needs an amd64 Debian
 # (g++-multilib); GoogleTest is built for -m32 from Debian's own sources.
 # Everything goes to build-32bit/.
@@ -28,7 +28,11 @@ declare -A tests=(
   [sacn_packet_parser_test]="tests/network/sacn/sacn_packet_parser_test.cpp src/network/sacn/sacn_packet_parser.cpp tests/support/sacn_packets.cpp"
   [sacn_merger_test]="tests/network/sacn/sacn_merger_test.cpp src/network/sacn/sacn_merger.cpp src/network/sacn/sacn_packet_parser.cpp tests/support/sacn_packets.cpp"
   [gif_loader_test]="tests/canvas/canvas_content/content_local_file_texture/gif_loader_test.cpp src/canvas/canvas_content/content_local_file_texture/GIFLoader.cpp tests/support/gif_writer.cpp tests/support/temp_dir.cpp"
-  [config_loader_test]="tests/config_loader_test.cpp src/config_loader.cpp src/base/timecode.cpp tests/support/temp_dir.cpp"
+  [geometry_test]="tests/base/geometry_test.cpp src/base/geometry.cpp src/base/homography.cpp"
+  [config_loader_test]="tests/config_loader_test.cpp src/config_loader.cpp src/base/timecode.cpp src/base/settings_file.cpp src/base/geometry.cpp src/base/homography.cpp tests/support/temp_dir.cpp"
+  [rdm_responder_test]="tests/network/rdm/rdm_responder_test.cpp src/network/rdm/rdm_responder.cpp src/network/rdm/rdm_message.cpp src/network/rdm/rdm_uid.cpp"
+  [art_rdm_packets_test]="tests/network/artnet/art_rdm_packets_test.cpp src/network/artnet/art_rdm_packets.cpp src/network/rdm/rdm_uid.cpp"
+  [art_address_test]="tests/network/artnet/art_address_test.cpp src/network/artnet/art_address.cpp"
   [clip_position_test]="tests/canvas/canvas_content/content_local_file_texture/video/clip_position_test.cpp src/canvas/canvas_content/content_local_file_texture/video/clip_position.cpp"
 )
 for name in "${!tests[@]}"; do

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <unistd.h>
 #include <utility>
 
@@ -58,7 +59,7 @@ ArtnetReceiver::CanvasTarget ArtnetReceiver::targetOf(CanvasManager* screen, int
 {
     if (!screen)
         return {};
-    return {screen->getCanvasGroup(canvases_id), screen->getScreenRatio()};
+    return {screen->getCanvasGroup(canvases_id), screen->getScreenRatio(), &screen->stageRatio()};
 }
 
 ArtnetReceiver::ArtnetReceiver(CanvasManager* screen, int canvases_id, unsigned int universe,
@@ -101,10 +102,11 @@ ArtnetReceiver::ArtnetReceiver(CanvasTarget target_, const NetworkInputSettings&
       sacn_notice(host.notice),
       canvases_updated(std::move(host.canvases_updated)),
       on_timecode(std::move(host.on_timecode)),
-      now(std::move(host.now))
+      now(host.now)
 {
     status_led.init();
     status_led.set(1);
+    startRemote(host);
     startSacn();
     net_listener_thread = std::thread(&ArtnetReceiver::netListener, this);
     // Announce the node to the desks on the network.
@@ -148,7 +150,15 @@ void ArtnetReceiver::netListener()
         const long received = socket->receive(buffer, sizeof buffer, &sender);
         if (parseArtNet(static_cast<int>(received)) == 0)
             countForLed();
+        if (remote) {
+            const Clock::time_point time = now();
+            remote->tick(time);
+            blinkForLocate(time);
+            saveSettings(time, false);
+        }
     }
+    if (remote)
+        saveSettings(now(), true);
 }
 
 int ArtnetReceiver::parseArtNet(int len)
@@ -183,6 +193,8 @@ int ArtnetReceiver::parseArtNet(int len)
         on_timecode(result.timecode, sender.address);
         return 0;
     case ArtnetPacketKind::Unrecognised:
+        if (remote && len > 0 && remote->take(buffer, static_cast<std::size_t>(len), time))
+            return 0;
         break;
     }
     return -1;
@@ -270,6 +282,11 @@ ArtnetReceiver::InputReport ArtnetReceiver::inputReport()
     report.artsync_holding = sync_holding.load(relaxed);
     report.sacn_listening = sacn != nullptr;
     report.sacn_packets = sacn ? sacn->packetsTaken() : 0;
+    if (remote) {
+        report.remote = true;
+        report.identify = remote->identifying();
+        report.rdm_uid = remote->uid().text();
+    }
     std::lock_guard<std::mutex> lock(table_mutex);
     report.channels = dmx512;
     return report;
@@ -278,13 +295,16 @@ ArtnetReceiver::InputReport ArtnetReceiver::inputReport()
 void ArtnetReceiver::countForLed()
 {
     std::lock_guard<std::mutex> lock(led_mutex);
+    if (remote && remote->led() != NodeRemote::Led::Normal)
+        return;
     status_led.countPacket();
 }
 
 // Runs under table_mutex.
 void ArtnetReceiver::updateCanvasValues()
 {
-    channel_map.apply(dmx512, target.group, target.screen_ratio);
+    const float ratio = target.live_ratio ? target.live_ratio->load(std::memory_order_relaxed) : target.screen_ratio;
+    channel_map.apply(dmx512, target.group, ratio);
     if (canvases_updated)
         canvases_updated();
 }
@@ -296,7 +316,8 @@ void ArtnetReceiver::sendArtPollReply()
     const InterfaceChooser::ReplyAddresses chosen = chooseAddresses();
     const int net = settings.artnet_net == NetworkInputSettings::kAnyNet ? 0 : settings.artnet_net;
     const ArtPollReply::Bytes reply =
-        ArtPollReply::build(chosen.my_ip_address, settings.artnet_subnet, settings.artnet_universe, net);
+        remote ? ArtPollReply::build(chosen.my_ip_address, remote->pollReplyNode())
+               : ArtPollReply::build(chosen.my_ip_address, settings.artnet_subnet, settings.artnet_universe, net);
     socket->send(reply.data(), reply.size(), {chosen.send_broadcast_address, Artnet::kPort});
 }
 
@@ -317,6 +338,146 @@ void ArtnetReceiver::sendTimecode(const Timecode& timecode)
     const InterfaceChooser::ReplyAddresses chosen = chooseAddresses();
     const ArtTimeCode::Bytes packet = ArtTimeCode::build(timecode);
     socket->send(packet.data(), packet.size(), {chosen.send_broadcast_address, Artnet::kPort});
+}
+
+} // namespace Spectrafox
+
+namespace Spectrafox {
+
+bool ArtnetReceiver::socTemperature(double* celsius)
+{
+    std::ifstream file("/sys/class/thermal/thermal_zone0/temp");
+    long millidegrees = 0;
+    if (!(file >> millidegrees))
+        return false;
+    *celsius = static_cast<double>(millidegrees) / 1000.0;
+    return true;
+}
+
+std::string ArtnetReceiver::macAddress(const std::string& interface_name)
+{
+    if (interface_name.empty() || interface_name.find('/') != std::string::npos)
+        return "";
+    std::ifstream file("/sys/class/net/" + interface_name + "/address");
+    std::string mac;
+    file >> mac;
+    return mac;
+}
+
+// Before the listener thread starts: the first ArtPollReply already carries
+// what settings.txt gave.
+void ArtnetReceiver::startRemote(const HostAccess& host)
+{
+    if (!settings.remote.any())
+        return;
+    settings_file = host.settings_file;
+    on_identify = host.on_identify;
+    RdmResponder::Readings readings;
+    readings.temperature = host.soc_temperature;
+    readings.frame_rate = host.frame_rate;
+    remote = std::make_unique<NodeRemote>(settings, remoteUid(host), std::move(readings), remoteEffects(), now());
+    if (settings.remote.rdm)
+        console_line("RDM: responder " + remote->uid().text());
+}
+
+// RDM_UID= where given, else the prototyping range and the MAC address of
+// the interface the node announces itself on.
+RdmUid ArtnetReceiver::remoteUid(const HostAccess& host)
+{
+    RdmUid uid(RdmUid::kPrototypeManufacturer, 1);
+    if (RdmUid::parse(settings.remote.uid, &uid))
+        return uid;
+    if (!settings.remote.uid.empty())
+        console_line("RDM: RDM_UID=" + settings.remote.uid + " is no UID (7ff0:12345678); ignored");
+    const std::vector<networkInterface> interfaces = InterfaceChooser::listInterfaces(interface_addresses());
+    if (host.mac_address && !RdmUid::fromMac(host.mac_address(interfaces.front().name), &uid))
+        uid = RdmUid(RdmUid::kPrototypeManufacturer, interfaces.front().ip_address);
+    return uid;
+}
+
+NodeRemote::Effects ArtnetReceiver::remoteEffects()
+{
+    NodeRemote::Effects effects;
+    effects.port_address = [this](const NodeRemote::PortAddress& port) { movePort(port); };
+    effects.dmx_start = [this](int start) { moveDmxStart(start); };
+    effects.store = [this](const std::string& key, const std::string& value) { storeSetting(key, value); };
+    effects.identify = [this](bool on) {
+        if (on_identify)
+            on_identify(on);
+    };
+    effects.poll_reply = [this] {
+        if (poll_limiter.pollArrived(now()))
+            sendArtPollReply();
+    };
+    effects.reply_to_sender = [this](const std::vector<uint8_t>& bytes) {
+        socket->send(bytes.data(), bytes.size(), {sender.address, Artnet::kPort});
+    };
+    effects.broadcast = [this](const std::vector<uint8_t>& bytes) {
+        socket->send(bytes.data(), bytes.size(), {chooseAddresses().send_broadcast_address, Artnet::kPort});
+    };
+    effects.my_address = [this] { return chooseAddresses().my_ip_address; };
+    return effects;
+}
+
+// Listener thread: the parser is its own; the table keeps its values until
+// DMX for the new address arrives, so nothing goes dark.
+void ArtnetReceiver::movePort(const NodeRemote::PortAddress& port)
+{
+    parser.setPortAddress(static_cast<unsigned int>(port.subnet), static_cast<unsigned int>(port.universe),
+                          port.net);
+}
+
+void ArtnetReceiver::moveDmxStart(int start)
+{
+    std::lock_guard<std::mutex> lock(table_mutex);
+    channel_map.setStart(start);
+}
+
+// An empty value takes the key out. Saves are at most one a second (a flood
+// of SETs does not wear the card out); the last is made at the next wake
+// of the listener or at the end. A folder that cannot be written keeps the
+// change for this run, said once.
+void ArtnetReceiver::storeSetting(const std::string& key, const std::string& value)
+{
+    if (!settings_file)
+        return;
+    if (value.empty() && key != "DEVICE_LABEL")
+        settings_file->remove(key);
+    else
+        settings_file->set(key, value);
+    // The video path reads VIDEO_ON_CUE once, at start-up.
+    if (key == "VIDEO_ON_CUE" && sacn_notice)
+        sacn_notice(std::string("RDM: personality ") + (value == "1" ? "2" : "1") + " takes effect at the next start");
+    settings_unsaved = true;
+    saveSettings(now(), false);
+}
+
+void ArtnetReceiver::saveSettings(Clock::time_point time, bool at_end)
+{
+    if (!settings_unsaved || (!at_end && settings_saved_once && time - settings_saved < std::chrono::seconds(1)))
+        return;
+    settings_unsaved = false;
+    settings_saved_once = true;
+    settings_saved = time;
+    if (settings_file->save() || settings_failure_said)
+        return;
+    settings_failure_said = true;
+    if (sacn_notice)
+        sacn_notice("Settings: " + settings_file->error() + "; changes from the desk last until the next start");
+}
+
+// Locate blinks the LED at every wake of the listener (4 times a second);
+// mute keeps it off.
+void ArtnetReceiver::blinkForLocate(Clock::time_point time)
+{
+    const NodeRemote::Led mode = remote->led();
+    std::lock_guard<std::mutex> lock(led_mutex);
+    if (mode == NodeRemote::Led::Mute && status_led.status() != 0)
+        status_led.set(0);
+    if (mode != NodeRemote::Led::Locate || time - led_toggled < std::chrono::milliseconds(200))
+        return;
+    led_toggled = time;
+    status_led.set(status_led.status() == 0 ? 1 : 0);
 }
 
 } // namespace Spectrafox

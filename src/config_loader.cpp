@@ -7,6 +7,7 @@
 #include <iterator>
 #include <strings.h>
 
+#include "base/settings_file.h"
 #include "network/artnet/artnet_protocol.h"
 #include "base/dmx_layout.h"
 #include "network/sacn/sacn_protocol.h"
@@ -90,6 +91,14 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"VIDEO_DECODERS=", [](Values& v) -> int& { return v.video_decoders; }, nullptr, nullptr, 1,
      VideoPlayerLimits::kMostDecoders, Key::OutOfRange::Default},
+    {"RDM=", [](Values& v) -> int& { return v.rdm; }, nullptr, nullptr, 0, 1, Key::OutOfRange::Default},
+    {"REMOTE_CONFIG=", [](Values& v) -> int& { return v.remote_config; }, nullptr, nullptr, 0, 1,
+     Key::OutOfRange::Default},
+    // Checked where it is used: a wrong UID is said there and the MAC's taken.
+    {"RDM_UID=", nullptr, nullptr, [](Values& v) -> std::string& { return v.rdm_uid; }, 0, 0,
+     Key::OutOfRange::Default},
+    {"DEVICE_HOURS=", [](Values& v) -> int& { return v.device_hours; }, nullptr, nullptr, 0, INT_MAX,
+     Key::OutOfRange::Default},
 };
 
 VideoCueOptions ConfigLoader::getVideoCueOptions() const
@@ -100,14 +109,61 @@ VideoCueOptions ConfigLoader::getVideoCueOptions() const
     return video;
 }
 
-ConfigLoader::ConfigLoader()
-{
-    loadConfigFile("config.txt");
-}
+ConfigLoader::ConfigLoader() : ConfigLoader("config.txt") {}
 
 ConfigLoader::ConfigLoader(const std::string& path)
 {
     loadConfigFile(path);
+    // ArtAddress's 0x00 goes back to these, whatever settings.txt says.
+    NetworkInputSettings::Remote& remote = values.input.remote;
+    remote.physical_net = values.input.artnet_net;
+    remote.physical_subnet = values.input.artnet_subnet;
+    remote.physical_universe = values.input.artnet_universe;
+    settings_path = SettingsFile::besideConfig(path);
+    loadSettingsFile(settings_path);
+    fillRemote();
+}
+
+// Read after config.txt, so its values win; a line that is no setting is
+// skipped, as in config.txt.
+void ConfigLoader::loadSettingsFile(const std::string& path)
+{
+    SettingsFile settings(path);
+    settings.load();
+    for (const auto& [key, value] : settings.entries()) {
+        if (!takeTextSetting(key, value)) {
+            std::string line = key + "=" + value;
+            cleanLine(line);
+            parseCleanLine(line);
+        }
+        settings_keys.push_back(key + "=");
+    }
+}
+
+bool ConfigLoader::takeTextSetting(const std::string& key, const std::string& value)
+{
+    std::string* text = key == "DEVICE_LABEL" ? &device_label
+                        : key == "SHORT_NAME" ? &short_name
+                        : key == "LONG_NAME"  ? &long_name
+                                              : nullptr;
+    if (text)
+        *text = value;
+    return text != nullptr;
+}
+
+void ConfigLoader::fillRemote()
+{
+    NetworkInputSettings::Remote& remote = values.input.remote;
+    remote.rdm = values.rdm == 1;
+    remote.remote_config = values.remote_config == 1;
+    remote.uid = values.rdm_uid;
+    remote.canvas_count = values.canvas_count;
+    remote.personality = values.video_on_cue == 1 ? 2 : 1;
+    remote.device_label = device_label;
+    remote.short_name = short_name;
+    remote.long_name = long_name;
+    remote.device_hours = static_cast<uint32_t>(values.device_hours);
+    remote.http_port = values.http_port;
 }
 
 void ConfigLoader::loadConfigFile(const std::string& path)
@@ -117,6 +173,12 @@ void ConfigLoader::loadConfigFile(const std::string& path)
         return;
     std::string line;
     while (std::getline(file, line)) {
+        std::string refusal;
+        if (geometry.applyLine(line, &refusal)) {
+            if (!refusal.empty())
+                geometry_refusals.push_back(refusal);
+            continue;
+        }
         cleanLine(line);
         parseCleanLine(line);
     }

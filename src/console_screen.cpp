@@ -123,6 +123,7 @@ void writeBatch(const ConsoleOutbox::Batch& batch)
 
 std::atomic<bool> ConsoleScreen::quit{false};
 std::atomic<bool> ConsoleScreen::snapshot_wanted{false};
+std::atomic<int> ConsoleScreen::test_pattern_presses{0};
 std::atomic<bool> ConsoleScreen::quit_key_ends_show{true};
 std::atomic<bool> ConsoleScreen::terminal_gone{false};
 std::atomic<ConsoleScreen*> ConsoleScreen::active_console{nullptr};
@@ -263,6 +264,8 @@ void ConsoleScreen::handleKeys(const std::string& keys)
     for (const char key : keys) {
         if (key == 's')
             snapshot_wanted.store(true);
+        if (key == 't')
+            testPatternKeyPressed();
         if (key == 'q') // upper-case Q is ignored
             quitKeyPressed();
     }
@@ -277,6 +280,14 @@ void ConsoleScreen::quitKeyPressed()
 }
 
 void ConsoleScreen::signalReceiver(int) { requestQuit(); }
+
+void ConsoleScreen::testPatternKeyPressed() { test_pattern_presses.fetch_add(1); }
+
+// Two presses between frames cancel out.
+bool ConsoleScreen::takeTestPatternKey()
+{
+    return test_pattern_presses.exchange(0) % 2 == 1;
+}
 
 // The SSH session or the terminal window closed: the show goes on. Output
 // meant for that terminal goes nowhere from here on; a journal or a file on

@@ -1,13 +1,21 @@
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <iterator>
+#include <unistd.h>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "artnet_receiver.h"
+#include "base/ipv4_text.h"
+#include "base/settings_file.h"
 #include "base/show_clock.h"
 #include "base/show_time.h"
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
@@ -17,10 +25,12 @@
 #include "console_screen.h"
 #include "network/artnet/timecode_sender.h"
 #include "shell/exit_deadline.h"
+#include "shell/geometry_source.h"
 #include "shell/timecode_status_line.h"
 #include "shell/service_notifier.h"
 #include "base/product_identity.h"
 #include "platform/graphics/display_options.h"
+#include "platform/graphics/frame_snapshot.h"
 #include "network/host_interface_addresses.h"
 #include "status/status_reporter.h"
 
@@ -59,10 +69,12 @@ Arguments scanArguments(int argc, char** argv)
 }
 
 // Said before the console takes over the terminal, so it stays readable.
+// A snapshot being compressed is dropped rather than left half written.
 void leaveMidFrame()
 {
     ConsoleScreen::leaveTerminal();
     ConsoleScreen::showNotice("rpi_spectrafox: stopped before the frame in progress ended");
+    FrameSnapshot::closeFiles();
 }
 
 void showConfig(ConsoleScreen* c_screen, const ConfigLoader* config)
@@ -83,6 +95,12 @@ void showConfig(ConsoleScreen* c_screen, const ConfigLoader* config)
     const VideoCueOptions video = config->getVideoCueOptions();
     if (video.on_cue)
         c_screen->print(" Video:on cue, %i decoders", video.decoders);
+    // Named only where settings.txt gave any: the line is unchanged without.
+    std::string from_settings;
+    for (const std::string& key : config->keysFromSettings())
+        from_settings += (from_settings.empty() ? "" : ",") + key.substr(0, key.size() - 1);
+    if (!from_settings.empty())
+        c_screen->print(" Settings:%s", from_settings.c_str());
     c_screen->print("\n");
 }
 
@@ -94,6 +112,27 @@ ArtnetReceiver::HostAccess hostAccessFor(ConsoleScreen* c_screen, bool silent)
     if (!silent)
         host.console_line = [c_screen](const std::string& line) { c_screen->print("%s\n", line.c_str()); };
     return host;
+}
+
+// The frame rate the render loop measured last; the RDM sensor reads it.
+std::atomic<double> latest_frame_rate{0.0};
+
+// RDM=1 or REMOTE_CONFIG=1: what the desk changes is kept in settings.txt;
+// the desk's identify shows the test pattern, is said on the console (and
+// the LED blinks fast).
+SettingsFile* wireRemote(const ConfigLoader& config, ArtnetReceiver::HostAccess& host, Renderer& output)
+{
+    if (!config.getNetworkInputSettings().remote.any())
+        return nullptr;
+    auto* settings = new SettingsFile(config.settingsPath());
+    settings->load();
+    host.settings_file = settings;
+    host.frame_rate = [] { return latest_frame_rate.load(std::memory_order_relaxed); };
+    host.on_identify = [&output](bool on) {
+        output.setIdentify(on);
+        ConsoleScreen::showNotice(on ? "Identify: the desk asks this node to show itself" : "Identify: off");
+    };
+    return settings;
 }
 
 // Null without TIMECODE=: the pictures then play by their own clocks.
@@ -138,6 +177,7 @@ DisplayOptions displayWiredTo(const Arguments& args)
     DisplayOptions display = args.display;
     display.on_quit_request = &ConsoleScreen::quitKeyPressed;
     display.snapshot_request = &ConsoleScreen::takeSnapshotRequest;
+    display.on_test_pattern_key = &ConsoleScreen::testPatternKeyPressed;
     return display;
 }
 
@@ -172,24 +212,51 @@ void reloadChangedSlots(TextureFolderWatcher* watcher, ContentLocalFileTexture* 
         slots->reloadSlot(slot);
 }
 
+// The manual and the fixture file that ArtDataReply points desks at, from
+// the checkout the program was built in (the program lies in build*/).
+void readDeskDocuments(NodeSources& sources)
+{
+    char exe[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length <= 0)
+        return;
+    std::string checkout(exe, static_cast<std::size_t>(length));
+    checkout = checkout.substr(0, checkout.rfind('/')) + "/../";
+    const auto read = [](const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    };
+    sources.manual = read(checkout + "docs/operating.md");
+    sources.fixture_gdtf = read(checkout + "fixtures/Spectrafox-Canvas.gdtf");
+}
+
 // The slot line on the console, and the status page when HTTP_PORT is set.
 // Everything it reads lives until it is deleted, before the receiver.
 StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
                             const ShowClock* show_clock)
 {
+    Renderer* output = &screen->output();
     StatusReporter::Setup setup;
     setup.sources.config = config->settingsInForce();
+    std::string from_settings;
+    for (const std::string& key : config->keysFromSettings())
+        from_settings += (from_settings.empty() ? "" : " ") + key.substr(0, key.size() - 1);
+    if (!from_settings.empty())
+        setup.sources.config.emplace_back("FROM_SETTINGS_TXT=", from_settings);
     setup.sources.dmx_start = config->getLasersimDMXStart();
     setup.sources.canvas_count = config->getLasersimNum();
     setup.sources.inputs = [dmxr] { return dmxr->inputReport(); };
     setup.sources.addresses = &HostInterfaceAddresses::read;
     setup.sources.memory_in_use = &StatusReporter::residentBytes;
+    setup.sources.test_pattern = [output] { return output->testPatternOn(); };
     if (show_clock)
         setup.sources.timecode = [show_clock] { return show_clock->snapshot(); };
     auto* textures = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
     if (textures)
         setup.slots = [textures] { return textures->slotReports(); };
     setup.frame_rate = [screen] { return static_cast<double>(screen->getFPS()); };
+    if (config->getNetworkInputSettings().remote.any())
+        readDeskDocuments(setup.sources);
     setup.server.port = config->getHttpPort();
     setup.server.bind_address = config->getHttpBind();
     auto* status = new StatusReporter(std::move(setup));
@@ -197,6 +264,49 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     const std::string slots = status->changedSlotSummary();
     ConsoleScreen::showNotice(status->serverError().empty() ? slots : status->serverError() + "; " + slots);
     return status;
+}
+
+// The node's name and first outside IPv4 address, written on the test pattern.
+std::vector<std::string> testPatternLabel()
+{
+    std::string address = "no address";
+    for (const InterfaceAddressEntry& entry : HostInterfaceAddresses::read())
+        if (entry.family == AF_INET && !(entry.flags & IFF_LOOPBACK)) {
+            address = ipv4Text(entry.address);
+            break;
+        }
+    return {Product::kShortName, "ADDRESS " + address};
+}
+
+// config.txt's geometry, then geometry.txt's, to the renderer; refusals and
+// a mask that cannot be read on the console. Started before the receiver,
+// which reads the stage's size from the renderer.
+GeometrySource* startGeometry(const ConfigLoader* config, ConsoleScreen* c_screen, CanvasManager* screen)
+{
+    for (const std::string& refusal : config->geometryRefusals())
+        c_screen->print("Config: %s; kept at its default\n", refusal.c_str());
+    Renderer& output = screen->output();
+    output.setNotice(&ConsoleScreen::showNotice);
+    output.setTestPatternLabel(testPatternLabel());
+    GeometrySource::Hooks hooks;
+    hooks.apply = [&output](const Geometry& geometry, std::shared_ptr<const MaskPicture> mask) {
+        output.setGeometry(geometry, std::move(mask));
+    };
+    hooks.say = &ConsoleScreen::showNotice;
+    auto* source = new GeometrySource("geometry.txt", config->getGeometry(), std::move(hooks));
+    source->start();
+    return source;
+}
+
+// The key t on the terminal or in the window, and the console's word on it.
+void followTestPattern(Renderer& output, bool* shown_on)
+{
+    if (ConsoleScreen::takeTestPatternKey())
+        output.toggleTestPattern();
+    const bool on = output.testPatternOn();
+    if (on != *shown_on)
+        ConsoleScreen::showNotice(on ? "Test pattern: on (t turns it off)" : "Test pattern: off");
+    *shown_on = on;
 }
 
 void warnMalformed(const std::vector<std::string>& malformed)
@@ -234,7 +344,8 @@ int main(int argc, char** argv)
     const ConfigLoader::TimecodeSettings timecode = config->getTimecodeSettings();
     ShowClock* show_clock = makeShowClock(timecode);
     if (show_clock)
-        ShowTime::install([show_clock] { return show_clock->showSeconds(); });
+        ShowTime::install([show_clock] { return show_clock->showSeconds(); },
+                          [show_clock] { return show_clock->daySeconds(); });
 
     StatusReporter* status = nullptr;
     DisplayOptions display = displayWiredTo(args);
@@ -245,6 +356,7 @@ int main(int argc, char** argv)
     CanvasManager* screen = new CanvasManager(display, contentOptionsFrom(*config));
     screen->setZoom(config->getZoomType());
     c_screen->print("Screen: %i x %i\n", screen->getScreenWidth(), screen->getScreenHeight());
+    GeometrySource* geometry = startGeometry(config, c_screen, screen);
     const int lasers_id = screen->generateCanvasGroup(config->getLasersimNum(), "CONTENT_TEXTURE_256");
 
     // The receiver starts its listener thread and announces the node; it ends
@@ -253,6 +365,7 @@ int main(int argc, char** argv)
     ArtnetReceiver::HostAccess host = hostAccessFor(c_screen, args.silent);
     if (show_clock)
         host.on_timecode = [show_clock](const Timecode& tc, uint32_t sender) { show_clock->takeTimecode(tc, sender); };
+    SettingsFile* settings_file = wireRemote(*config, host, screen->output());
     ArtnetReceiver* dmxr = new ArtnetReceiver(ArtnetReceiver::targetOf(screen, lasers_id),
                                               config->getNetworkInputSettings(), std::move(host));
     TimecodeSender* timecode_sender = nullptr;
@@ -271,11 +384,14 @@ int main(int argc, char** argv)
 
     // No sleep: the buffer swap paces the loop (vertical sync on a display,
     // the frame-rate cap offscreen).
+    bool test_pattern_shown = false;
     while (!c_screen->isQuit()) {
+        followTestPattern(screen->output(), &test_pattern_shown);
         screen->renderFrame();
         if (texture_watcher && texture_slots != nullptr)
             reloadChangedSlots(texture_watcher.get(), texture_slots);
         const double fps = static_cast<double>(screen->getFPS());
+        latest_frame_rate.store(fps, std::memory_order_relaxed);
         c_screen->showFrameRate(fps);
         showTimecodeLine(show_clock);
         if (service)
@@ -295,6 +411,9 @@ int main(int argc, char** argv)
     // writes into the canvases: they stop next.
     delete timecode_sender;
     delete dmxr;
+    // Its watcher hands geometry to the renderer: it stops first.
+    delete geometry;
+    delete settings_file;
     delete screen;
     ShowTime::remove();
     delete show_clock;

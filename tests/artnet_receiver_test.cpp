@@ -17,7 +17,9 @@
 
 #include "base/show_clock.h"
 #include "canvas/canvas.h"
+#include "network/artnet/art_rdm_packets.h"
 #include "network/artnet/art_timecode.h"
+#include "network/rdm/rdm_message.h"
 #include "support/artnet_peer.h"
 #include "support/fake_datagram_socket.h"
 #include "support/temp_dir.h"
@@ -93,6 +95,8 @@ public:
         ArtnetReceiver::HostAccess host;
         host.is_root = false;
         host.console_line = [](const std::string&) {};
+        host.soc_temperature = nullptr; // the real /sys stays untouched
+        host.mac_address = nullptr;
         return host;
     }
 
@@ -353,6 +357,159 @@ TEST(ArtnetReceiverInProcess, ShutdownWakesTheWaitingReceive)
         // The fake's receive waits 10 s unless woken.
         ASSERT_LT(std::chrono::steady_clock::now() - start, 5s) << "round " << round;
     }
+}
+
+} // namespace
+
+namespace {
+
+// What a desk sends to address a node on sub-net 0, universe 0.
+std::vector<uint8_t> request(uint16_t opcode, std::size_t size)
+{
+    std::vector<uint8_t> bytes(size, 0);
+    const uint8_t head[] = {'A', 'r', 't', '-', 'N', 'e', 't', 0, static_cast<uint8_t>(opcode),
+                            static_cast<uint8_t>(opcode >> 8), 0, 14};
+    std::copy(std::begin(head), std::end(head), bytes.begin());
+    return bytes;
+}
+
+std::vector<uint8_t> todRequest()
+{
+    std::vector<uint8_t> bytes = request(0x8000, 25);
+    bytes[23] = 1; // one address: 0x00
+    return bytes;
+}
+
+std::vector<uint8_t> artAddress(uint8_t sw_out, uint8_t command)
+{
+    std::vector<uint8_t> bytes = request(0x6000, 107);
+    bytes[12] = bytes[104] = 0x7F; // Net and sub-net unchanged
+    bytes[100] = sw_out;
+    bytes[106] = command;
+    std::copy_n("Stage L", 7, &bytes[14]);
+    return bytes;
+}
+
+std::vector<uint8_t> dataRequest(uint8_t code)
+{
+    std::vector<uint8_t> bytes = request(0x2700, 40);
+    bytes[17] = code;
+    return bytes;
+}
+
+const RdmUid kNodeUid(0x7FF0, 0x0A0B0C0D);
+
+std::vector<uint8_t> artRdm(uint8_t command_class, uint16_t pid, std::vector<uint8_t> data = {})
+{
+    RdmMessage message;
+    message.destination = kNodeUid;
+    message.source = RdmUid(0x7A70, 1);
+    message.port_or_response = 1;
+    message.command_class = command_class;
+    message.pid = pid;
+    message.data = std::move(data);
+    return ArtRdmPackets::rdm(0, 0, message.build());
+}
+
+NetworkInputSettings remoteSettings(bool rdm, bool remote_config, int http_port = 0)
+{
+    NetworkInputSettings settings = Node::defaults();
+    settings.remote.rdm = rdm;
+    settings.remote.remote_config = remote_config;
+    settings.remote.http_port = http_port;
+    settings.remote.uid = kNodeUid.text();
+    return settings;
+}
+
+uint16_t opcodeOf(const FakeDatagramSocket::Sent& sent)
+{
+    return static_cast<uint16_t>(sent.bytes[8] | sent.bytes[9] << 8);
+}
+
+TEST(ArtnetReceiverInProcess, DeskAddressingIsAnsweredOnlyWhereSwitchedOn)
+{
+    struct Case {
+        const char* name;
+        NetworkInputSettings settings;
+        std::vector<uint8_t> packet;
+        uint16_t answer; // 0: none
+        uint32_t destination;
+    };
+    const uint32_t broadcast = ip(192, 168, 1, 255);
+    const Case cases[] = {
+        {"off: ArtTodRequest", Node::defaults(), todRequest(), 0, 0},
+        {"off: ArtRdm", Node::defaults(), artRdm(0x20, 0x0060), 0, 0},
+        {"off: ArtAddress", Node::defaults(), artAddress(0x83, 0), 0, 0},
+        {"off: ArtDataRequest", Node::defaults(), dataRequest(1), 0, 0},
+        {"RDM: ArtTodRequest", remoteSettings(true, false), todRequest(), 0x8100, broadcast},
+        {"RDM: ArtRdm", remoteSettings(true, false), artRdm(0x20, 0x0060), 0x8300, kDesk.address},
+        {"RDM alone: ArtAddress", remoteSettings(true, false), artAddress(0x83, 0), 0, 0},
+        {"remote config: ArtAddress", remoteSettings(false, true), artAddress(0x83, 0), 0x2100, broadcast},
+        {"remote config: ArtRdm", remoteSettings(false, true), artRdm(0x20, 0x0060), 0, 0},
+        {"status page: ArtDataRequest", remoteSettings(true, false, 8080), dataRequest(1), 0x2800, kDesk.address},
+        {"no status page: ArtDataRequest", remoteSettings(true, true), dataRequest(1), 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Node node(c.settings);
+        ASSERT_TRUE(node.socket->waitUntilIdle());
+        const std::vector<FakeDatagramSocket::Sent> announced = node.socket->sent();
+        ASSERT_EQ(announced.size(), 1u);
+        EXPECT_EQ(announced[0].bytes[23], c.settings.remote.rdm ? 0x02 : 0x00); // Status1: RDM capable
+        node.clock.advance(1s);
+        node.deliver(c.packet);
+        const std::vector<FakeDatagramSocket::Sent> sent = node.socket->sent();
+        ASSERT_EQ(sent.size(), c.answer ? 2u : 1u);
+        if (!c.answer)
+            continue;
+        EXPECT_EQ(opcodeOf(sent[1]), c.answer);
+        EXPECT_EQ(sent[1].destination.address, c.destination);
+        if (c.answer == 0x2100) { // the new short name and universe 3
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(&sent[1].bytes[26])), "Stage L");
+            EXPECT_EQ(sent[1].bytes[190], 3);
+        }
+    }
+    Node node(remoteSettings(true, false, 8080));
+    node.deliver(dataRequest(2));
+    const std::vector<uint8_t> reply = node.socket->sent().back().bytes;
+    EXPECT_EQ(std::string(reply.begin() + 20, reply.end()), std::string("http://192.168.1.20:8080/manual", 32));
+}
+
+// The start address and universe move at the next packet, with no dark
+// frame in between, and settings.txt keeps them for the next start.
+TEST(ArtnetReceiverInProcess, TheDeskMovesTheStartAddressAndUniverseLiveAndSettingsKeepThem)
+{
+    TempDir dir;
+    SettingsFile settings_file(dir.file("settings.txt"));
+    ArtnetReceiver::HostAccess host = Node::quietHost();
+    host.settings_file = &settings_file;
+    Node node(remoteSettings(true, true), host);
+    node.deliver(twoContentDmx(7, 9));
+    EXPECT_EQ(node.content(), 7);
+
+    node.deliver(artRdm(0x30, 0x00F0, {0, 21})); // SET DMX_START_ADDRESS 21
+    RdmMessage response;
+    const std::vector<uint8_t> answer = node.socket->sent().back().bytes;
+    ASSERT_EQ(RdmMessage::parse(answer.data() + 24, answer.size() - 24, &response), RdmMessage::Parse::Ok);
+    EXPECT_EQ(response.port_or_response, 0x00); // ACK
+    EXPECT_EQ(node.content(), 7);               // nothing moves before the next packet
+    node.deliver(twoContentDmx(7, 9));
+    EXPECT_EQ(node.content(), 9);
+
+    node.deliver(artRdm(0x30, 0x0082, {'S', 't', 'a', 'g', 'e', ' ', 'l', 'e', 'f', 't'})); // DEVICE_LABEL
+    node.deliver(artAddress(0x83, 0x00)); // universe 3
+    node.deliver(contentDmx(5, 0, 0));
+    EXPECT_EQ(node.content(), 9);
+    node.deliver(twoContentDmx(0, 6));
+    EXPECT_EQ(node.content(), 9);
+    std::vector<uint8_t> channels(21, 0);
+    channels[20] = 6;
+    node.deliver(artDmx(0, 3, channels));
+    EXPECT_EQ(node.content(), 6);
+    EXPECT_EQ(readFile(dir.file("settings.txt")), "DMX_START=21\n"); // one save a second at most
+    node.receiver.reset();                                           // the rest at the end
+    EXPECT_EQ(readFile(dir.file("settings.txt")),
+              "DMX_START=21\nDEVICE_LABEL=Stage left\nSHORT_NAME=Stage L\nUNIVERSE=3\n");
 }
 
 } // namespace

@@ -259,3 +259,54 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
 }
 
 } // namespace
+
+// WARP's corners are separated by spaces, which every other key's line
+// loses; a refused geometry key is named and keeps its default.
+TEST(ConfigLoaderGeometry, KeysReadAsWrittenAndRefusalsNamed)
+{
+    TempDir dir;
+    dir.write("config.txt", "ANZAHL=3\nWARP = 0.1,0 1,0 1,1 0,1   # keystone\nBLEND_RIGHT=0.7\nSUBNET=2\n");
+    const ConfigLoader config(dir.file("config.txt"));
+    EXPECT_EQ(config.getGeometry().warp[0].x, 0.1);
+    EXPECT_EQ(config.getGeometry().blend.right, 0.0);
+    ASSERT_EQ(config.geometryRefusals().size(), 1u);
+    EXPECT_EQ(config.geometryRefusals()[0].rfind("BLEND_RIGHT=", 0), 0u);
+    EXPECT_EQ(config.getLasersimNum(), 3);
+    EXPECT_EQ(config.getArtnetSubnet(), 2);
+}
+
+// settings.txt, beside config.txt, is read after it: what the desk set wins,
+// a label keeps its spaces, config.txt's Port-Address stays the one
+// ArtAddress goes back to, and a corrupt line is skipped like config.txt's.
+TEST(ConfigLoaderSettings, SettingsTxtWinsOverConfigTxtLineByLine)
+{
+    struct Case {
+        const char* name;
+        const char* settings; // nullptr: no settings.txt
+        int dmx_start, universe;
+        const char* label;
+        std::vector<std::string> keys;
+    };
+    const Case cases[] = {
+        {"none", nullptr, 200, 5, "", {}},
+        {"desk's values", "DMX_START=41\nDEVICE_LABEL= Stage left = front \r\nUNIVERSE=3\n", 41, 3,
+         " Stage left = front ", {"DMX_START=", "DEVICE_LABEL=", "UNIVERSE="}},
+        {"cut by a power cut", "DMX_START=41\nUNIVER", 41, 5, "", {"DMX_START="}},
+        {"garbage", "\x01\xfe\xff\nDMX_START=abc\nlower=1\nDEVICE_LABEL=a\tb\n", 200, 5, "", {"DMX_START="}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dir.write("config.txt", "UNIVERSE=5\nDMX_START=200\nRDM=1\n");
+        if (c.settings)
+            dir.write("settings.txt", c.settings);
+        const ConfigLoader config(dir.file("config.txt"));
+        EXPECT_EQ(config.getLasersimDMXStart(), c.dmx_start);
+        EXPECT_EQ(config.getArtnetUniverse(), c.universe);
+        const Spectrafox::NetworkInputSettings::Remote& remote = config.getNetworkInputSettings().remote;
+        EXPECT_TRUE(remote.rdm);
+        EXPECT_EQ(remote.device_label, c.label);
+        EXPECT_EQ(remote.physical_universe, 5);
+        EXPECT_EQ(config.keysFromSettings(), c.keys);
+    }
+}

@@ -17,7 +17,8 @@ namespace Spectrafox {
 // show time is its own clock since start-up, which it sends.
 //
 // Senders are told apart by address; the first heard is followed until it
-// falls silent, and a second one is only reported. Constant memory whatever
+// falls silent, and a second one is only reported. Show time comes round
+// to 0 with the timecode's day, on a master as on a chaser. Constant memory whatever
 // number of senders a flood brings. Every call holds `mutex`: packets arrive
 // on the listener thread, the render and send threads read the time.
 class ShowClock {
@@ -60,12 +61,16 @@ public:
     // A timecode received now from `sender`. A master ignores timecode.
     void takeTimecode(const Timecode& timecode, uint32_t sender);
     double showSeconds() const;
+    // How long the show time takes to come round to 0 (the timecode's day).
+    double daySeconds() const;
     Snapshot snapshot() const;
 
     static const char* stateName(State state);
 
 private:
     double secondsSince(SteadyClock::time_point earlier, SteadyClock::time_point later) const;
+    double wrapToDay(double seconds) const;
+    double aroundTheDay(double to, double from) const;
     double showAt(SteadyClock::time_point t) const;
     State stateAt(SteadyClock::time_point t) const;
     bool followedAt(uint32_t sender, SteadyClock::time_point t) const;

@@ -24,6 +24,9 @@ struct Timecode {
     double toSeconds() const;
     // The address of the frame running at `seconds` (taken modulo one day).
     static Timecode fromSeconds(double seconds, Type type);
+    // How long the addresses take to come round from 23:59:59 to 00:00:00:
+    // a day, or for drop-frame a day of its labels (a little less).
+    static double daySeconds(Type type);
 
     // Frames per second as labelled (30 for drop-frame) and as run (29.97...).
     static int nominalRate(Type type);

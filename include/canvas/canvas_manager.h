@@ -31,7 +31,11 @@ public:
     void setZoom(int type);
     int getScreenWidth();
     int getScreenHeight();
+    // The stage's ratio (see Renderer::getScreenRatio); any thread.
     float getScreenRatio();
+    const std::atomic<float>& stageRatio() const { return renderer->stageRatio(); }
+    // The renderer, for the geometry and the test pattern.
+    Renderer& output() { return *renderer; }
     // The plug-in serving a content type, null for none (main thread).
     ContentInterface* findContent(const std::string& content_type) const;
 

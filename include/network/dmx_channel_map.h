@@ -24,6 +24,9 @@ public:
     void apply(const Artnet::DmxUniverse& dmx512, const std::vector<Canvas*>& group,
                float screen_ratio) const;
 
+    // A new start address (RDM); the caller holds the lock of apply's table.
+    void setStart(int start) { dmx_start = start; }
+
     // Rotation speed in degrees per frame for a speed channel value; 0 in the
     // band 120 to 134, fastest at 0 and 255.
     static float speedForChannel(uint8_t value);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 namespace Spectrafox {
 
 // Everything the receiver is configured with. The defaults are the node with
@@ -17,6 +20,27 @@ struct NetworkInputSettings {
     int dmx_start = 100;           // DMX address of the first canvas's block
     float scale_multiplier = 1.0f; // applied to the scaling channels
     int led_gpio_pin = kNoLed;     // sysfs GPIO pin of the status LED
+
+    // Addressing from the desk; all off by default.
+    struct Remote {
+        bool rdm = false;           // RDM=1: an RDM responder on the output port
+        bool remote_config = false; // REMOTE_CONFIG=1: ArtAddress, and RDM SETs stored
+        std::string uid;            // RDM_UID=; empty: from the MAC address
+        int canvas_count = 1;
+        int personality = 1;        // 2 with VIDEO_ON_CUE=1
+        std::string device_label;
+        std::string short_name;     // empty: the product's
+        std::string long_name;
+        uint32_t device_hours = 0;  // hours run before this start
+        int http_port = 0;          // the status page's, for ArtDataReply
+        // config.txt's own Port-Address, which ArtAddress's 0x00 goes back to.
+        int physical_net = kAnyNet;
+        int physical_subnet = 0;
+        int physical_universe = 0;
+
+        bool any() const { return rdm || remote_config; }
+    };
+    Remote remote;
 };
 
 } // namespace Spectrafox

@@ -44,6 +44,12 @@ struct NodeSources {
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     // The show clock's state; empty without TIMECODE= (reported as null).
     std::function<ShowClock::Snapshot()> timecode;
+    // Whether the test pattern is shown instead of the canvases.
+    std::function<bool()> test_pattern;
+    // What ArtDataReply points desks at (RDM=1, REMOTE_CONFIG=1): the manual
+    // and the GDTF fixture file, read at start-up; empty: not served.
+    std::string manual;
+    std::string fixture_gdtf;
 };
 
 } // namespace Spectrafox

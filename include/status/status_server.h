@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "status/node_status.h"
+#include "status/request_deadline.h"
 #include "status/status_board.h"
 
 struct MHD_Daemon;
@@ -14,18 +15,25 @@ struct MHD_Daemon;
 namespace Spectrafox {
 
 // The read-only status page: GET and HEAD of "/", "/api/status",
-// "/preview.png" and "/thumbnail/N.png", all made from memory (no request
+// "/preview.png" and "/thumbnail/N.png" (and "/manual" and "/fixture.gdtf"
+// where they were read at start-up), all made from memory (no request
 // reaches the file system). One event-driven thread of libmicrohttpd serves
-// every connection, with bounded connections, request sizes and time-outs,
-// so a slow or hostile client costs a socket and a few KiB, never a frame.
+// every connection, with bounded connections, request sizes and time-outs
+// (of silence, and a deadline for the whole request), so a slow or hostile
+// client costs a socket and a few KiB, never a frame.
 class StatusServer {
 public:
     struct Options {
         int port = 0;
         std::string bind_address; // IPv4 dotted quad; empty: every interface
         unsigned int connection_limit = 32;
-        unsigned int per_address_limit = 8;
-        unsigned int timeout_s = 5;
+        // A browser opens up to six connections to one server; a few
+        // addresses of slow clients leave most of the rest free.
+        unsigned int per_address_limit = 6;
+        unsigned int timeout_s = 5; // of silence
+        // From a connection's start (or its last answer) to the whole
+        // request, however it trickles.
+        unsigned int request_deadline_s = 10;
         size_t request_memory = 16 * 1024; // headers beyond this are refused
     };
 
@@ -58,6 +66,8 @@ private:
 
     const NodeSources& sources;
     StatusBoard& board;
+    // Outlives the daemon, whose connections it watches.
+    std::unique_ptr<RequestDeadline> request_deadline;
     MHD_Daemon* daemon = nullptr;
     std::string failure;
     // The server's one thread only: the last preview encoded, by generation.

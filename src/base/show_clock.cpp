@@ -25,11 +25,30 @@ double ShowClock::secondsSince(SteadyClock::time_point earlier, SteadyClock::tim
     return std::chrono::duration<double>(later - earlier).count();
 }
 
+// Show time comes round with the timecode's day on master and chaser
+// alike: past 23:59:59 a master sends 00:00:00 and shows what a chaser of
+// 00:00:00 shows, so a clip is at the same place on both.
+double ShowClock::wrapToDay(double seconds) const
+{
+    const double day = Timecode::daySeconds(type);
+    const double wrapped = std::fmod(seconds, day);
+    return wrapped < 0.0 ? wrapped + day : wrapped;
+}
+
+// From `from` to `to` the shorter way round the day: 00:00:00:01 heard at
+// 23:59:59:24 is a frame ahead, not a day behind.
+double ShowClock::aroundTheDay(double to, double from) const
+{
+    const double day = Timecode::daySeconds(type);
+    const double difference = wrapToDay(to - from);
+    return difference > day / 2.0 ? difference - day : difference;
+}
+
 double ShowClock::showAt(SteadyClock::time_point t) const
 {
     const double elapsed = std::max(0.0, secondsSince(anchor_time, t));
     const double absorbed = std::min(std::fabs(slew), elapsed * slew_rate);
-    return anchor_show + elapsed + std::copysign(absorbed, slew);
+    return wrapToDay(anchor_show + elapsed + std::copysign(absorbed, slew));
 }
 
 ShowClock::State ShowClock::stateAt(SteadyClock::time_point t) const
@@ -69,18 +88,18 @@ void ShowClock::takeTimecode(const Timecode& timecode, uint32_t sender)
     if (locked)
         measureJitter(target, t);
     // Locked, only a jump re-seeks; (re)locking, anything over a frame does.
+    type = timecode.type;
     steer(target, locked ? kSeekSeconds : 1.0 / Timecode::frameRate(timecode.type), t);
     heard = true;
     source = sender;
     last_packet = t;
     last_timecode = target;
-    type = timecode.type;
 }
 
 void ShowClock::steer(double target, double threshold, SteadyClock::time_point t)
 {
     const double current = showAt(t);
-    const double error = target - current;
+    const double error = aroundTheDay(target, current);
     anchor_time = t;
     if (std::fabs(error) > threshold) {
         anchor_show = target;
@@ -97,7 +116,7 @@ void ShowClock::steer(double target, double threshold, SteadyClock::time_point t
 // receivers measure it; a jump of the timecode is left out.
 void ShowClock::measureJitter(double target, SteadyClock::time_point t)
 {
-    const double difference = std::fabs(secondsSince(last_packet, t) - (target - last_timecode));
+    const double difference = std::fabs(secondsSince(last_packet, t) - aroundTheDay(target, last_timecode));
     if (difference < kJitterLimitSeconds)
         jitter += (difference - jitter) * kJitterGain;
 }
@@ -106,6 +125,12 @@ double ShowClock::showSeconds() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return showAt(now());
+}
+
+double ShowClock::daySeconds() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return Timecode::daySeconds(type);
 }
 
 ShowClock::Snapshot ShowClock::snapshot() const

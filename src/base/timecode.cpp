@@ -16,6 +16,7 @@ std::string Timecode::text() const
 namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
+constexpr long kTenMinutesPerDay = 144;
 // Drop-frame: labels 0 and 1 are skipped at the start of every minute but
 // every tenth, so 30-label time keeps pace with 29.97 frames a second.
 constexpr long kDroppedPerMinute = 2;
@@ -83,11 +84,19 @@ double Timecode::toSeconds() const
     return (hours * 3600.0 + minutes * 60.0 + seconds) + static_cast<double>(frames) / nominalRate(type);
 }
 
+double Timecode::daySeconds(Type type)
+{
+    if (type == DropFrame2997)
+        return static_cast<double>(kFramesPerTenMinutes * kTenMinutesPerDay) / frameRate(type);
+    return kSecondsPerDay;
+}
+
 Timecode Timecode::fromSeconds(double seconds, Type type)
 {
-    double day_seconds = std::fmod(seconds, kSecondsPerDay);
+    const double day = daySeconds(type);
+    double day_seconds = std::fmod(seconds, day);
     if (day_seconds < 0)
-        day_seconds += kSecondsPerDay;
+        day_seconds += day;
     // A hair over the boundary so that a time computed as n / rate names frame n.
     const long count = static_cast<long>(std::floor(day_seconds * frameRate(type) + 1e-6));
     if (type == DropFrame2997)

@@ -4,6 +4,7 @@
 
 #include "platform/fixed_function/gl_fixed_function.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -94,6 +95,7 @@ Renderer::Renderer(const DisplayOptions& options, const ContentOptions& content)
 
 Renderer::~Renderer()
 {
+    pass.reset();
     glClear(GL_COLOR_BUFFER_BIT);
     platform->presentFrame();
     // Plug-ins release their textures and players while the context is current.
@@ -108,6 +110,8 @@ void Renderer::initOpenGL()
     if (!(success >= 0))
         stopOnDisplayFailure(platform->failureAt(DisplaySetupStep::GetDisplaySize, "no size"));
     screen_ratio = static_cast<float>(screen_width) / static_cast<float>(screen_height);
+    stage_ratio.store(screen_ratio);
+    drawn_ratio = screen_ratio;
 
     DisplaySetupFailure failure;
     if (!platform->createEglObjects(attribute_list, &display, &surface, &context, &failure))
@@ -126,12 +130,9 @@ void Renderer::initOpenGL()
 void Renderer::initProjection()
 {
     // Two units wide with square units: 16:9 shows y from -0.5625 to 0.5625.
-    const float half_height = 1.0f / screen_ratio;
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
     glViewport(0, 0, static_cast<GLsizei>(screen_width), static_cast<GLsizei>(screen_height));
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    multiplyOrtho(-1.0f, 1.0f, -half_height, half_height, -1.0f, 1.0f);
+    loadProjection();
 
     // Registered once; every draw reads the arrays' current contents.
     glEnableClientState(GL_VERTEX_ARRAY);
@@ -142,14 +143,122 @@ void Renderer::initProjection()
     glLoadIdentity();
 }
 
+// The stage is two units wide and 2 / ratio high; the output shows the
+// region of it. Without REGION these are the screen's bounds, as always.
+void Renderer::loadProjection()
+{
+    const float half_height = 1.0f / drawn_ratio;
+    float left = -1.0f, right = 1.0f, bottom = -half_height, top = half_height;
+    if (geometry.hasRegion()) {
+        const Geometry::Region& r = geometry.region;
+        left = -1.0f + 2.0f * static_cast<float>(r.x);
+        right = -1.0f + 2.0f * static_cast<float>(r.x + r.w);
+        top = half_height - 2.0f * half_height * static_cast<float>(r.y);
+        bottom = half_height - 2.0f * half_height * static_cast<float>(r.y + r.h);
+    }
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    multiplyOrtho(left, right, bottom, top, -1.0f, 1.0f);
+    glMatrixMode(GL_MODELVIEW);
+}
+
+void Renderer::setGeometry(const Geometry& wanted, std::shared_ptr<const MaskPicture> mask)
+{
+    const double stage_w = wanted.stageWidth(static_cast<int>(screen_width));
+    const double stage_h = wanted.stageHeight(static_cast<int>(screen_height));
+    const float ratio = wanted.hasRegion() ? static_cast<float>(stage_w / stage_h) : screen_ratio;
+    stage_ratio.store(ratio);
+    std::shared_ptr<const LightMap> light;
+    if (wanted.needsPass())
+        light = std::make_shared<const LightMap>(
+            LightMap::make(wanted, mask.get(), getScreenWidth(), getScreenHeight()));
+    std::lock_guard<std::mutex> lock(pending_lock);
+    // TEST_PATTERN= counts when it changes; the key t toggles in between.
+    if (wanted.test_pattern != last_set_pattern)
+        test_pattern.store(wanted.test_pattern);
+    last_set_pattern = wanted.test_pattern;
+    pending_geometry = wanted;
+    pending_ratio = ratio;
+    pending_light = std::move(light);
+    geometry_pending = true;
+}
+
+void Renderer::takePendingGeometry()
+{
+    std::unique_lock<std::mutex> lock(pending_lock, std::try_to_lock);
+    if (!lock.owns_lock() || !geometry_pending)
+        return;
+    const Geometry wanted = pending_geometry;
+    drawn_ratio = pending_ratio;
+    const std::shared_ptr<const LightMap> light = std::move(pending_light);
+    geometry_pending = false;
+    lock.unlock();
+    applyGeometry(wanted, light.get());
+}
+
+void Renderer::applyGeometry(const Geometry& wanted, const LightMap* light)
+{
+    geometry = wanted;
+    loadProjection();
+    pass_active = false;
+    if (!geometry.needsPass() || !light)
+        return;
+    if (!pass)
+        pass = std::make_unique<GeometryPass>(getScreenWidth(), getScreenHeight());
+    std::string error;
+    pass_active = pass->ready(&error) && pass->configure(geometry, *light, &error);
+    if (!pass_active && say)
+        say("Geometry: " + error + "; the picture is drawn unshaped");
+}
+
 void Renderer::drawCanvases(const std::vector<Canvas*>& canvases)
 {
+    takePendingGeometry();
+    // Without blend, warp or mask the frame is drawn straight to the output.
+    if (pass_active)
+        pass->beginFrame();
     glClear(GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
-    for (size_t i = 0; i < canvases.size(); ++i)
-        drawCanvas(canvases[i], static_cast<int>(i));
+    if (testPatternOn())
+        drawTestPattern();
+    else
+        for (size_t i = 0; i < canvases.size(); ++i)
+            drawCanvas(canvases[i], static_cast<int>(i));
     content_manager->frameDone();
+    if (pass_active)
+        pass->finishFrame();
     platform->presentFrame();
+}
+
+void Renderer::drawTestPattern()
+{
+    TestPattern::Frame frame;
+    frame.stage_ratio = drawn_ratio;
+    frame.region = geometry.region;
+    frame.output_width = getScreenWidth();
+    frame.output_height = getScreenHeight();
+    frame.label = pattern_label;
+    char line[96];
+    std::snprintf(line, sizeof line, "OUTPUT %dx%d", frame.output_width, frame.output_height);
+    frame.label.push_back(line);
+    const Geometry::Region& r = geometry.region;
+    std::snprintf(line, sizeof line, "REGION %.4g,%.4g,%.4g,%.4g", r.x, r.y, r.w, r.h);
+    frame.label.push_back(line);
+    glDisable(GL_TEXTURE_2D);
+    for (const TestPattern::Bar& bar : TestPattern::bars(frame)) {
+        for (int vertex = 0; vertex < 4; ++vertex)
+            for (int k = 0; k < 4; ++k)
+                color[vertex * 4 + k] = k == 3 ? 1.0f : bar.grey;
+        const float corners[12] = {-bar.half_w, -bar.half_h, 0, bar.half_w, -bar.half_h, 0,
+                                   -bar.half_w, bar.half_h,  0, bar.half_w, bar.half_h,  0};
+        std::copy(corners, corners + 12, quadx);
+        glPushMatrix();
+        glTranslatef(bar.x, bar.y, 0.0f);
+        glRotatef(bar.angle, 0.0f, 0.0f, 1.0f);
+        drawQuad();
+        glPopMatrix();
+    }
+    glEnable(GL_TEXTURE_2D);
 }
 
 ContentInterface* Renderer::findContent(const std::string& content_type) const
@@ -239,10 +348,10 @@ void Renderer::placeCopy(Canvas* canvas, int j, unsigned int copies)
 {
     const float zoom = canvas->getZoom();
     if (zoom_type == 1) {
-        // An ellipse with the screen's proportions.
+        // An ellipse with the stage's proportions.
         const double angle = canvas->getRotationAll() * kPi / 180.0 + (2.0 * kPi / copies) * j;
         const float theta = static_cast<float>(angle);
-        glTranslatef(-2.0f * zoom * std::cos(theta), -2.0f * zoom * std::sin(theta) / screen_ratio,
+        glTranslatef(-2.0f * zoom * std::cos(theta), -2.0f * zoom * std::sin(theta) / drawn_ratio,
                      0.0f);
     } else {
         // A true circle of radius zoom; the copy's own orientation is undone.

@@ -106,7 +106,7 @@ json timecodeJson(const NodeSources& sources)
 json inputsJson(const ArtnetReceiver::InputReport& in, const NodeSources& sources)
 {
     json last = in.last_artnet_sender ? json(ipv4Text(in.last_artnet_sender)) : json(nullptr);
-    return {{"artnet",
+    json inputs = {{"artnet",
              {{"artdmx_packets", in.artdmx_packets},
               {"artpoll_packets", in.artpoll_packets},
               {"other_packets", in.other_packets},
@@ -114,6 +114,10 @@ json inputsJson(const ArtnetReceiver::InputReport& in, const NodeSources& source
             {"artsync", {{"packets", in.artsync_packets}, {"holding", in.artsync_holding}}},
             {"sacn", {{"listening", in.sacn_listening}, {"packets", in.sacn_packets}}},
             {"timecode", timecodeJson(sources)}};
+    // Only where the desk may address the node (RDM=1, REMOTE_CONFIG=1).
+    if (in.remote)
+        inputs["remote"] = {{"rdm_uid", in.rdm_uid}, {"identify", in.identify}};
+    return inputs;
 }
 
 json addressesJson(const std::vector<InterfaceAddressEntry>& entries)
@@ -146,6 +150,7 @@ std::string statusJson(const NodeSources& sources, const RenderState& render)
         {"config", std::move(config)},
         {"inputs", inputsJson(inputs, sources)},
         {"frame_rate", render.frame_rate},
+        {"test_pattern", sources.test_pattern ? sources.test_pattern() : false},
         {"frames", render.frames},
         {"memory", {{"resident_bytes", sources.memory_in_use ? sources.memory_in_use() : 0}}},
         {"canvases", canvasesJson(sources, inputs.channels)},

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "status/status_json.h"
-#include "status/status_page.h"
+#include "status/web_files.h"
 
 namespace Spectrafox {
 
@@ -36,13 +36,35 @@ MHD_Result queue(MHD_Connection* connection, int status, const char* content_typ
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
     MHD_add_response_header(response, "Content-Security-Policy",
-                            "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                            "default-src 'none'; script-src 'self'; style-src 'self'; "
                             "img-src 'self' data:; connect-src 'self'");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
     const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned int>(status), response);
     MHD_destroy_response(response);
     return queued;
+}
+
+RequestDeadline::Connection* watched(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<RequestDeadline::Connection*>(info->socket_context) : nullptr;
+}
+
+void onConnection(void* deadline, MHD_Connection* connection, void** socket_context,
+                  MHD_ConnectionNotificationCode code)
+{
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        RequestDeadline::closed(static_cast<RequestDeadline::Connection*>(*socket_context));
+        return;
+    }
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    *socket_context = info ? static_cast<RequestDeadline*>(deadline)->opened(info->connect_fd) : nullptr;
+}
+
+void onRequestEnded(void*, MHD_Connection* connection, void**, MHD_RequestTerminationCode)
+{
+    RequestDeadline::answered(watched(connection));
 }
 
 // Called by libmicrohttpd on its thread: once when the headers are in, then
@@ -52,8 +74,10 @@ MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url, co
 {
     const bool readable = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 ||
                           std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
-    if (!readable)
+    if (!readable) {
+        RequestDeadline::answering(watched(connection));
         return queue(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain; charset=utf-8", "GET or HEAD only\n");
+    }
     if (*request_state == nullptr) {
         *request_state = &request_seen;
         return MHD_YES;
@@ -62,6 +86,7 @@ MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url, co
         *upload_data_size = 0;
         return MHD_YES;
     }
+    RequestDeadline::answering(watched(connection));
     const StatusServer::Reply reply = static_cast<StatusServer*>(self)->answer(url);
     return queue(connection, reply.status, reply.content_type, reply.body);
 }
@@ -69,7 +94,8 @@ MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url, co
 } // namespace
 
 StatusServer::StatusServer(Options options, const NodeSources& node_sources, StatusBoard& status_board)
-    : sources(node_sources), board(status_board)
+    : sources(node_sources), board(status_board),
+      request_deadline(std::make_unique<RequestDeadline>(std::chrono::seconds(options.request_deadline_s)))
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -89,6 +115,8 @@ StatusServer::StatusServer(Options options, const NodeSources& node_sources, Sta
         MHD_OPTION_CONNECTION_TIMEOUT, options.timeout_s,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, options.request_memory,
         MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
+        MHD_OPTION_NOTIFY_CONNECTION, &onConnection, request_deadline.get(),
+        MHD_OPTION_NOTIFY_COMPLETED, &onRequestEnded, nullptr,
         MHD_OPTION_END);
     if (!daemon)
         failure = "cannot serve on port " + std::to_string(options.port) + " (" +
@@ -111,12 +139,16 @@ int StatusServer::port() const
 
 StatusServer::Reply StatusServer::answer(const std::string& url)
 {
-    if (url == "/")
-        return {200, "text/html; charset=utf-8", statusPageHtml()};
+    if (const WebFile* file = findWebFile(url))
+        return {200, webFileType(file->path), std::string(reinterpret_cast<const char*>(file->bytes), file->size)};
     if (url == "/api/status")
         return {200, "application/json", statusJson(sources, *board.renderState())};
     if (url == "/preview.png")
         return previewPng();
+    if (url == "/manual" && !sources.manual.empty())
+        return {200, "text/markdown; charset=utf-8", sources.manual};
+    if (url == "/fixture.gdtf" && !sources.fixture_gdtf.empty())
+        return {200, "application/octet-stream", sources.fixture_gdtf};
     const std::string thumbnail_prefix = "/thumbnail/";
     const std::string png = ".png";
     if (url.size() > thumbnail_prefix.size() + png.size() && url.compare(0, thumbnail_prefix.size(), thumbnail_prefix) == 0 &&

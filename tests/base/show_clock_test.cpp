@@ -66,7 +66,8 @@ std::vector<Packet> packetsOf(const std::vector<Sender>& senders)
 // Each row drives a clock on an injected steady clock through a run of
 // packets, drawing at 60 Hz: the 25 fps clip frame the show time points to
 // may only stay or step by one from draw to draw, except at the seeks the
-// row allows; and the time and state hold at the checks.
+// row allows; and the time and state hold at the checks, also for a master
+// beside the chaser, started `offset` before (the sender stands for it).
 TEST(ShowClock, FollowsTimecodeSmoothlyThroughJitterJumpsAndDropouts)
 {
     const struct {
@@ -75,6 +76,7 @@ TEST(ShowClock, FollowsTimecodeSmoothlyThroughJitterJumpsAndDropouts)
         std::vector<Sender> senders;
         int seeks; // clip-frame discontinuities allowed
         std::vector<Check> checks;
+        bool master_beside = false;
     } cases[] = {
         {"lock-in: the first packet seeks at once",
          2, {{kDesk, 0.5, 3, 3600.04}}, 1,
@@ -98,6 +100,11 @@ TEST(ShowClock, FollowsTimecodeSmoothlyThroughJitterJumpsAndDropouts)
         {"two senders: the first is followed until it falls silent",
          2, {{kDesk, 0, 3, 50}, {kSecondDesk, 1, 6, 70}}, 1,
          {{2.5, ShowClock::State::Chase, 52.5, 1, kSecondDesk}, {5, ShowClock::State::Chase, 75, 1}}},
+        {"past 24 h master and chaser come round to 0 together, no seek but midnight's",
+         2, {{kDesk, 0, 9, 86395}}, 1,
+         {{4.5, ShowClock::State::Chase, 86399.5, 1}, {5.48, ShowClock::State::Chase, 0.48, 1},
+          {9, ShowClock::State::Chase, 4, 1}},
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -108,6 +115,8 @@ TEST(ShowClock, FollowsTimecodeSmoothlyThroughJitterJumpsAndDropouts)
         const auto seconds = [](double s) {
             return Clock::time_point{} + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
         };
+        t = seconds(-c.senders[0].offset);
+        const ShowClock master({ShowClock::Role::Master}, [&t] { return t; });
         const std::vector<Packet> packets = packetsOf(c.senders);
         std::size_t next_packet = 0;
         std::size_t next_check = 0;
@@ -126,6 +135,7 @@ TEST(ShowClock, FollowsTimecodeSmoothlyThroughJitterJumpsAndDropouts)
                 EXPECT_EQ(view.state, check.state);
                 EXPECT_NEAR(view.show_seconds, check.show, check.tolerance_ms / 1000.0);
                 EXPECT_EQ(view.other_source, check.other_source);
+                EXPECT_TRUE(!c.master_beside || std::fabs(master.showSeconds() - check.show) < 1e-3);
             }
             t = seconds(now);
             const long frame = static_cast<long>(std::floor(clock.showSeconds() * kRate));

@@ -8,7 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "status/status_reporter.h"
@@ -127,6 +131,38 @@ TEST(StatusServer, ClientsHoldingHalfAHeaderAreCutOffInTime)
         close(fd);
     }
     EXPECT_TRUE(answersStatus(node.port()));
+}
+
+// 32 slow clients from four addresses, each trickling a header byte a
+// quarter second (never silent for the time-out): an address holds no more
+// than its share, a technician is answered meanwhile, and every slow one is
+// cut at the deadline.
+TEST(StatusServer, TricklingClientsAreCutInTimeAndLeaveRoomForATechnician)
+{
+    ENTER_OWN_NAMESPACE();
+    StatusServer::Options options;
+    options.timeout_s = 1;
+    options.request_deadline_s = 2;
+    ServedNode node(options);
+    const std::string header = "GET / HTTP/1.1\r\nHost: node\r\nX-Slow: " + std::string(100, 'a');
+    std::vector<int> slow;
+    for (int i = 0; i < 32; ++i)
+        slow.push_back(httpConnect(node.port(), "127.0.0." + std::to_string(2 + i % 4)));
+    std::atomic<bool> done{false};
+    std::thread trickler([&] {
+        for (size_t next = 0; !done; ++next, std::this_thread::sleep_for(std::chrono::milliseconds(250)))
+            for (const int fd : slow)
+                send(fd, &header[next % header.size()], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long held = std::count_if(slow.begin(), slow.end(), [](int fd) { return !closedByServer(fd, 0); });
+    EXPECT_LE(held, 4 * static_cast<long>(options.per_address_limit));
+    EXPECT_EQ(httpGet(node.port(), "/api/status", 2000).status, 200) << held << " held";
+    for (const int fd : slow)
+        EXPECT_TRUE(closedByServer(fd, 3500)); // the deadline, a sweep and slack
+    done = true;
+    trickler.join();
+    std::for_each(slow.begin(), slow.end(), close);
 }
 
 TEST(StatusServer, TenThousandRequestsLeaveMemoryFlat)

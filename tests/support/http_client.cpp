@@ -39,9 +39,13 @@ bool readAll(int fd, std::string* out, Clock::time_point deadline)
 
 } // namespace
 
-int httpConnect(int port)
+int httpConnect(int port, const std::string& from)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in source{AF_INET, 0, {}, {}};
+    if (fd >= 0 && !from.empty() && (inet_pton(AF_INET, from.c_str(), &source.sin_addr) != 1 ||
+                                     bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0))
+        return close(fd), -1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));

@@ -16,8 +16,9 @@ struct HttpReply {
 HttpReply httpExchange(int port, const std::string& request, int timeout_ms = 5000);
 // "GET path HTTP/1.1" with Host and Connection: close.
 HttpReply httpGet(int port, const std::string& path, int timeout_ms = 5000);
-// A connected socket (or -1), for clients that hold a connection open.
-int httpConnect(int port);
+// A connected socket (or -1), for clients that hold a connection open;
+// from another loopback address (127.0.0.x) when `from` is given.
+int httpConnect(int port, const std::string& from = "");
 // True when the server closed `fd` within timeout_ms (reads and drops any bytes).
 bool closedByServer(int fd, int timeout_ms);
 

@@ -70,4 +70,29 @@ std::string reachableCopy(const std::string& from, const TempDir& dir)
     return failed ? std::string() : to;
 }
 
+std::vector<std::pair<std::string, std::string>> reachableSanitizerOptions(const TempDir& dir)
+{
+    namespace fs = std::filesystem;
+    const std::string key = "suppressions=";
+    std::vector<std::pair<std::string, std::string>> environment;
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        std::istringstream tokens(std::getenv(name) ? std::getenv(name) : "");
+        std::string options;
+        for (std::string token; tokens >> token; options += token + " ") {
+            if (token.rfind(key, 0) != 0)
+                continue;
+            const std::string from = token.substr(key.size());
+            const std::string copy = dir.file(fs::path(from).filename().string());
+            std::error_code failed;
+            if (fs::copy_file(from, copy, fs::copy_options::overwrite_existing, failed)) {
+                fs::permissions(copy, fs::perms::others_read, fs::perm_options::add, failed);
+                token = key + copy;
+            }
+        }
+        if (std::getenv(name))
+            environment.emplace_back(name, options);
+    }
+    return environment;
+}
+
 } // namespace Spectrafox::Test

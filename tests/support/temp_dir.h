@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace Spectrafox::Test {
 
@@ -37,5 +39,8 @@ std::string readFile(const std::string& path);
 // build tree may lie under a home that no other user can enter (mode 700).
 // The folder is opened to every user too. Empty when it cannot be made.
 std::string reachableCopy(const std::string& from, const TempDir& dir);
+// This process's sanitizer options for a program run as another user beside
+// such a copy: suppressions files copied into `dir`, readable by every user.
+std::vector<std::pair<std::string, std::string>> reachableSanitizerOptions(const TempDir& dir);
 
 } // namespace Spectrafox::Test

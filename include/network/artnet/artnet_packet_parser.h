@@ -39,6 +39,8 @@ public:
     // data holds len received bytes; a negative len (a failed receive) is
     // never a packet.
     ArtnetParseResult parse(const uint8_t* data, long len, Artnet::DmxUniverse& dmx512) const;
+    // A desk moved the node (ArtAddress); the next ArtDmx is matched against it.
+    void setPortAddress(unsigned int subnet, unsigned int universe, int net);
 
 private:
     static bool hasArtnetId(const uint8_t* data);

@@ -24,6 +24,13 @@ constexpr uint16_t kOpPollReply = 0x2100;
 constexpr uint16_t kOpDmx = 0x5000;
 constexpr uint16_t kOpSync = 0x5200;
 constexpr uint16_t kOpTimeCode = 0x9700;
+constexpr uint16_t kOpAddress = 0x6000;
+constexpr uint16_t kOpDataRequest = 0x2700;
+constexpr uint16_t kOpDataReply = 0x2800;
+constexpr uint16_t kOpTodRequest = 0x8000;
+constexpr uint16_t kOpTodData = 0x8100;
+constexpr uint16_t kOpTodControl = 0x8200;
+constexpr uint16_t kOpRdm = 0x8300;
 
 // ArtDmx
 constexpr std::size_t kDmxSubUniOffset = 14; // high nibble sub-net, low nibble universe
@@ -84,6 +91,46 @@ constexpr uint16_t kOemCode = 0x00FF;
 constexpr uint8_t kPortTypeDmxOutput = 0x80;   // port outputs DMX512 taken from the network
 constexpr uint8_t kGoodOutputTransmitting = 0x80;
 constexpr uint8_t kStyleNode = 0;
+constexpr uint8_t kStatus1RdmCapable = 0x02;
+
+// ArtTodRequest, ArtTodData, ArtTodControl and ArtRdm share their first 24
+// bytes: ProtVer, then RdmVer (TodData, Rdm), Net at 21, Command at 22 and
+// the port's low address byte at 23.
+constexpr std::size_t kRdmVersionOffset = 12;
+constexpr uint8_t kRdmVersion = 0x01; // E1.20
+constexpr std::size_t kRdmNetOffset = 21;
+constexpr std::size_t kRdmCommandOffset = 22;
+constexpr std::size_t kRdmAddressOffset = 23;
+constexpr std::size_t kRdmHeaderSize = 24;
+constexpr std::size_t kTodRequestCountOffset = 23; // then that many addresses
+constexpr std::size_t kTodDataPortOffset = 13;
+constexpr std::size_t kTodDataCommandOffset = 22;
+constexpr std::size_t kTodDataAddressOffset = 23;
+constexpr std::size_t kTodDataTotalOffset = 24;    // 2 bytes, high byte first
+constexpr std::size_t kTodDataBlockOffset = 26;
+constexpr std::size_t kTodDataCountOffset = 27;
+constexpr std::size_t kTodDataUidsOffset = 28;
+constexpr uint8_t kTodFull = 0x00;
+constexpr uint8_t kTodFlush = 0x01;
+constexpr uint8_t kRdmProcess = 0x00;
+
+// ArtAddress
+constexpr std::size_t kAddressSize = 107;
+constexpr std::size_t kAddressNetSwitchOffset = 12;
+constexpr std::size_t kAddressShortNameOffset = 14;
+constexpr std::size_t kAddressLongNameOffset = 32;
+constexpr std::size_t kAddressSwOutOffset = 100;
+constexpr std::size_t kAddressSubSwitchOffset = 104;
+constexpr std::size_t kAddressCommandOffset = 106;
+
+// ArtDataRequest and ArtDataReply: ESTA and OEM codes, then the request, all
+// high byte first.
+constexpr std::size_t kDataRequestSize = 40;
+constexpr std::size_t kDataOemOffset = 14;
+constexpr std::size_t kDataRequestCodeOffset = 16;
+constexpr std::size_t kDataReplyLengthOffset = 18;
+constexpr std::size_t kDataReplyPayloadOffset = 20;
+constexpr std::size_t kDataReplyMaxPayload = 512;
 
 constexpr const char* kShortName = Product::kShortName;
 constexpr const char* kLongName = Product::kName;

@@ -77,6 +77,9 @@ public:
     void draw(GLenum mode, GLint first, GLsizei count);
     // Draws what is batched.
     void flush();
+    // After a draw with a program and vertex attributes of its own (the
+    // caller put the program back): our client arrays are handed on again.
+    void reclaimVertexAttributes() { restoreClientArrays(); }
     // On by default; off, every draw is drawn at once (the baseline of the
     // renderer bench).
     void setBatching(bool on);

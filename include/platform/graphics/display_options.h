@@ -37,6 +37,8 @@ struct DisplayOptions {
     // Polled once per frame on the main thread: true asks for a snapshot of
     // this frame to the numbered snapshot file, as the window's key s does.
     std::function<bool()> snapshot_request;
+    // Called on the main thread when the key t is pressed in the window.
+    std::function<void()> on_test_pattern_key;
     // Called on the main thread with the finished frame still in the back
     // buffer, just before each swap (the status page's preview).
     std::function<void(int width, int height)> before_swap;

@@ -17,7 +17,8 @@ namespace Spectrafox {
 
 // When a clip's pictures show, in microseconds from its first picture.
 // Pictures are taken to come at one steady rate (frame_us apart), which is
-// what the desk's positions and in-points are snapped to.
+// what the desk's positions and in-points are snapped to; the duration is
+// the clip's length rounded to whole pictures.
 struct ClipTiming {
     int64_t frame_us = 40000;
     int64_t duration_us = 40000; // a whole number of pictures, at least one
@@ -46,8 +47,10 @@ public:
         int height = 0;
         bool h264 = false;
     };
-    // The picture size and codec of a container's first video stream; false
-    // when the file is no container with a video stream.
+    // The picture size and codec of a container's first video stream, or of
+    // a raw stream (from its parameter sets); false when the file is no
+    // container with a video stream, or no stream at all. A size the file
+    // does not tell is 0.
     static bool probe(const std::string& path, Info* info);
     // True for the names ending .mp4, .mov or .mkv; other names are raw streams.
     static bool isContainerName(const std::string& path);
@@ -62,8 +65,9 @@ public:
     ClipReader& operator=(const ClipReader&) = delete;
 
     // False, holding nothing, unless the file's video is H.264 with at least
-    // one picture. Indexing a raw stream reads it through; it gives up when
-    // *keep_going turns false.
+    // one picture. Indexing a raw stream reads it through; the open, the
+    // probe of the stream and the indexing give up at their next read once
+    // *keep_going turns false, and so does every read after.
     bool open(const std::string& path, Indexing indexing = Indexing::Full,
               const std::atomic<bool>* keep_going = nullptr);
     void close();
@@ -87,20 +91,37 @@ public:
     const std::string& path() const { return file_path; }
 
 private:
-    bool openFormat(const std::string& path, bool raw, bool quick);
+    // Which demuxers may read the file: a raw stream's alone (forced), the
+    // containers', or (for a size) any that a video may come in.
+    enum class Demuxers { RawH264, Containers, OtherVideo };
+    static bool probeAs(const std::string& path, Demuxers demuxers, Info* info);
+    static bool probeParameterSets(const std::string& path, Info* info);
+    bool openFormat(const std::string& path, Demuxers demuxers, bool quick);
     bool indexRawStream(const std::atomic<bool>* keep_going);
-    void timeContainer();
+    // What the container tells, or its packets show, of the video's length.
+    struct ContainerSpan {
+        int64_t duration_us;
+        int64_t pictures;
+        int64_t last_pts_us;
+    };
+    void timeContainer(const std::atomic<bool>* keep_going);
+    int64_t declaredDurationUs() const;
+    ContainerSpan scanPackets(int64_t frame_us, const std::atomic<bool>* keep_going);
+    static int64_t frameUsOf(const ContainerSpan& span);
     bool readRaw(AVPacket* packet);
     bool readContainer(AVPacket* packet);
     int keyPictureFor(int64_t target_us) const;
     int64_t keyTimeAtOrBefore(int64_t us) const;
     int64_t toMicroseconds(int64_t stream_time) const;
+    static int stopAsked(void* opaque);
     static int readFromFile(void* opaque, uint8_t* buffer, int size);
     static int64_t seekInFile(void* opaque, int64_t offset, int whence);
 
     std::string file_path;
     RegularFile::Version opened;
     int fd = -1;
+    // The owner's stop flag (null: never stopped), asked at every read.
+    const std::atomic<bool>* keep_going_flag = nullptr;
     AVIOContext* io = nullptr;
     AVFormatContext* format = nullptr;
     int stream = -1;

@@ -9,6 +9,15 @@ using namespace Artnet;
 
 ArtPollReply::Bytes ArtPollReply::build(uint32_t my_ip_address, int subnet, int universe, int net)
 {
+    Node node;
+    node.subnet = subnet;
+    node.universe = universe;
+    node.net = net;
+    return build(my_ip_address, node);
+}
+
+ArtPollReply::Bytes ArtPollReply::build(uint32_t my_ip_address, const Node& node)
+{
     Bytes reply{}; // every field not set below is zero
     std::copy(kId.begin(), kId.end(), reply.begin());
     reply[kOpCodeOffset] = kOpPollReply & 0xFF;
@@ -17,17 +26,19 @@ ArtPollReply::Bytes ArtPollReply::build(uint32_t my_ip_address, int subnet, int 
         reply[kReplyIpOffset + i] = static_cast<uint8_t>(my_ip_address >> (24 - 8 * i));
     reply[kReplyPortOffset] = kPort & 0xFF;
     reply[kReplyPortOffset + 1] = kPort >> 8;
-    reply[kReplyNetSwitchOffset] = static_cast<uint8_t>(net);
-    reply[kReplySubSwitchOffset] = static_cast<uint8_t>(subnet);
+    reply[kReplyNetSwitchOffset] = static_cast<uint8_t>(node.net);
+    reply[kReplySubSwitchOffset] = static_cast<uint8_t>(node.subnet);
     reply[kReplyOemHiOffset] = kOemCode >> 8;
     reply[kReplyOemLoOffset] = kOemCode & 0xFF;
-    putText(reply, kReplyShortNameOffset, kReplyShortNameSize, kShortName);
-    putText(reply, kReplyLongNameOffset, kReplyLongNameSize, kLongName);
+    if (node.rdm_capable)
+        reply[kReplyStatus1Offset] = kStatus1RdmCapable;
+    putText(reply, kReplyShortNameOffset, kReplyShortNameSize, node.short_name.c_str());
+    putText(reply, kReplyLongNameOffset, kReplyLongNameSize, node.long_name.c_str());
     putText(reply, kReplyNodeReportOffset, kReplyNodeReportSize, kNodeReport);
     reply[kReplyNumPortsLoOffset] = 1;
     reply[kReplyPortTypesOffset] = kPortTypeDmxOutput;
     reply[kReplyGoodOutputOffset] = kGoodOutputTransmitting;
-    reply[kReplySwOutOffset] = static_cast<uint8_t>(universe);
+    reply[kReplySwOutOffset] = static_cast<uint8_t>(node.universe);
     reply[kReplyStyleOffset] = kStyleNode;
     return reply;
 }

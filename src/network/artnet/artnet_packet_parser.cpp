@@ -14,6 +14,13 @@ ArtnetPacketParser::ArtnetPacketParser(unsigned int subnet_, unsigned int univer
 {
 }
 
+void ArtnetPacketParser::setPortAddress(unsigned int subnet_, unsigned int universe_, int net_)
+{
+    subnet = subnet_;
+    universe = universe_;
+    net = net_;
+}
+
 ArtnetParseResult ArtnetPacketParser::parse(const uint8_t* data, long len,
                                             DmxUniverse& dmx512) const
 {

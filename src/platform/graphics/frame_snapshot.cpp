@@ -7,9 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace Spectrafox {
 
@@ -17,27 +21,57 @@ namespace {
 
 constexpr const char kTemporarySuffix[] = ".part";
 
-struct FileSink {
-    int fd;
-    bool failed;
-};
+// A stop that cannot wait for the program to wind down ends the process
+// where it stands. Files are created, written and renamed under this lock,
+// and once the stop has closed it none is begun: a snapshot is whole or
+// absent, never a temporary file left behind.
+std::mutex file_lock;
+bool files_closed = false; // under file_lock
+// Longer than writing out an encoded picture takes, short beside the stop.
+constexpr std::chrono::milliseconds kLongestFileWrite{250};
 
-void writeToSink(void* context, void* data, int size)
+void appendToBuffer(void* context, void* data, int size)
 {
-    auto* sink = static_cast<FileSink*>(context);
-    const char* bytes = static_cast<const char*>(data);
-    size_t left = static_cast<size_t>(size);
-    while (!sink->failed && left > 0) {
-        const ssize_t written = ::write(sink->fd, bytes, left);
+    auto* buffer = static_cast<std::vector<unsigned char>*>(context);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    buffer->insert(buffer->end(), bytes, bytes + size);
+}
+
+bool writeAll(int fd, const std::vector<unsigned char>& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0) {
-            sink->failed = true;
-            return;
-        }
-        bytes += written;
-        left -= static_cast<size_t>(written);
+        if (written <= 0)
+            return false;
+        done += static_cast<size_t>(written);
     }
+    return true;
+}
+
+// Through a new temporary file in the same folder, renamed into place.
+bool writeFileInPlace(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    std::lock_guard<std::mutex> lock(file_lock);
+    if (files_closed)
+        return false;
+    // mkostemps creates the file itself (O_CREAT | O_EXCL): a name that
+    // exists, a link included, is never opened.
+    std::string name = path + ".XXXXXX" + kTemporarySuffix;
+    const int fd = ::mkostemps(name.data(), static_cast<int>(sizeof kTemporarySuffix - 1), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::fchmod(fd, 0644);
+    const bool written = writeAll(fd, bytes);
+    const bool closed = ::close(fd) == 0;
+    // rename replaces a link at the path rather than write through it.
+    if (!written || !closed || std::rename(name.c_str(), path.c_str()) != 0) {
+        ::unlink(name.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -70,24 +104,26 @@ std::vector<unsigned char> FrameSnapshot::readRgb(int width, int height)
 bool FrameSnapshot::writeRgbPng(const std::string& path, int width, int height,
                                 const std::vector<unsigned char>& rgb)
 {
-    // mkostemps creates the file itself (O_CREAT | O_EXCL): a name that
-    // exists, a link included, is never opened.
-    std::string name = path + ".XXXXXX" + kTemporarySuffix;
-    const int fd = ::mkostemps(name.data(), static_cast<int>(sizeof kTemporarySuffix - 1), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ::fchmod(fd, 0644);
-    FileSink sink{fd, false};
+    // Encoded before any file exists: compressing a large picture takes
+    // seconds, and a stop meanwhile has nothing to leave behind.
+    std::vector<unsigned char> png;
     const int row_bytes = width * 3;
-    const bool encoded =
-        stbi_write_png_to_func(&writeToSink, &sink, width, height, 3, rgb.data(), row_bytes) != 0;
-    const bool closed = ::close(fd) == 0;
-    // rename replaces a link at the path rather than write through it.
-    if (!encoded || sink.failed || !closed || std::rename(name.c_str(), path.c_str()) != 0) {
-        ::unlink(name.c_str());
+    if (stbi_write_png_to_func(&appendToBuffer, &png, width, height, 3, rgb.data(), row_bytes) == 0)
         return false;
+    return writeFileInPlace(path, png);
+}
+
+// Polled rather than a timed lock, which ThreadSanitizer cannot follow.
+void FrameSnapshot::closeFiles()
+{
+    const auto give_up = std::chrono::steady_clock::now() + kLongestFileWrite;
+    while (!file_lock.try_lock()) {
+        if (std::chrono::steady_clock::now() > give_up)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return true;
+    files_closed = true;
+    file_lock.unlock();
 }
 
 std::string FrameSnapshot::numberedPath(const std::string& path, long frame)

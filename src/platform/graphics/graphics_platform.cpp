@@ -417,6 +417,8 @@ void GraphicsPlatform::pumpEvents()
                 askToQuit();
             else if (event.key.keysym.sym == SDLK_s && !event.key.repeat)
                 snapshot_requested = true; // a held key is one snapshot
+            else if (event.key.keysym.sym == SDLK_t && !event.key.repeat && options.on_test_pattern_key)
+                options.on_test_pattern_key();
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "platform/media/clip_reader.h"
 
+#include "platform/media/sequence_parameter_set.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -17,17 +19,21 @@ namespace Spectrafox {
 
 namespace {
 constexpr int kIoBufferSize = 65536;
+// How far into a raw stream its parameter sets are looked for.
+constexpr size_t kParameterSetSearchBytes = size_t{1} << 20;
 // The demuxers a clip may need: MP4/MOV and Matroska/WebM, or raw H.264.
 constexpr const char* kContainerDemuxers = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm";
 constexpr const char* kRawDemuxer = "h264";
+// What else a file under a raw stream's name may hold, for its size alone.
+constexpr const char* kOtherVideoDemuxers = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,hevc";
 constexpr AVRational kMicroseconds{1, 1000000};
 constexpr int64_t kDefaultFrameUs = 40000;
 // A container that does not say where its key pictures lie is read on for
 // at most this far rather than seeked.
 constexpr int64_t kReadOnWithoutIndexUs = 2000000;
 
-// How long a picture shows at the stream's rate: 25 per second when the
-// stream gives no rate within 1 to 240 per second.
+// How long a picture shows at the stream's rate; 0 for a rate outside 1 to
+// 240 per second, which is more often a time base than a rate.
 int64_t frameDurationUs(AVRational rate)
 {
     if (rate.num <= 0 || rate.den <= 0 || rate.num > 240LL * rate.den || rate.num < rate.den)
@@ -35,12 +41,11 @@ int64_t frameDurationUs(AVRational rate)
     return (1000000LL * rate.den + rate.num / 2) / rate.num;
 }
 
+// The stream's own rate; 0 when it gives none within the range.
 int64_t streamFrameUs(const AVStream* video)
 {
-    int64_t us = frameDurationUs(video->avg_frame_rate);
-    if (us == 0)
-        us = frameDurationUs(video->r_frame_rate);
-    return us == 0 ? kDefaultFrameUs : us;
+    const int64_t us = frameDurationUs(video->avg_frame_rate);
+    return us != 0 ? us : frameDurationUs(video->r_frame_rate);
 }
 
 } // namespace
@@ -72,8 +77,43 @@ bool ClipReader::isContainerName(const std::string& path)
 
 bool ClipReader::probe(const std::string& path, Info* info)
 {
+    if (isContainerName(path))
+        return probeAs(path, Demuxers::Containers, info);
+    const bool raw_probed = probeAs(path, Demuxers::RawH264, info);
+    if (raw_probed && info->width > 0 && info->height > 0)
+        return true;
+    // Another kind of video under a raw stream's name: its size, and that
+    // it will not play as one.
+    Info other;
+    if (probeAs(path, Demuxers::OtherVideo, &other) && other.width > 0 && other.height > 0) {
+        *info = other;
+        info->h264 = false;
+        return true;
+    }
+    return probeParameterSets(path, info) || raw_probed;
+}
+
+// Parameter sets without a picture that FFmpeg could look at: the size they
+// declare, as if a picture followed.
+bool ClipReader::probeParameterSets(const std::string& path, Info* info)
+{
+    std::vector<unsigned char> prefix;
+    std::uint64_t file_size = 0;
+    int width = 0;
+    int height = 0;
+    if (!RegularFile::readPrefix(path, kParameterSetSearchBytes, &prefix, &file_size) ||
+        !SequenceParameterSet::sizeInStream(prefix, &width, &height))
+        return false;
+    info->width = width;
+    info->height = height;
+    info->h264 = true;
+    return true;
+}
+
+bool ClipReader::probeAs(const std::string& path, Demuxers demuxers, Info* info)
+{
     ClipReader reader;
-    if (!reader.openFormat(path, false, false))
+    if (!reader.openFormat(path, demuxers, false))
         return false;
     const AVCodecParameters* video = reader.format->streams[reader.stream]->codecpar;
     info->width = video->width;
@@ -88,12 +128,14 @@ bool ClipReader::open(const std::string& path, Indexing how, const std::atomic<b
     file_path = path;
     indexing = how;
     raw = !isContainerName(path);
-    bool ready = openFormat(path, raw, raw && how == Indexing::Sequential) &&
+    keep_going_flag = keep_going;
+    bool ready = openFormat(path, raw ? Demuxers::RawH264 : Demuxers::Containers,
+                            raw && how == Indexing::Sequential) &&
                  format->streams[stream]->codecpar->codec_id == AV_CODEC_ID_H264;
     if (ready && raw && indexing == Indexing::Full)
         ready = indexRawStream(keep_going);
     else if (ready && !raw)
-        timeContainer();
+        timeContainer(keep_going);
     if (!ready)
         close();
     return ready;
@@ -101,7 +143,7 @@ bool ClipReader::open(const std::string& path, Indexing how, const std::atomic<b
 
 // Through our own descriptor, so that the regular-file check and the reads
 // see the same file.
-bool ClipReader::openFormat(const std::string& path, bool raw_stream, bool quick)
+bool ClipReader::openFormat(const std::string& path, Demuxers demuxers, bool quick)
 {
     // FFmpeg's own messages would land on the console's terminal (and in the
     // journal) at every clip called; the slot's state says what went wrong.
@@ -124,8 +166,14 @@ bool ClipReader::openFormat(const std::string& path, bool raw_stream, bool quick
         return false;
     format->pb = io;
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // A file under a raw stream's name is read as one, whatever it holds.
-    format->format_whitelist = av_strdup(raw_stream ? kRawDemuxer : kContainerDemuxers);
+    // A stop ends an open or a probe of slow media at its next read.
+    format->interrupt_callback = AVIOInterruptCB{&ClipReader::stopAsked, this};
+    const bool raw_stream = demuxers == Demuxers::RawH264;
+    // A file under a raw stream's name is played as one, whatever it holds;
+    // the other demuxers only tell a probe its size.
+    format->format_whitelist = av_strdup(raw_stream                        ? kRawDemuxer
+                                         : demuxers == Demuxers::Containers ? kContainerDemuxers
+                                                                            : kOtherVideoDemuxers);
     if (format->format_whitelist == nullptr)
         return false;
     const AVInputFormat* forced = raw_stream ? av_find_input_format(kRawDemuxer) : nullptr;
@@ -146,27 +194,81 @@ bool ClipReader::indexRawStream(const std::atomic<bool>* keep_going)
     raw_index = RawStreamIndex::of(opened, format, stream, keep_going);
     if (!raw_index)
         return false;
-    clip_timing.frame_us = streamFrameUs(format->streams[stream]);
+    // A raw stream has no times of its own: the rate its parameter sets
+    // give, else 25 per second.
+    const int64_t frame_us = streamFrameUs(format->streams[stream]);
+    clip_timing.frame_us = frame_us != 0 ? frame_us : kDefaultFrameUs;
     clip_timing.duration_us = static_cast<int64_t>(raw_index->pictures.size()) * clip_timing.frame_us;
     next_raw = 0;
     return true;
 }
 
-// The container says how long the video is; its rate gives the pictures.
-void ClipReader::timeContainer()
+// The video's length from the container's duration, or from the last
+// picture's time plus its duration; its rate from the stream, or where that
+// is out of range, from the pictures' times.
+void ClipReader::timeContainer(const std::atomic<bool>* keep_going)
 {
     const AVStream* video = format->streams[stream];
-    clip_timing.frame_us = streamFrameUs(video);
     start_time = video->start_time == AV_NOPTS_VALUE ? 0 : video->start_time;
-    int64_t pictures = video->nb_frames;
-    if (pictures <= 0) {
-        int64_t us = video->duration != AV_NOPTS_VALUE
-                         ? av_rescale_q(video->duration, video->time_base, kMicroseconds)
-                         : format->duration;
-        pictures = us > 0 ? (us + clip_timing.frame_us / 2) / clip_timing.frame_us : 1;
-    }
-    clip_timing.duration_us = std::max<int64_t>(pictures, 1) * clip_timing.frame_us;
     key_of_last_read_us = -1;
+    ContainerSpan span{declaredDurationUs(), video->nb_frames, -1};
+    int64_t frame_us = streamFrameUs(video);
+    const bool untold = span.duration_us <= 0 || (frame_us == 0 && span.pictures <= 0);
+    if (untold && indexing == Indexing::Full)
+        span = scanPackets(frame_us, keep_going);
+    if (frame_us == 0)
+        frame_us = frameUsOf(span);
+    clip_timing.frame_us = frame_us;
+    const int64_t pictures = (span.duration_us + frame_us / 2) / frame_us;
+    clip_timing.duration_us = std::max<int64_t>(pictures, 1) * frame_us;
+}
+
+// The video stream's duration, else the file's; 0 when neither is told.
+int64_t ClipReader::declaredDurationUs() const
+{
+    const AVStream* video = format->streams[stream];
+    if (video->duration != AV_NOPTS_VALUE && video->duration > 0)
+        return av_rescale_q(video->duration, video->time_base, kMicroseconds);
+    return format->duration != AV_NOPTS_VALUE ? std::max<int64_t>(format->duration, 0) : 0;
+}
+
+// Reads every packet of the video (no decoding) for the last picture's time
+// and the number of pictures, then goes back to the start.
+ClipReader::ContainerSpan ClipReader::scanPackets(int64_t frame_us, const std::atomic<bool>* keep_going)
+{
+    ContainerSpan span{0, 0, -1};
+    int64_t last_duration_us = 0;
+    AVPacket* packet = av_packet_alloc();
+    while (packet != nullptr && (keep_going == nullptr || keep_going->load()) &&
+           readContainer(packet)) {
+        ++span.pictures;
+        if (packet->pts != AV_NOPTS_VALUE && packet->pts >= span.last_pts_us) {
+            span.last_pts_us = packet->pts;
+            last_duration_us = av_rescale_q(packet->duration, format->streams[stream]->time_base,
+                                            kMicroseconds);
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    if (span.last_pts_us >= 0) {
+        const int64_t step = last_duration_us > 0 ? last_duration_us
+                             : frame_us > 0        ? frame_us
+                                                   : frameUsOf(span);
+        span.duration_us = span.last_pts_us + step;
+    }
+    av_seek_frame(format, stream, start_time, AVSEEK_FLAG_BACKWARD);
+    key_of_last_read_us = last_read_us = -1;
+    return span;
+}
+
+// The time between pictures that the video's length and count give.
+int64_t ClipReader::frameUsOf(const ContainerSpan& span)
+{
+    if (span.pictures > 0 && span.duration_us > 0)
+        return std::max<int64_t>((span.duration_us + span.pictures / 2) / span.pictures, 1);
+    if (span.pictures > 1 && span.last_pts_us > 0)
+        return std::max<int64_t>(span.last_pts_us / (span.pictures - 1), 1);
+    return kDefaultFrameUs;
 }
 
 void ClipReader::close()
@@ -178,6 +280,7 @@ void ClipReader::close()
     if (fd >= 0)
         ::close(fd);
     fd = -1;
+    keep_going_flag = nullptr;
     stream = -1;
     raw_index.reset();
     next_raw = 0;
@@ -302,8 +405,16 @@ bool ClipReader::changedOnDisk() const
     return now.size >= 0 && now != opened;
 }
 
+int ClipReader::stopAsked(void* opaque)
+{
+    const std::atomic<bool>* keep_going = static_cast<ClipReader*>(opaque)->keep_going_flag;
+    return keep_going != nullptr && !keep_going->load() ? 1 : 0;
+}
+
 int ClipReader::readFromFile(void* opaque, uint8_t* buffer, int size)
 {
+    if (stopAsked(opaque))
+        return AVERROR_EXIT;
     const int fd = static_cast<ClipReader*>(opaque)->fd;
     for (;;) {
         const ssize_t count = ::read(fd, buffer, static_cast<size_t>(size));

@@ -5,7 +5,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
-#include <libswscale/swscale.h>
 }
 
 #include <memory>
@@ -23,22 +22,6 @@ struct FrameDeleter {
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
-
-bool toRgba(const AVFrame* frame, std::vector<uint8_t>* rgba)
-{
-    SwsContext* scaler = sws_getContext(frame->width, frame->height,
-                                        static_cast<AVPixelFormat>(frame->format), frame->width,
-                                        frame->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
-                                        nullptr, nullptr);
-    if (scaler == nullptr)
-        return false;
-    rgba->assign(static_cast<size_t>(frame->width) * frame->height * 4, 0);
-    uint8_t* planes[1] = {rgba->data()};
-    const int strides[1] = {frame->width * 4};
-    sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
-    sws_freeContext(scaler);
-    return true;
-}
 
 // Packets from the start of the clip until a picture comes, at most
 // kMostBytes of them; false when none came.
@@ -60,30 +43,27 @@ bool decodeFirst(ClipReader& reader, AVCodecContext* codec, AVPacket* packet, AV
 
 } // namespace
 
-bool FirstPicture::decode(const std::string& path, std::vector<uint8_t>* rgba, int* width,
-                          int* height)
+DecodedPicture FirstPicture::decode(const std::string& path)
 {
     ClipReader reader;
     if (!reader.open(path, ClipReader::Indexing::Sequential))
-        return false;
+        return nullptr;
     const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
     if (decoder == nullptr)
-        return false;
+        return nullptr;
     std::unique_ptr<AVCodecContext, CodecDeleter> codec(avcodec_alloc_context3(decoder));
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    DecodedPicture frame(av_frame_alloc(), FrameDeleter());
     std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
     if (!codec || !frame || !packet ||
         avcodec_parameters_to_context(codec.get(), reader.codecParameters()) < 0)
-        return false;
+        return nullptr;
     codec->thread_count = 1; // the start-up workers already use every core
     if (avcodec_open2(codec.get(), decoder, nullptr) < 0)
-        return false;
+        return nullptr;
     if (!decodeFirst(reader, codec.get(), packet.get(), frame.get()) || frame->width <= 0 ||
-        frame->height <= 0 || !toRgba(frame.get(), rgba))
-        return false;
-    *width = frame->width;
-    *height = frame->height;
-    return true;
+        frame->height <= 0)
+        return nullptr;
+    return frame;
 }
 
 } // namespace Spectrafox

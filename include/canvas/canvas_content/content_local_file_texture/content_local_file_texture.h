@@ -68,6 +68,8 @@ private:
     Texture* textures[kSlotCount];
     VideoPlayer* player;
     const bool video_on_cue;
+    // Videos beyond this on either side are refused before decoding.
+    const int largest_video_side;
     std::unique_ptr<VideoCueDirector> cue_director; // with VIDEO_ON_CUE=1 only
     // What each slot was loaded from at start-up, until the reloader takes it.
     std::vector<SlotPicture::Source> loaded_from;

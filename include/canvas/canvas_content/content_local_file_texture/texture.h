@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/fixed_function/gl_fixed_function.h"
+#include "platform/fixed_function/yuv_texture.h"
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -103,7 +105,6 @@ private:
     void bindVideo();
     void bindWaiting();
     ClipPosition::Now positionNow() const;
-    static int maxTextureSize();
     double getSecondsSinceLastCall();
     int currentGifFrame();
     static void uploadFittingPicture(const unsigned char* rgba, int width, int height);
@@ -120,8 +121,10 @@ private:
     // Each frame's cumulative end time, hundredths of a second into the cycle.
     std::vector<int> gif_end_times;
     double gif_time = 0.0;
-    // The show time a cue started the animation at (0: at start-up).
+    // The show time a cue started the animation at (0: at start-up), moved
+    // a day back when the show time comes round.
     double show_start_mark = 0.0;
+    double last_show_reading = 0.0;
     double last_clock_reading = 0.0;
     Clock clock;
     std::vector<GLuint> gif_tex;
@@ -139,8 +142,8 @@ private:
     ClipPosition position;
     ClipPosition::Channels playback;
     // On cue: the first picture, shown until the decoder has one of the
-    // clip's start.
-    GLuint first_tex = 0;
+    // clip's start; luma and chroma, as the decoder's pictures are.
+    std::unique_ptr<YuvTexture> first_planes;
     // Shown before the first picture when there is no first picture.
     GLuint waiting_tex = 0;
 };

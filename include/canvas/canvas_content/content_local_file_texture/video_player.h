@@ -40,8 +40,9 @@ public:
     static constexpr int kDefaultSlots = 3;
     // A clip further behind its steering than this seeks rather than decodes on.
     static constexpr double kLongestCatchUpUs = 1000000.0;
-    // A playing file that reads nothing (truncated, being copied over, a
-    // failing medium) is opened again after these pauses, doubling.
+    // A playing file that reads nothing (truncated, being copied over,
+    // emptied and removed, a failing or pulled medium) is opened again after
+    // these pauses, doubling.
     static constexpr std::chrono::milliseconds kFirstReopenPause{50};
     static constexpr std::chrono::milliseconds kLongestReopenPause{1000};
 
@@ -99,6 +100,8 @@ private:
 
     const int slot_count;
     const bool give_back;
+    // Asked once: pictures beyond it are scaled down to fit.
+    const int max_texture_side;
     bool taken[kMostSlots] = {};
     EGLDisplay display;
     // Before the slots: their pictures go first.

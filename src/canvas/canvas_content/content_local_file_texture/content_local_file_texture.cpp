@@ -12,6 +12,7 @@
 #include "canvas/canvas_content/content_local_file_texture/texture.h"
 #include "canvas/canvas_content/content_local_file_texture/video/video_cue_director.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
+#include "platform/fixed_function/texture_limit.h"
 
 namespace Spectrafox {
 
@@ -33,7 +34,7 @@ ContentLocalFileTexture::ContentLocalFileTexture(EGLDisplay* d, EGLSurface* s, E
     : options(content_options),
       budget(content_options.picture_memory_bytes > 0 ? content_options.picture_memory_bytes
                                                        : PictureMemoryBudget::defaultLimit()),
-      video_on_cue(content_options.video.on_cue)
+      video_on_cue(content_options.video.on_cue), largest_video_side(TextureLimit::videoSide())
 {
     std::copy(kUpright, kUpright + 8, texCoords);
     std::copy(kFlipped, kFlipped + 8, texCoordsVid);
@@ -66,7 +67,7 @@ void ContentLocalFileTexture::loadSlots()
             [&](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
                 return turns.inTurn(slot, [&] { return budget.admit(peak, kept, out); });
             },
-            first_pictures);
+            first_pictures, largest_video_side);
         turns.pass(slot);
         return picture;
     };
@@ -82,11 +83,13 @@ void ContentLocalFileTexture::loadSlots()
 
 void ContentLocalFileTexture::tellLeftOut(int slot, const SlotPicture& picture) const
 {
-    if (!picture.over_budget || !options.notice)
+    if (picture.refusal.empty() || !options.notice)
         return;
+    const std::string limit = picture.too_large ? ", the largest video played here"
+                                                : " (picture memory " + std::to_string(budget.limit() >> 20) +
+                                                      " MB, TEXTURE_MEMORY_MB=)";
     options.notice("Slot " + std::to_string(slot) + " left out: " + picture.file_name + " " +
-                   picture.refusal + " (picture memory " + std::to_string(budget.limit() >> 20) +
-                   " MB, TEXTURE_MEMORY_MB=)");
+                   picture.refusal + limit);
 }
 
 void ContentLocalFileTexture::reloadSlot(int n) { reloader().reload(n); }
@@ -103,7 +106,7 @@ SlotReloader& ContentLocalFileTexture::reloader()
             [this](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
                 return !closing.load() && budget.admit(peak, kept, out);
             },
-            video_on_cue);
+            video_on_cue, largest_video_side);
     };
     auto find = [](int slot) { return SlotPicture::sourceOf(slot, kFolder); };
     slot_reloader = std::make_unique<SlotReloader>(std::move(loaded_from), load, find, kMaxReloadedWaiting);
@@ -117,7 +120,9 @@ std::uint64_t uploadBytes(const SlotPicture& picture)
         return PictureMemoryBudget::textureBytes(picture.width, picture.height, 1);
     if (picture.kind == SlotKind::Gif && picture.gif_frames)
         return PictureMemoryBudget::textureBytes(picture.width, picture.height, picture.gif_frames.count());
-    return picture.first_picture.size();
+    if (picture.kind == SlotKind::Video && picture.first_picture) // 4:2:0 planes
+        return static_cast<std::uint64_t>(picture.width) * static_cast<std::uint64_t>(picture.height) * 3 / 2;
+    return 0;
 }
 } // namespace
 

@@ -11,6 +11,8 @@
 #include <stb_image_resize.h>
 
 #include "base/show_time.h"
+#include "platform/fixed_function/texture_limit.h"
+#include "platform/media/yuv_frame_upload.h"
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 namespace Spectrafox {
@@ -45,7 +47,7 @@ Texture::~Texture()
         break;
     case SlotKind::Video:
         stopVideo();
-        glDeleteTextures(1, &first_tex);
+        first_planes.reset();
         glDeleteTextures(1, &waiting_tex);
         break;
     }
@@ -171,18 +173,20 @@ void Texture::loadVideo(SlotPicture& picture)
         makeErrorTexture(kNoVideoDecoder, SlotState::NoDecoderFree);
 }
 
-// Uploaded now, so that a call shows it on the very frame it comes.
+// Uploaded now, so that a call shows it on the very frame it comes; its
+// planes count in the picture memory from here on.
 void Texture::loadFirstPicture(SlotPicture& picture)
 {
-    if (picture.first_picture.empty()) {
+    first_planes = std::make_unique<YuvTexture>();
+    YuvFrameUpload upload;
+    if (!picture.first_picture ||
+        !upload.upload(*picture.first_picture, *first_planes, TextureLimit::gpuSide())) {
+        first_planes.reset();
         makeErrorTexture(kUndecodableVideo, SlotState::VideoNoPicture);
         return;
     }
-    glGenTextures(1, &first_tex);
-    glBindTexture(GL_TEXTURE_2D, first_tex);
-    setNearestFilters();
-    uploadFittingPicture(picture.first_picture.data(), picture.first_width, picture.first_height);
-    picture.first_picture = std::vector<unsigned char>();
+    picture.first_picture.reset();
+    memory.settle();
 }
 
 bool Texture::startVideo()
@@ -208,6 +212,7 @@ void Texture::cue(const ClipPosition::Channels& channels)
         last_clock_reading = clock();
         // Nodes that take the call on the same DMX frame start it together.
         show_start_mark = ShowTime::installed() ? ShowTime::now() : 0.0;
+        last_show_reading = show_start_mark;
     } else if (texture_type == SlotKind::Video) {
         playback = channels;
         position.cue(channels, positionNow());
@@ -229,6 +234,7 @@ ClipPosition::Now Texture::positionNow() const
     ClipPosition::Now now;
     now.steady_ns = PictureQueue::steadyNowNs();
     now.seconds = ShowTime::installed() ? ShowTime::now() : static_cast<double>(now.steady_ns) / 1e9;
+    now.day_seconds = ShowTime::daySeconds();
     return now;
 }
 
@@ -237,16 +243,8 @@ ClipPosition::Now Texture::positionNow() const
 void Texture::endFailedVideo()
 {
     stopVideo();
-    glDeleteTextures(1, &first_tex);
-    first_tex = 0;
+    first_planes.reset();
     makeErrorTexture(kUndecodableVideo, SlotState::VideoNoPicture);
-}
-
-int Texture::maxTextureSize()
-{
-    GLint max_size = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-    return max_size;
 }
 
 void Texture::fitIntoTextureLimit(int width, int height, int max_size, int* fitted_width,
@@ -288,7 +286,7 @@ void Texture::uploadFittingPicture(const unsigned char* rgba, int width, int hei
 {
     int fitted_width = 0;
     int fitted_height = 0;
-    fitIntoTextureLimit(width, height, maxTextureSize(), &fitted_width, &fitted_height);
+    fitIntoTextureLimit(width, height, TextureLimit::gpuSide(), &fitted_width, &fitted_height);
     if (fitted_width == width && fitted_height == height) {
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
         return;
@@ -365,10 +363,10 @@ void Texture::bindVideo()
         shown = player->bindDue(player_id);
     }
     const bool from_start = position.steering().origin == 0;
-    if (first_tex != 0 && (shown == VideoPlayer::Shown::Nothing ||
-                           (shown == VideoPlayer::Shown::Earlier && from_start))) {
-        glTexCoordPointer(2, GL_FLOAT, 0, texCoords_ptr);
-        glBindTexture(GL_TEXTURE_2D, first_tex);
+    if (first_planes && (shown == VideoPlayer::Shown::Nothing ||
+                         (shown == VideoPlayer::Shown::Earlier && from_start))) {
+        glTexCoordPointer(2, GL_FLOAT, 0, texCoordsVid_ptr);
+        first_planes->bind();
     } else if (shown == VideoPlayer::Shown::Nothing) {
         bindWaiting();
     }
@@ -390,11 +388,18 @@ void Texture::bindWaiting()
 // The animation clock runs on wall time since loading, whoever draws the
 // slot; with a show time, on the show time since the slot's start mark (0:
 // started at start-up), so nodes sharing the show time show the same frame.
+// Past the show time's midnight a called GIF goes on; one started at
+// start-up comes round with the show time.
 int Texture::currentGifFrame()
 {
-    if (ShowTime::installed())
-        gif_time = (ShowTime::now() - show_start_mark) * 100.0;
-    else
+    if (ShowTime::installed()) {
+        const double show = ShowTime::now();
+        const double day = ShowTime::daySeconds();
+        if (show_start_mark != 0.0 && ShowTime::cameRound(last_show_reading, show, day))
+            show_start_mark -= day;
+        last_show_reading = show;
+        gif_time = (show - show_start_mark) * 100.0;
+    } else
         gif_time += getSecondsSinceLastCall() * 100.0;
     gif_time = wrapGifTime(gif_time, gif_end_times.back());
     return chooseGifFrame(gif_end_times.data(), static_cast<int>(gif_end_times.size()), gif_time);

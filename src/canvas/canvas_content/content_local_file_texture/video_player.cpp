@@ -1,6 +1,7 @@
 #include "canvas/canvas_content/content_local_file_texture/video_player.h"
 
 #include "canvas/canvas_content/content_local_file_texture/video/clip_path.h"
+#include "platform/fixed_function/texture_limit.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -59,13 +60,6 @@ bool reopen(ClipDecoder& decoder, const std::string& filename, const ClipDecoder
     return false;
 }
 
-int maxTextureSize()
-{
-    GLint size = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
-    return size > 0 ? size : 2048;
-}
-
 // Further behind its steering than a seek costs: the decoder looks for the
 // clip where it is now.
 bool fallenBehind(const ClipPath& path, const PlaybackSteering& steering, const ClipTiming& timing,
@@ -80,7 +74,8 @@ bool fallenBehind(const ClipPath& path, const PlaybackSteering& steering, const 
 VideoPlayer::VideoPlayer(EGLDisplay* d, EGLSurface*, EGLContext*, int slots_wanted,
                          bool give_back_stopped, DrmPrimeImport::Notice notice)
     : slot_count(std::clamp(slots_wanted, 1, kMostSlots)), give_back(give_back_stopped),
-      display(*d), importer(display), prime_import(&importer, std::move(notice))
+      max_texture_side(TextureLimit::gpuSide()), display(*d), importer(display),
+      prime_import(&importer, std::move(notice))
 {
 }
 
@@ -181,8 +176,7 @@ VideoPlayer::Shown VideoPlayer::bindDue(int player_id)
         return Shown::Nothing;
     uint64_t epoch = 0;
     const DecodedPicture due = slot->queue.takeDue(PictureQueue::steadyNowNs(), &epoch);
-    static const int max_size = maxTextureSize();
-    if (due && slot->sets.show(due, max_size)) {
+    if (due && slot->sets.show(due, max_texture_side)) {
         slot->shown_epoch = epoch;
         slot->shown_pts = due->pts;
         slot->pictures.fetch_add(1, std::memory_order_relaxed);
@@ -242,6 +236,10 @@ void VideoPlayer::playClip(Slot* slot)
     publishTiming();
     ClipPath path;
     bool gave_pictures = false;
+    // A pass through the clip that gave no picture: the file reads nothing
+    // any more (emptied and removed, a pulled stick), so wrapping again
+    // would only spin.
+    bool picture_since_end = true;
     while (keep.load()) {
         PlaybackSteering steering = slot->queue.waitForRoom(path.epoch);
         if (!keep.load() || slot->queue.stopped())
@@ -259,19 +257,21 @@ void VideoPlayer::playClip(Slot* slot)
         DecodedPicture picture;
         switch (decoder.next(&picture)) {
         case ClipDecoder::Step::Picture:
-            gave_pictures = true;
+            gave_pictures = picture_since_end = true;
             slot->queue.push(PictureQueue::Picture{path.epoch, path.stamp(picture->pts), picture});
             break;
         case ClipDecoder::Step::End:
-            if (decoder.changedOnDisk()) {
+            if (decoder.changedOnDisk() || !picture_since_end) {
                 if (!reopen(decoder, slot->filename, options, keep))
                     return;
                 publishTiming();
                 path.epoch = 0; // found anew in the new file
+                picture_since_end = true;
             } else if (steering.once) {
                 path.holding = true;
             } else {
                 decoder.seek(path.wrap(steering, timing));
+                picture_since_end = false;
             }
             break;
         case ClipDecoder::Step::Failed:

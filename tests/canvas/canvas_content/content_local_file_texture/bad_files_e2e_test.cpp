@@ -180,6 +180,10 @@ TEST(BadFilesOnScreen, EachFileShowsItsPictureOrItsColourAndTheProgramStopsClean
         }
         setup.argv = program;
         setup.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}};
+        if (as_user) {
+            const auto options = reachableSanitizerOptions(dir);
+            setup.environment.insert(setup.environment.end(), options.begin(), options.end());
+        }
         setup.working_directory = dir.path();
         setup.stderr_path = dir.file("stderr.txt");
         setup.stdout_path = dir.file("stdout.txt");

@@ -253,7 +253,7 @@ TEST_F(SlotDrawing, GifFramesFollowTheirDelaysOnTheSlotClock)
 
 // With a show time, a GIF shows the frame the show time points to, whenever
 // it was loaded and whatever its own clock says, also when the show time
-// jumps back.
+// jumps back or comes round at midnight.
 TEST_F(SlotDrawing, GifFramesFollowTheShowTimeWhenOneIsInstalled)
 {
     ASSERT_TRUE(writeSolidGif(dir.file("010.gif"), 4, 4, {{0xFF0000, 10}, {0x00FF00, 20}, {0x0000FF, 30}}));
@@ -271,6 +271,14 @@ TEST_F(SlotDrawing, GifFramesFollowTheShowTimeWhenOneIsInstalled)
         EXPECT_EQ(drawAndRead(*early), step.second) << step.first;
         EXPECT_EQ(drawAndRead(*late), step.second) << step.first;
     }
+    // Past the show time's midnight a called GIF goes on; one started at
+    // start-up comes round with the show time.
+    ShowTime::install([&show] { return show; }, [] { return 86400.0; });
+    show = 86399.80;
+    late->cue();
+    show = 0.05;
+    EXPECT_EQ(drawAndRead(*late), green);
+    EXPECT_EQ(drawAndRead(*early), red);
     ShowTime::remove();
 }
 

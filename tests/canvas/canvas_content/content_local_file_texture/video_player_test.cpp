@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -249,6 +252,41 @@ TEST_F(VideoPlayerTest, StoppingReturnsPromptlyWhateverTheSlotIsDoing)
     const Clock::time_point before = Clock::now();
     player.reset();
     EXPECT_LT(Clock::now() - before, 1s) << "destroyed with three slots playing";
+}
+
+// The read calls this process has made so far.
+long readCalls()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long value = -1;
+    while (io >> key >> value && key != "syscr:") {}
+    return value;
+}
+
+// A playing clip's file emptied and removed (a folder cleared, a stick
+// pulled): the slot keeps its last picture and looks for the file again a
+// few times a second, not in a loop.
+TEST_F(VideoPlayerTest, AClipWhoseFileIsGoneIsLookedForAFewTimesASecond)
+{
+    for (const std::string format : {"h264", "mp4"}) {
+        SCOPED_TRACE(format);
+        // Noise, so that the file is more than the reader holds at once.
+        const std::string file = dir.file("gone." + format);
+        ASSERT_TRUE(runFfmpeg("-f lavfi -i 'nullsrc=s=320x240:r=25:d=0.4,geq=random(1)*255:128:128' "
+                              "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -f " + format + " '" + file + "'"));
+        VideoPlayer& p = makePlayer();
+        ASSERT_EQ(p.startFreePlayer(file, steering(1, 0, 0, false, 0, 1.0)), 1);
+        waitUntil([&] { return p.bindDue(1) != VideoPlayer::Shown::Nothing; });
+        ASSERT_TRUE(truncate(file.c_str(), 0) == 0 && unlink(file.c_str()) == 0);
+        long before = 0;
+        for (const Clock::time_point end = Clock::now() + 1500ms; Clock::now() < end; std::this_thread::sleep_for(10ms)) {
+            before = Clock::now() < end - 1s ? readCalls() : before; // from past the clip's end
+            EXPECT_NE(p.bindDue(1), VideoPlayer::Shown::Nothing) << "the last picture stays";
+        }
+        EXPECT_LT(readCalls() - before, 100);
+        player.reset();
+    }
 }
 
 // The stream goes 640x480 then 160x96: every picture is shown whole, in

@@ -60,6 +60,8 @@ public:
     static constexpr std::uint64_t kPerTextureBytes = 1024;
     // The textures of `count` RGBA pictures of width x height.
     static std::uint64_t textureBytes(int width, int height, int count);
+    // The luma and chroma textures of one 4:2:0 picture of width x height.
+    static std::uint64_t yuvTextureBytes(int width, int height);
 
 private:
     void giveBack(std::uint64_t bytes, std::uint64_t kept_bytes);

@@ -8,6 +8,7 @@
 #include "canvas/canvas_content/content_local_file_texture/slots/gif_frames.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/picture_memory_budget.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_kind.h"
+#include "platform/media/clip_decoder.h"
 
 namespace Spectrafox {
 
@@ -46,11 +47,14 @@ public:
     // decodes the first that is a regular file (a video is only probed for its
     // size, and with `with_first_picture` its first picture is decoded).
     // Anything else under those names (a directory, a FIFO, a broken link)
-    // counts as no file; nothing here blocks. A PNG or GIF is measured first
-    // (the PNG's header, the GIF's frame count) and decoded only when `admit`
-    // (if given) grants the memory it needs.
+    // counts as no file; nothing here blocks. A PNG, a GIF or a video's first
+    // picture is measured first (the PNG's header, the GIF's frame count, the
+    // video's probe) and decoded only when `admit` (if given) grants the
+    // memory it needs. A video wider or taller than `largest_video_side`
+    // (when above 0) is refused before anything of it is decoded.
     static SlotPicture load(int slot, const std::string& directory = "./textures/",
-                            const Admission& admit = nullptr, bool with_first_picture = false);
+                            const Admission& admit = nullptr, bool with_first_picture = false,
+                            int largest_video_side = 0);
     static std::string baseName(int slot, const std::string& directory);
     // The file load() would take for the slot now.
     static Source sourceOf(int slot, const std::string& directory = "./textures/");
@@ -81,11 +85,11 @@ public:
     std::string refusal;
     // The memory granted: pixels until released, then the textures.
     PictureMemoryBudget::Reservation memory;
-    // Video asked for its first picture: RGBA, top row first, of
-    // first_width x first_height (empty when none came: not decodable).
-    std::vector<unsigned char> first_picture;
-    int first_width = 0;
-    int first_height = 0;
+    // Video asked for its first picture: as decoded, planes of 8-bit 4:2:0 or
+    // another format (null when none came: not decodable).
+    DecodedPicture first_picture;
+    // A video refused for its size (refusal says why).
+    bool too_large = false;
 
     // Frees the PNG pixels and the GIF frames now.
     void release();
@@ -103,9 +107,9 @@ private:
     void decodePng(const Admission& admit);
     void decodeGif(const Admission& admit);
     void probeVideo(const Admission& admit);
-    void probeContainer(const Admission& admit);
     bool admitted(const Admission& admit, std::uint64_t peak, std::uint64_t kept);
-    void decodeFirstPicture();
+    void decodeFirstPicture(const Admission& admit);
+    void refuseLargerThan(int largest_video_side);
 };
 
 } // namespace Spectrafox

@@ -51,6 +51,7 @@ public:
     struct Now {
         double seconds = 0.0;
         int64_t steady_ns = 0;
+        double day_seconds = 0.0; // the time source comes round to 0 after this; 0: never
     };
     // The time source may run apart from the steady clock by this much
     // between two readings before it counts as a jump.
@@ -79,6 +80,7 @@ private:
     void anchor(const Now& now, double rate);
     void newEpoch();
     void follow(const Channels& channels, const Now& now);
+    void goOnPastMidnight(const Now& now);
 
     PlaybackSteering current;
     // u = anchor_u + (time source - anchor_seconds) x rate
@@ -86,6 +88,8 @@ private:
     double anchor_seconds = 0.0;
     Now last{};
     bool has_last = false;
+    // At the show time itself since start-up, not on a path of its own.
+    bool follows_time_source = false;
     Mode mode = Mode::Loop;
     int scrubbed_to = -1;
 };

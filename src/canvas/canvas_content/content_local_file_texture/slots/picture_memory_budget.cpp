@@ -74,6 +74,14 @@ std::uint64_t PictureMemoryBudget::textureBytes(int width, int height, int count
     return static_cast<std::uint64_t>(count) * (4 * pixels + kPerTextureBytes);
 }
 
+std::uint64_t PictureMemoryBudget::yuvTextureBytes(int width, int height)
+{
+    const std::uint64_t luma = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    const std::uint64_t chroma = ((static_cast<std::uint64_t>(width) + 1) / 2) *
+                                 ((static_cast<std::uint64_t>(height) + 1) / 2);
+    return luma + 2 * chroma + 2 * kPerTextureBytes;
+}
+
 std::uint64_t PictureMemoryBudget::defaultLimit()
 {
     const long pages = sysconf(_SC_PHYS_PAGES);

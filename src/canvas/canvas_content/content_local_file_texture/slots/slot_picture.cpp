@@ -13,7 +13,10 @@
 
 #include <stb_image.h>
 
-#include "canvas/canvas_content/content_local_file_texture/video_size_probe.h"
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include "platform/media/clip_reader.h"
 #include "platform/media/first_picture.h"
 #include "base/regular_file.h"
@@ -43,8 +46,7 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     refusal = std::move(other.refusal);
     memory = std::move(other.memory);
     first_picture = std::move(other.first_picture);
-    first_width = other.first_width;
-    first_height = other.first_height;
+    too_large = other.too_large;
     return *this;
 }
 
@@ -103,9 +105,9 @@ const SlotPicture::FileRule SlotPicture::kFileRules[] = {
     {".png", SlotKind::Png, &SlotPicture::decodePng},
     {".gif", SlotKind::Gif, &SlotPicture::decodeGif},
     {".h264", SlotKind::Video, &SlotPicture::probeVideo},
-    {".mp4", SlotKind::Video, &SlotPicture::probeContainer},
-    {".mov", SlotKind::Video, &SlotPicture::probeContainer},
-    {".mkv", SlotKind::Video, &SlotPicture::probeContainer},
+    {".mp4", SlotKind::Video, &SlotPicture::probeVideo},
+    {".mov", SlotKind::Video, &SlotPicture::probeVideo},
+    {".mkv", SlotKind::Video, &SlotPicture::probeVideo},
 };
 
 int SlotPicture::slotOfFileName(const std::string& name)
@@ -144,7 +146,7 @@ SlotPicture::Source SlotPicture::sourceOf(int slot, const std::string& directory
 }
 
 SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admission& admit,
-                              bool with_first_picture)
+                              bool with_first_picture, int largest_video_side)
 {
     SlotPicture picture;
     picture.kind = SlotKind::Missing;
@@ -153,9 +155,11 @@ SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admi
         picture.kind = rule->kind;
         (picture.*rule->read)(admit);
     }
+    if (picture.kind == SlotKind::Video && picture.size_known)
+        picture.refuseLargerThan(largest_video_side);
     if (with_first_picture && picture.kind == SlotKind::Video && picture.size_known &&
         picture.decodable)
-        picture.decodeFirstPicture();
+        picture.decodeFirstPicture(admit);
     return picture;
 }
 
@@ -222,13 +226,8 @@ void SlotPicture::decodeGif(const Admission& admit)
     memory.shrinkTo(2 * picture_bytes);
 }
 
+// The container, or a raw stream's parameter sets, tell the size.
 void SlotPicture::probeVideo(const Admission&)
-{
-    size_known = VideoSizeProbe::probe(file_name, &width, &height);
-}
-
-// The container tells the size itself.
-void SlotPicture::probeContainer(const Admission&)
 {
     ClipReader::Info info;
     size_known = ClipReader::probe(file_name, &info) && info.width > 0 && info.height > 0;
@@ -239,17 +238,39 @@ void SlotPicture::probeContainer(const Admission&)
     decodable = info.h264;
 }
 
-// A stream that gives no picture here will give none to its decoder either.
-void SlotPicture::decodeFirstPicture()
+// Its pictures would cost the decoder, the uploads and the GPU more than a
+// slot may take, and a texture could not hold them.
+void SlotPicture::refuseLargerThan(int largest_video_side)
 {
-    decodable = FirstPicture::decode(file_name, &first_picture, &first_width, &first_height);
+    if (largest_video_side <= 0 || (width <= largest_video_side && height <= largest_video_side))
+        return;
+    decodable = false;
+    too_large = true;
+    refusal = "is " + std::to_string(width) + "x" + std::to_string(height) + ", larger than " +
+              std::to_string(largest_video_side) + "x" + std::to_string(largest_video_side);
+}
+
+// Kept as planes, 1.5 bytes a pixel: the decoder's working pictures, the
+// decoded one and its textures at the peak. A stream that gives no picture
+// here will give none to its decoder either.
+void SlotPicture::decodeFirstPicture(const Admission& admit)
+{
+    const std::uint64_t planes_bytes = PictureMemoryBudget::yuvTextureBytes(width, height);
+    if (!admitted(admit, 4 * planes_bytes, planes_bytes))
+        return;
+    first_picture = FirstPicture::decode(file_name);
+    // Replaced since it was probed: not what the memory was granted for.
+    if (first_picture && (first_picture->width != width || first_picture->height != height))
+        first_picture.reset();
+    decodable = first_picture != nullptr;
+    memory.shrinkTo(2 * planes_bytes);
 }
 
 void SlotPicture::release()
 {
     releasePixels();
     gif_frames = GifFrames();
-    first_picture = std::vector<unsigned char>();
+    first_picture.reset();
 }
 
 void SlotPicture::releasePixels()

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/show_time.h"
+
 namespace Spectrafox {
 
 bool PlaybackSteering::samePath(const PlaybackSteering& other) const
@@ -46,6 +48,7 @@ double ClipPosition::uAt(double seconds) const
 
 void ClipPosition::anchor(const Now& now, double rate)
 {
+    follows_time_source = false;
     anchor_u = uAt(now.seconds);
     anchor_seconds = now.seconds;
     current.rate = rate;
@@ -61,6 +64,7 @@ void ClipPosition::startAt(double start, const Now& now)
     current.rate = 1.0;
     mode = Mode::Loop;
     scrubbed_to = -1;
+    follows_time_source = true;
     anchor_u = 0.0;
     anchor_seconds = start;
     last = now;
@@ -78,6 +82,7 @@ void ClipPosition::cue(const Channels& channels, const Now& now)
     current.parked = false;
     current.rate = mode == Mode::Pause || mode == Mode::Scrub ? 0.0 : speedOf(channels.speed);
     scrubbed_to = mode == Mode::Scrub ? channels.position : -1;
+    follows_time_source = false;
     anchor_u = 0.0;
     anchor_seconds = now.seconds;
     last = now;
@@ -96,6 +101,7 @@ void ClipPosition::follow(const Channels& channels, const Now& now)
             newEpoch();
             current.origin = channels.position;
             scrubbed_to = channels.position;
+            follows_time_source = false;
             current.rate = 0.0;
             anchor_u = 0.0;
             anchor_seconds = now.seconds;
@@ -113,9 +119,22 @@ void ClipPosition::follow(const Channels& channels, const Now& now)
     mode = wanted;
 }
 
+// The show time came round to 0 at the timecode's midnight. A clip on a
+// path of its own (called, scrubbed, sped up) goes on from where it was;
+// one at the show time itself comes round with it, as on a node started
+// after midnight: a jump.
+void ClipPosition::goOnPastMidnight(const Now& now)
+{
+    if (!has_last || follows_time_source || !ShowTime::cameRound(last.seconds, now.seconds, now.day_seconds))
+        return;
+    anchor_seconds -= now.day_seconds;
+    last.seconds -= now.day_seconds;
+}
+
 const PlaybackSteering& ClipPosition::update(const Channels& channels, const Now& now)
 {
     current.parked = false;
+    goOnPastMidnight(now);
     const double source_step = now.seconds - last.seconds;
     const double steady_step = static_cast<double>(now.steady_ns - last.steady_ns) / 1e9;
     const bool jumped = has_last && std::fabs(source_step - steady_step) > kLargestDrift;

@@ -149,6 +149,35 @@ TEST(SlotPictureTest, ContainersComeAfterRawStreamsAndTellTheirSize)
     }
 }
 
+// A video larger than a texture may be is refused before anything of it is
+// decoded; a first picture (on cue) is granted picture memory like a PNG.
+TEST(SlotPictureTest, VideosAreRefusedForTheirSizeOrTheirFirstPicturesMemory)
+{
+    TempDir dir;
+    using Spectrafox::PictureMemoryBudget;
+    const std::string x264 = "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -f mp4";
+    const uint64_t planes = PictureMemoryBudget::yuvTextureBytes(320, 240);
+    const struct {
+        int width, height;
+        uint64_t memory;
+        bool too_large, over_budget;
+    } cases[] = {{4112, 64, 1u << 30, true, false}, {64, 4096, 1u << 30, false, false},
+                 {320, 240, 2 * planes, false, true}, {320, 240, 4 * planes, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        ASSERT_TRUE(Spectrafox::Test::makeClip(dir.file("040.mp4"), c.width, c.height, 25, {{255, 0, 0, 2}}, x264));
+        PictureMemoryBudget budget(c.memory);
+        const SlotPicture picture = SlotPicture::load(
+            40, dir.path() + "/",
+            [&](uint64_t peak, uint64_t kept, PictureMemoryBudget::Reservation* out) { return budget.admit(peak, kept, out); },
+            true, 4096);
+        EXPECT_EQ(picture.too_large, c.too_large);
+        EXPECT_EQ(picture.over_budget, c.over_budget);
+        EXPECT_EQ(picture.first_picture != nullptr, !c.too_large && !c.over_budget);
+        EXPECT_GE(budget.inUse(), picture.first_picture ? planes : 0) << "held in the picture memory";
+    }
+}
+
 TEST(SlotPictureTest, MovingHandsOverTheBuffers)
 {
     TempDir dir;

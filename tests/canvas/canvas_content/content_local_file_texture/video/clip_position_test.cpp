@@ -14,9 +14,10 @@ using Channels = ClipPosition::Channels;
 
 constexpr int kLoop = 0, kOnce = 40, kPause = 70, kScrub = 100;
 
+// Under a show time, which comes round to 0 after a day.
 ClipPosition::Now at(double source, double steady)
 {
-    return ClipPosition::Now{source, static_cast<int64_t>(steady * 1e9)};
+    return ClipPosition::Now{source, static_cast<int64_t>(steady * 1e9), 86400.0};
 }
 
 TEST(ClipPositionTest, ChannelsMeanModesAndSpeeds)
@@ -96,6 +97,14 @@ TEST(ClipPositionTest, FollowsTheDeskAndTheTimeSource)
           {Do::Update, {kLoop, 0, 0}, 40, 1, 0, 1, true, 0, 0, false},
           {Do::Update, {kPause, 0, 0}, 41, 2, 0, 0, false, 0, 0, false},
           {Do::Update, {kPause, 0, 0}, 90, 3, 0, 0, false, 0, 0, false}}},
+        {"past the show time's midnight a call goes on, without a new path",
+         {{Do::Cue, {kLoop, 0, 0}, 86390, 0, 0, 1, true, 0, 0, false},
+          {Do::Update, {kLoop, 0, 0}, 86399.5, 9.5, 9.5, 1, false, 0, 0, false},
+          {Do::Update, {kLoop, 0, 0}, 1, 11, 11, 1, false, 0, 0, false},
+          {Do::Update, {kLoop, 0, 0}, 100, 110, 110, 1, false, 0, 0, false}}},
+        {"a clip loaded at start-up comes round with the show time, as on a node started later",
+         {{Do::StartAt0, {}, 86399.5, 0, 86399.5, 1, true, 0, 0, false},
+          {Do::Update, {}, 1, 1.5, 1, 1, true, 0, 0, false}}},
         {"off screen the decoder rests until the next call",
          {{Do::Cue, {kLoop, 0, 0}, 0, 0, 0, 1, true, 0, 0, false},
           {Do::Park, {}, 1, 1, 0, 1, false, 0, 0, false},
