@@ -205,6 +205,17 @@ std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, 
     return nullptr;
 }
 
+// Decoded off the render thread; each new picture replaces its old one at
+// the end of a later frame.
+void reloadChangedSlots(TextureFolderWatcher* watcher, ContentLocalFileTexture* slots)
+{
+    const TextureFolderWatcher::Changes changes = watcher->changes();
+    if (changes.rescan)
+        slots->rescanSlots();
+    for (const int slot : changes.slots)
+        slots->reloadSlot(slot);
+}
+
 // The slot line on the console, and the status page when HTTP_PORT is set.
 // Everything it reads lives until it is deleted, before the receiver.
 StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
@@ -417,8 +428,7 @@ int main(int argc, char** argv)
         followTestPattern(screen->output(), &test_pattern_shown);
         screen->renderFrame();
         if (texture_watcher && texture_slots != nullptr)
-            for (const int slot : texture_watcher->changedSlots())
-                texture_slots->reloadSlot(slot);
+            reloadChangedSlots(texture_watcher.get(), texture_slots);
         const double fps = static_cast<double>(screen->getFPS());
         latest_frame_rate.store(fps, std::memory_order_relaxed);
         c_screen->showFrameRate(fps);

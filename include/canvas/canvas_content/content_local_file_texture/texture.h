@@ -47,6 +47,8 @@ public:
     // Gives a video slot's decoder back to the player before the slot is
     // deleted to be loaded anew; other slots hold nothing to give back.
     void releaseDecoder();
+    // The picture memory the slot holds now.
+    std::uint64_t memoryHeld() const { return memory.bytes(); }
 
     void setTexture();
     float getTextureRatio() const;

@@ -1,10 +1,13 @@
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
 
+#include "canvas/canvas_content/content_local_file_texture/slots/banded_upload.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_prefetcher.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_reloader.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_turns.h"
 #include "canvas/canvas_content/content_local_file_texture/texture.h"
 #include "canvas/canvas_content/content_local_file_texture/video/video_cue_director.h"
@@ -16,6 +19,12 @@ namespace Spectrafox {
 namespace {
 // Decoded pictures allowed to wait for upload: bounds start-up memory.
 constexpr int kMaxPicturesAhead = 4;
+// Reloaded pictures decoded and waiting for their frame.
+constexpr int kMaxReloadedWaiting = 2;
+// Texture bytes a frame uploads for reloaded slots (a full-HD picture's
+// worth): a larger PNG is uploaded in bands over several frames.
+constexpr std::uint64_t kUploadBytesPerFrame = std::uint64_t{8} << 20;
+const char* const kFolder = "./textures/";
 constexpr GLfloat kUpright[8] = {0, 1, 1, 1, 0, 0, 1, 0};
 constexpr GLfloat kFlipped[8] = {0, 0, 1, 0, 0, 1, 1, 1};
 } // namespace
@@ -54,7 +63,7 @@ void ContentLocalFileTexture::loadSlots()
     const bool first_pictures = video_on_cue;
     auto decode = [this, &turns, first_pictures](int slot) {
         SlotPicture picture = SlotPicture::load(
-            slot, "./textures/",
+            slot, kFolder,
             [&](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
                 return turns.inTurn(slot, [&] { return budget.admit(peak, kept, out); });
             },
@@ -63,8 +72,10 @@ void ContentLocalFileTexture::loadSlots()
         return picture;
     };
     SlotPrefetcher prefetcher(kSlotCount, decode, SlotPrefetcher::defaultWorkerCount(), kMaxPicturesAhead);
+    loaded_from.resize(kSlotCount);
     for (int n = 0; n < kSlotCount; ++n) {
         SlotPicture picture = prefetcher.take(n);
+        loaded_from[static_cast<size_t>(n)] = picture.source;
         tellLeftOut(n, picture);
         textures[n] = newSlot(n, std::move(picture));
     }
@@ -81,21 +92,87 @@ void ContentLocalFileTexture::tellLeftOut(int slot, const SlotPicture& picture) 
                    picture.refusal + limit);
 }
 
-void ContentLocalFileTexture::reloadSlot(int n)
+void ContentLocalFileTexture::reloadSlot(int n) { reloader().reload(n); }
+
+void ContentLocalFileTexture::rescanSlots() { reloader().rescan(); }
+
+SlotReloader& ContentLocalFileTexture::reloader()
 {
-    if (n < 0 || n >= kSlotCount)
-        return;
-    // The old picture gives its memory back before the new one asks for it.
+    if (slot_reloader)
+        return *slot_reloader;
+    auto load = [this](int slot) {
+        return SlotPicture::load(
+            slot, kFolder,
+            [this](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
+                return !closing.load() && budget.admit(peak, kept, out);
+            },
+            video_on_cue, largest_video_side);
+    };
+    auto find = [](int slot) { return SlotPicture::sourceOf(slot, kFolder); };
+    slot_reloader = std::make_unique<SlotReloader>(std::move(loaded_from), load, find, kMaxReloadedWaiting);
+    return *slot_reloader;
+}
+
+namespace {
+std::uint64_t uploadBytes(const SlotPicture& picture)
+{
+    if (picture.kind == SlotKind::Png && picture.pixels)
+        return PictureMemoryBudget::textureBytes(picture.width, picture.height, 1);
+    if (picture.kind == SlotKind::Gif && picture.gif_frames)
+        return PictureMemoryBudget::textureBytes(picture.width, picture.height, picture.gif_frames.count());
+    if (picture.kind == SlotKind::Video && picture.first_picture) // 4:2:0 planes
+        return static_cast<std::uint64_t>(picture.width) * static_cast<std::uint64_t>(picture.height) * 3 / 2;
+    return 0;
+}
+} // namespace
+
+struct ContentLocalFileTexture::Staged {
+    int slot = 0;
+    SlotPicture picture;
+    std::unique_ptr<BandedUpload> upload; // null: uploaded whole by its Texture
+};
+
+// At a frame's end: what the reloader has decoded replaces the old pictures,
+// within the frame's upload budget; the rest waits for the next frames.
+void ContentLocalFileTexture::takeReloadedPictures()
+{
+    std::uint64_t budget = kUploadBytesPerFrame;
+    while (budget > 0 && (staged || stageNextReloaded())) {
+        if (staged->upload && !staged->upload->uploadWithin(&budget))
+            return;
+        if (staged->upload)
+            staged->picture.uploaded_texture = staged->upload->take();
+        else
+            budget -= std::min(budget, uploadBytes(staged->picture));
+        replaceSlot(staged->slot, std::move(staged->picture));
+        staged.reset();
+    }
+}
+
+bool ContentLocalFileTexture::stageNextReloaded()
+{
+    auto next = std::make_unique<Staged>();
+    if (!slot_reloader || !slot_reloader->takeReady(&next->slot, &next->picture))
+        return false;
+    const SlotPicture& picture = next->picture;
+    if (picture.kind == SlotKind::Png && picture.pixels && BandedUpload::fits(picture.width, picture.height))
+        next->upload = std::make_unique<BandedUpload>(picture.pixels, picture.width, picture.height);
+    staged = std::move(next);
+    return true;
+}
+
+void ContentLocalFileTexture::replaceSlot(int n, SlotPicture picture)
+{
+    // Refused while the old picture held its memory: the old one goes first,
+    // and the file is read again into the memory it gave back.
+    if (picture.over_budget && textures[n]->memoryHeld() > 0) {
+        picture = SlotPicture();
+        picture.kind = SlotKind::Missing;
+        slot_reloader->reload(n);
+    }
+    tellLeftOut(n, picture);
     textures[n]->releaseDecoder();
     delete textures[n];
-    textures[n] = nullptr;
-    SlotPicture picture = SlotPicture::load(
-        n, "./textures/",
-        [this](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
-            return budget.admit(peak, kept, out);
-        },
-        video_on_cue, largest_video_side);
-    tellLeftOut(n, picture);
     textures[n] = newSlot(n, std::move(picture));
 }
 
@@ -107,6 +184,11 @@ Texture* ContentLocalFileTexture::newSlot(int n, SlotPicture picture)
 
 ContentLocalFileTexture::~ContentLocalFileTexture()
 {
+    // A reload not yet granted its memory gives up; one waiting for the
+    // memory of pictures not yet shown gets it as they go.
+    closing.store(true);
+    staged.reset();
+    slot_reloader.reset();
     cue_director.reset();
     player->sendStopSignal();
     for (Texture*& slot : textures) {
@@ -152,6 +234,7 @@ void ContentLocalFileTexture::frameDone()
 {
     if (cue_director)
         cue_director->frameDone();
+    takeReloadedPictures();
 }
 
 } // namespace Spectrafox

@@ -103,10 +103,13 @@ void Texture::loadPng(SlotPicture& picture)
     size_x = picture.width;
     size_y = picture.height;
     thumbnail = SlotThumbnail::of(picture.pixels, size_x, size_y);
-    glGenTextures(1, &png_tex);
-    glBindTexture(GL_TEXTURE_2D, png_tex);
-    setNearestFilters();
-    uploadFittingPicture(picture.pixels, size_x, size_y);
+    png_tex = std::exchange(picture.uploaded_texture, 0u);
+    if (png_tex == 0) {
+        glGenTextures(1, &png_tex);
+        glBindTexture(GL_TEXTURE_2D, png_tex);
+        setNearestFilters();
+        uploadFittingPicture(picture.pixels, size_x, size_y);
+    }
     picture.releasePixels();
     memory.settle();
 }

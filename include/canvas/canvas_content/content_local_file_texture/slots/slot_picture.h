@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "base/regular_file.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/gif_frames.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/picture_memory_budget.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_kind.h"
@@ -22,6 +23,18 @@ public:
     // peak and keeps as textures; false leaves the picture out.
     using Admission =
         std::function<bool(std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out)>;
+
+    // The file a slot loads from, as it was when looked at: another name, a
+    // new file under the name or new contents all differ.
+    struct Source {
+        std::string file_name; // empty: no file
+        RegularFile::Version version;
+        bool operator==(const Source& other) const
+        {
+            return file_name == other.file_name && version == other.version;
+        }
+        bool operator!=(const Source& other) const { return !(*this == other); }
+    };
 
     SlotPicture() = default;
     ~SlotPicture();
@@ -43,16 +56,23 @@ public:
                             const Admission& admit = nullptr, bool with_first_picture = false,
                             int largest_video_side = 0);
     static std::string baseName(int slot, const std::string& directory);
+    // The file load() would take for the slot now.
+    static Source sourceOf(int slot, const std::string& directory = "./textures/");
     // The slot a file name (without folder) belongs to, such as 12 for
     // "012.mp4"; -1 for a name no slot looks for.
     static int slotOfFileName(const std::string& name);
 
     SlotKind kind = SlotKind::NotLoaded;
     std::string file_name;
+    // Looked at before reading: a later change never passes for this one.
+    Source source;
     int width = 0;
     int height = 0;
     // PNG: RGBA pixels, null when the file could not be decoded.
     unsigned char* pixels = nullptr;
+    // PNG: a texture that holds the pixels already (uploaded in bands on the
+    // render thread); the slot's Texture takes it. 0: the Texture uploads.
+    unsigned int uploaded_texture = 0;
     // GIF: frames and delays, empty when the file could not be decoded.
     GifFrames gif_frames;
     // Video: whether the size probe answered, and whether the video is H.264
@@ -82,6 +102,7 @@ private:
         void (SlotPicture::*read)(const Admission& admit);
     };
     static const FileRule kFileRules[];
+    static const FileRule* firstPresent(int slot, const std::string& directory, Source* source);
 
     void decodePng(const Admission& admit);
     void decodeGif(const Admission& admit);

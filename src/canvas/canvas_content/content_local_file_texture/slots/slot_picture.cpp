@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include <stb_image.h>
 
 extern "C" {
@@ -32,9 +34,11 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     release();
     kind = other.kind;
     file_name = std::move(other.file_name);
+    source = std::move(other.source);
     width = other.width;
     height = other.height;
     pixels = std::exchange(other.pixels, nullptr);
+    uploaded_texture = std::exchange(other.uploaded_texture, 0u);
     gif_frames = std::move(other.gif_frames);
     size_known = other.size_known;
     decodable = other.decodable;
@@ -118,19 +122,38 @@ int SlotPicture::slotOfFileName(const std::string& name)
     return -1;
 }
 
+const SlotPicture::FileRule* SlotPicture::firstPresent(int slot, const std::string& directory, Source* source)
+{
+    const std::string base = baseName(slot, directory);
+    for (const FileRule& rule : kFileRules) {
+        const int fd = RegularFile::openForReading(base + rule.suffix);
+        if (fd < 0)
+            continue;
+        source->file_name = base + rule.suffix;
+        source->version = RegularFile::versionOf(fd);
+        ::close(fd);
+        return &rule;
+    }
+    *source = Source();
+    return nullptr;
+}
+
+SlotPicture::Source SlotPicture::sourceOf(int slot, const std::string& directory)
+{
+    Source source;
+    firstPresent(slot, directory, &source);
+    return source;
+}
+
 SlotPicture SlotPicture::load(int slot, const std::string& directory, const Admission& admit,
                               bool with_first_picture, int largest_video_side)
 {
     SlotPicture picture;
     picture.kind = SlotKind::Missing;
-    const std::string base = baseName(slot, directory);
-    for (const FileRule& rule : kFileRules) {
-        if (RegularFile::exists(base + rule.suffix)) {
-            picture.file_name = base + rule.suffix;
-            picture.kind = rule.kind;
-            (picture.*rule.read)(admit);
-            break;
-        }
+    if (const FileRule* rule = firstPresent(slot, directory, &picture.source)) {
+        picture.file_name = picture.source.file_name;
+        picture.kind = rule->kind;
+        (picture.*rule->read)(admit);
     }
     if (picture.kind == SlotKind::Video && picture.size_known)
         picture.refuseLargerThan(largest_video_side);

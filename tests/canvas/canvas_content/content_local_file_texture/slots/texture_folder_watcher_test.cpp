@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -16,6 +19,7 @@
 
 #include "canvas/canvas.h"
 #include "canvas/canvas_content/content_local_file_texture/content_local_file_texture.h"
+#include "support/eventually.h"
 #include "support/gl_fixture.h"
 #include "support/h264_clip.h"
 #include "support/picture_files.h"
@@ -53,7 +57,7 @@ protected:
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         do {
-            for (const int slot : watcher ? watcher->changedSlots() : std::vector<int>{})
+            for (const int slot : watcher ? watcher->changes().slots : std::vector<int>{})
                 slots->reloadSlot(slot);
             Canvas canvas("CONTENT_TEXTURE_256");
             canvas.setContentData(content);
@@ -153,6 +157,78 @@ TEST_F(ChangingFolder, AWatchedVideoRemovedGivesItsDecoderToTheNextVideo)
     EXPECT_TRUE(shows(30, kBlack, 2s)) << seen;
     copyOver(clip, dir.file("textures/033.h264"));
     EXPECT_TRUE(shows(33, kBlue, 10s)) << "the decoder given back was not taken: " << seen;
+}
+
+// A picture too large to upload within one frame goes up in bands over
+// several: until it is whole the old picture shows, never a part of the new
+// one, and then every band is in its place (red above blue).
+TEST_F(ChangingFolder, AReloadedPictureShowsOnlyWholeWithItsBandsInPlace)
+{
+    const int width = 2001, height = 1501; // several frames' upload, the last band shorter
+    start(true);
+    writeSolidPng(dir.file("textures/005.png"), 4, 4, 0x00FF00FF);
+    ASSERT_TRUE(shows(5, kGreen, 2s)) << seen;
+    std::vector<uint32_t> halves(static_cast<size_t>(width) * height, 0x0000FFFF);
+    std::fill(halves.begin(), halves.begin() + width * (height / 2), 0xFF0000FFu);
+    writePng(dir.file("halves.png"), width, height, halves);
+    std::filesystem::rename(dir.file("halves.png"), dir.file("textures/005.png"));
+    std::string order; // the colours down the middle column, each run once
+    for (const auto deadline = std::chrono::steady_clock::now() + 10s;
+         order != "RB" && std::chrono::steady_clock::now() < deadline;) {
+        (void)shows(5, kBlack, 0ms); // one frame
+        order.clear();
+        for (int y = 0; y < gl->height(); ++y) {
+            const Rgba p = gl->pixelAt(gl->width() / 2, y);
+            const char colour = closeColour({p.r, p.g, p.b}, kRed)     ? 'R'
+                                : closeColour({p.r, p.g, p.b}, kBlue)  ? 'B'
+                                : closeColour({p.r, p.g, p.b}, kGreen) ? 'G' : 'K';
+            if (order.empty() || order.back() != colour)
+                order += colour;
+        }
+        ASSERT_TRUE(order == "G" || order == "RB") << "a frame showed " << order;
+    }
+    EXPECT_EQ(order, "RB");
+}
+
+// Events the kernel could not queue, or a folder replaced under the name:
+// the watcher asks for a rescan, and the folder that stands under the name
+// now is the one watched, never the old one.
+TEST(FolderWatcher, LostEventsAndAReplacedFolderAskForARescanAndTheNewFolderIsWatched)
+{
+    namespace fs = std::filesystem;
+    long queue_limit = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queue_limit;
+    const std::vector<std::pair<const char*, std::function<void(const std::string&, TextureFolderWatcher&)>>> cases = {
+        {"the kernel's queue overflowed", [&](const std::string& root, TextureFolderWatcher&) {
+             for (long n = 0; n <= queue_limit; ++n) // two names in turn: the kernel merges no two
+                 std::ofstream(root + (n % 2 ? "/textures/a" : "/textures/b")).close();
+         }},
+        {"renamed away, another renamed in", [](const std::string& root, TextureFolderWatcher&) {
+             fs::rename(root + "/textures", root + "/old");
+             fs::create_directory(root + "/new");
+             fs::rename(root + "/new", root + "/textures");
+         }},
+        {"removed, a new one made later", [](const std::string& root, TextureFolderWatcher& watcher) {
+             fs::remove_all(root + "/textures");
+             EXPECT_FALSE(watcher.changes().rescan) << "no folder to rescan yet";
+             fs::create_directory(root + "/textures");
+         }},
+    };
+    ASSERT_GT(queue_limit, 0);
+    for (const auto& [what, act] : cases) {
+        SCOPED_TRACE(what);
+        TempDir dir;
+        fs::create_directory(dir.file("textures"));
+        TextureFolderWatcher watcher(dir.file("textures"));
+        act(dir.path(), watcher);
+        EXPECT_TRUE(eventually([&] { return watcher.changes().rescan; }, 2s));
+        if (fs::exists(dir.file("old")))
+            writeSolidPng(dir.file("old/010.png"), 4, 4, 0xFF0000FF);
+        writeSolidPng(dir.file("textures/009.png"), 4, 4, 0xFF0000FF);
+        std::vector<int> slots;
+        EXPECT_TRUE(eventually([&] { slots = watcher.changes().slots; return !slots.empty(); }, 2s));
+        EXPECT_EQ(slots, std::vector<int>{9}) << "the folder now under the name is watched";
+    }
 }
 
 } // namespace
