@@ -25,6 +25,7 @@
 
 using namespace Spectrafox::Test;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 namespace {
 
@@ -81,7 +82,6 @@ int announcedPort(UdpPeer& citp, const std::string& group)
         const unsigned port = ploc.u16();
         EXPECT_EQ(ploc.ucs1(), "MediaServer");
         EXPECT_FALSE(ploc.ucs1().empty()); // name
-        ploc.ucs1();                       // state
         return static_cast<int>(port);
     }
     return 0;
@@ -102,20 +102,17 @@ std::string zipEntry(const std::string& archive, const char* name)
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(archive.data(), archive.size(), 0, &error);
     zip_t* zip = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
-    std::string bytes;
+    if (!zip && source)
+        zip_source_free(source);
     zip_stat_t info;
-    if (zip && zip_stat(zip, name, 0, &info) == 0) {
-        zip_file_t* file = zip_fopen(zip, name, 0);
-        bytes.resize(info.size);
-        if (!file || zip_fread(file, &bytes[0], info.size) != static_cast<zip_int64_t>(info.size))
-            bytes.clear();
-        if (file)
-            zip_fclose(file);
-    }
+    zip_file_t* file = zip && zip_stat(zip, name, 0, &info) == 0 ? zip_fopen(zip, name, 0) : nullptr;
+    std::string bytes(file ? info.size : 0, '\0');
+    if (file && zip_fread(file, &bytes[0], info.size) != static_cast<zip_int64_t>(info.size))
+        bytes.clear();
+    if (file)
+        zip_fclose(file);
     if (zip)
         zip_discard(zip);
-    else if (source)
-        zip_source_free(source);
     zip_error_fini(&error);
     return bytes;
 }
@@ -152,21 +149,9 @@ TEST(CitpPeer, DeskBrowsesTheSlotsAndMisbehavesWithoutHarm)
     ASSERT_FALSE(reply.empty());
     EXPECT_EQ(reply[20], 1);
     EXPECT_EQ(reply[21], 2); // answered in 1.2
-    CitpFields sinf = CitpFields::msexBody(reply);
-    sinf.bytes(36); // UUID
-    EXPECT_FALSE(sinf.ucs2().empty());
-    sinf.bytes(3);
-    ASSERT_EQ(sinf.u8(), 3u);
-    sinf.bytes(6); // versions
-    EXPECT_EQ(sinf.u16() & 1, 1u);                       // a media library
-    ASSERT_EQ(sinf.u8(), 3u);
-    EXPECT_EQ(sinf.cookie(), "PNG ");
-    EXPECT_EQ(sinf.cookie(), "JPEG");
-    EXPECT_EQ(sinf.cookie(), "RGB8");
-    EXPECT_EQ(sinf.u8(), 0u);
-    ASSERT_EQ(sinf.u8(), 2u);
-    EXPECT_EQ(sinf.ucs1(), "ArtNet/0/18/101");
-    EXPECT_EQ(sinf.ucs1(), "ArtNet/0/18/121");
+    // Its thumbnail formats, no streams, a layer per canvas at its DMX address.
+    EXPECT_NE(std::string(reply.begin(), reply.end()).find("\3PNG JPEGRGB8\0\2ArtNet/0/18/101\0ArtNet/0/18/121\0"s),
+              std::string::npos);
 
     ASSERT_TRUE(desk.ask(1, 2, "GEIn", {1, 1, 0, 0, 0, 0, 0}));
     reply = desk.await("MEIn", 5s);
