@@ -46,36 +46,24 @@ std::vector<std::unique_ptr<Canvas>> fullFrame()
 
 using Map = std::function<std::pair<double, double>(double, double)>;
 
-const double kSquare[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
-
-// The homography taking four points to four others, by the direct linear
-// method: eight equations solved by Gaussian elimination.
-Map homographyOf(const double from[4][2], const double to[4][2])
+// The square-to-quad homography in closed form, corners in the order
+// (0,0) (1,0) (1,1) (0,1). With `inverse`, from the quad back to the
+// square: two linear equations in u and v.
+Map homographyOf(const double q[4][2], bool inverse = false)
 {
-    double a[8][9] = {};
-    for (int i = 0; i < 4; ++i) {
-        const double u = from[i][0], v = from[i][1], x = to[i][0], y = to[i][1];
-        const double row_x[9] = {u, v, 1, 0, 0, 0, -u * x, -v * x, x};
-        const double row_y[9] = {0, 0, 0, u, v, 1, -u * y, -v * y, y};
-        std::copy(row_x, row_x + 9, a[2 * i]);
-        std::copy(row_y, row_y + 9, a[2 * i + 1]);
-    }
-    for (int col = 0; col < 8; ++col) {
-        int pivot = col;
-        for (int r = col + 1; r < 8; ++r)
-            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col]))
-                pivot = r;
-        std::swap(a[col], a[pivot]);
-        for (int r = 0; r < 8; ++r)
-            if (r != col) {
-                const double k = a[r][col] / a[col][col];
-                for (int c = col; c < 9; ++c)
-                    a[r][c] -= k * a[col][c];
-            }
-    }
-    double h[8];
-    for (int i = 0; i < 8; ++i)
-        h[i] = a[i][8] / a[i][i];
+    const double dx1 = q[1][0] - q[2][0], dx2 = q[3][0] - q[2][0], dx3 = q[0][0] - q[1][0] + q[2][0] - q[3][0];
+    const double dy1 = q[1][1] - q[2][1], dy2 = q[3][1] - q[2][1], dy3 = q[0][1] - q[1][1] + q[2][1] - q[3][1];
+    const double g = (dx3 * dy2 - dx2 * dy3) / (dx1 * dy2 - dx2 * dy1);
+    const double k = (dx1 * dy3 - dx3 * dy1) / (dx1 * dy2 - dx2 * dy1);
+    const double h[8] = {q[1][0] - q[0][0] + g * q[1][0], q[3][0] - q[0][0] + k * q[3][0], q[0][0],
+                         q[1][1] - q[0][1] + g * q[1][1], q[3][1] - q[0][1] + k * q[3][1], q[0][1], g, k};
+    if (inverse)
+        return [=](double x, double y) {
+            const double a11 = h[0] - h[6] * x, a12 = h[1] - h[7] * x, b1 = x - h[2];
+            const double a21 = h[3] - h[6] * y, a22 = h[4] - h[7] * y, b2 = y - h[5];
+            const double det = a11 * a22 - a12 * a21;
+            return std::make_pair((b1 * a22 - a12 * b2) / det, (a11 * b2 - b1 * a21) / det);
+        };
     return [=](double u, double v) {
         const double w = h[6] * u + h[7] * v + 1;
         return std::make_pair((h[0] * u + h[1] * v + h[2]) / w, (h[3] * u + h[4] * v + h[5]) / w);
@@ -135,8 +123,8 @@ struct Case {
 TEST(GeometryPassTest, ShapesThePictureAsComputedIndependently)
 {
     const double quad[4][2] = {{0.12, 0.05}, {0.93, 0.18}, {0.80, 0.95}, {0.04, 0.78}};
-    const auto warp = homographyOf(kSquare, quad);
-    const auto unwarp = homographyOf(quad, kSquare);
+    const auto warp = homographyOf(quad);
+    const auto unwarp = homographyOf(quad, true);
     // No symmetry: a mirrored picture must not pass.
     const std::vector<std::pair<double, double>> dots = {{0.2, 0.15}, {0.5, 0.3},  {0.8, 0.2},
                                                          {0.3, 0.6},  {0.7, 0.7},  {0.45, 0.85}};
