@@ -117,13 +117,6 @@ std::string zipEntry(const std::string& archive, const char* name)
     return bytes;
 }
 
-// An RGB8 thumbnail's pixel (three bytes) at column x of row y.
-Bytes pixel(const Bytes& rgb, unsigned width, unsigned x, unsigned y)
-{
-    const size_t at = (static_cast<size_t>(y) * width + x) * 3;
-    return Bytes(rgb.begin() + static_cast<long>(at), rgb.begin() + static_cast<long>(at + 3));
-}
-
 TEST(CitpPeer, DeskBrowsesTheSlotsAndMisbehavesWithoutHarm)
 {
     Node n;
@@ -173,13 +166,13 @@ TEST(CitpPeer, DeskBrowsesTheSlotsAndMisbehavesWithoutHarm)
     CitpFields ethn = CitpFields::msexBody(reply);
     ethn.bytes(6);
     EXPECT_EQ(ethn.cookie(), "RGB8");
-    const unsigned width = ethn.u16();
-    ASSERT_EQ(width, 32u);
+    ASSERT_EQ(ethn.u16(), 32u);
     ASSERT_EQ(ethn.u16(), 16u);
     const Bytes rgb = ethn.bytes(ethn.u16());
     ASSERT_EQ(rgb.size(), 32u * 16 * 3);
-    EXPECT_EQ(pixel(rgb, width, 2, 8), (Bytes{255, 0, 0}));
-    EXPECT_EQ(pixel(rgb, width, 29, 8), (Bytes{0, 0, 255}));
+    const auto row_8 = [&](long x) { return Bytes(rgb.begin() + (8 * 32 + x) * 3, rgb.begin() + (8 * 32 + x + 1) * 3); };
+    EXPECT_EQ(row_8(2), (Bytes{255, 0, 0}));
+    EXPECT_EQ(row_8(29), (Bytes{0, 0, 255}));
     // RGB8, 8 x 8, no flags, media library number 0, one element: 3.
     ASSERT_TRUE(desk.ask(1, 0, "GETh", {'R', 'G', 'B', '8', 8, 0, 8, 0, 0, 1, 0, 1, 3}));
     reply = desk.await("EThn", 10s);
