@@ -421,11 +421,6 @@ NetworkInputSettings remoteSettings(bool rdm, bool remote_config, int http_port 
     return settings;
 }
 
-uint16_t opcodeOf(const FakeDatagramSocket::Sent& sent)
-{
-    return static_cast<uint16_t>(sent.bytes[8] | sent.bytes[9] << 8);
-}
-
 TEST(ArtnetReceiverInProcess, DeskAddressingIsAnsweredOnlyWhereSwitchedOn)
 {
     struct Case {
@@ -462,7 +457,7 @@ TEST(ArtnetReceiverInProcess, DeskAddressingIsAnsweredOnlyWhereSwitchedOn)
         ASSERT_EQ(sent.size(), c.answer ? 2u : 1u);
         if (!c.answer)
             continue;
-        EXPECT_EQ(opcodeOf(sent[1]), c.answer);
+        EXPECT_EQ(sent[1].bytes[8] | sent[1].bytes[9] << 8, c.answer); // the opcode
         EXPECT_EQ(sent[1].destination.address, c.destination);
         if (c.answer == 0x2100) { // the new short name and universe 3
             EXPECT_EQ(std::string(reinterpret_cast<const char*>(&sent[1].bytes[26])), "Stage L");

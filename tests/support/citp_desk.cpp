@@ -12,12 +12,6 @@ namespace Spectrafox::Test {
 
 namespace {
 
-void putLe(std::vector<uint8_t>& out, uint32_t value, int bytes)
-{
-    for (int k = 0; k < bytes; ++k)
-        out.push_back(static_cast<uint8_t>(value >> (8 * k)));
-}
-
 // Waits for the socket to be readable until the deadline.
 bool readable(int fd, std::chrono::steady_clock::time_point deadline)
 {
@@ -51,12 +45,11 @@ bool CitpDesk::sendBytes(const std::vector<uint8_t>& bytes) const
 
 bool CitpDesk::ask(uint8_t major, uint8_t minor, const char* type, const std::vector<uint8_t>& body) const
 {
-    std::vector<uint8_t> message = {'C', 'I', 'T', 'P', 1, 0};
-    putLe(message, 0, 2);                   // request index
-    putLe(message, 26 + static_cast<uint32_t>(body.size()), 4); // size
-    putLe(message, 1, 2);                   // one part
-    putLe(message, 0, 2);
-    message.insert(message.end(), {'M', 'S', 'E', 'X', major, minor});
+    const uint32_t size = 26 + static_cast<uint32_t>(body.size());
+    std::vector<uint8_t> message = {'C', 'I', 'T', 'P', 1, 0, 0, 0, // CITP 1.0, request index 0
+                                    uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24),
+                                    1, 0, 0, 0, // one part, the first
+                                    'M', 'S', 'E', 'X', major, minor};
     message.insert(message.end(), type, type + 4);
     message.insert(message.end(), body.begin(), body.end());
     return sendBytes(message);

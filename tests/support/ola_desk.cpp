@@ -8,9 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -38,23 +38,21 @@ bool unprivilegedAccount(OlaAccount* out)
 
 void writeOlaConfig(const TempDir& dir, const OlaAccount& account, const char* desk_address, int subnet)
 {
-    const char* others[] = {"dummy", "e131", "espnet", "ftdidmx", "gpio", "karate", "kinet",
-                            "milinst", "opendmx", "openpixelcontrol", "osc", "pathport", "renard",
-                            "sandnet", "shownet", "spi", "stageprofi", "uartdmx", "usbdmx",
-                            "usbserial"};
-    for (const char* plugin : others)
-        dir.write(std::string("conf/ola-") + plugin + ".conf", "enabled = false\n");
     std::ostringstream artnet;
     artnet << "enabled = true\nip = " << desk_address << "\nnet = 0\nsubnet = " << subnet
            << "\noutput_ports = 1\nalways_broadcast = false\nuse_limited_broadcast = false\n"
               "use_loopback = false\nshort_name = Test desk\nlong_name = Test desk\n";
     dir.write("conf/ola-artnet.conf", artnet.str());
     dir.write("olad.log", "");
-    for (const char* path : {"", "/conf", "/olad.log"})
+    for (const char* path : {"", "/conf", "/olad.log", "/conf/ola-artnet.conf"})
         (void)::chown((dir.path() + path).c_str(), account.uid, account.gid);
-    for (const char* plugin : others)
-        (void)::chown(dir.file(std::string("conf/ola-") + plugin + ".conf").c_str(), account.uid, account.gid);
-    (void)::chown(dir.file("conf/ola-artnet.conf").c_str(), account.uid, account.gid);
+    for (const char* plugin : {"dummy", "e131", "espnet", "ftdidmx", "gpio", "karate", "kinet", "milinst", "opendmx",
+                               "openpixelcontrol", "osc", "pathport", "renard", "sandnet", "shownet", "spi",
+                               "stageprofi", "uartdmx", "usbdmx", "usbserial"}) {
+        const std::string conf = std::string("conf/ola-") + plugin + ".conf";
+        dir.write(conf, "enabled = false\n");
+        (void)::chown(dir.file(conf).c_str(), account.uid, account.gid);
+    }
 }
 
 OlaDaemon::OlaDaemon(const NetNamespace& desk, const TempDir& dir, const OlaAccount& account)
@@ -101,18 +99,16 @@ bool deskCommand(const NetNamespace& desk, const TempDir& dir, const std::string
     return succeeded;
 }
 
+namespace {
+
+// The number in a line "Device <n>: ArtNet ..." of ola_dev_info, or "".
 std::string artnetDeviceNumber(const std::string& devices)
 {
-    const size_t name = devices.find(": ArtNet");
-    if (name == std::string::npos)
-        return "";
-    size_t digits = name;
-    while (digits > 0 && std::isdigit(static_cast<unsigned char>(devices[digits - 1])))
-        --digits;
-    if (digits == name || digits < 7 || devices.compare(digits - 7, 7, "Device ") != 0)
-        return "";
-    return devices.substr(digits, name - digits);
+    std::smatch number;
+    return std::regex_search(devices, number, std::regex("Device ([0-9]+): ArtNet")) ? number[1].str() : "";
 }
+
+} // namespace
 
 // The desk's OLA commands are slow: they are asked a few times a second only.
 bool patchArtnetPort(const NetNamespace& desk, const TempDir& dir, int universe, std::string* device,

@@ -46,9 +46,6 @@ private:
 bool deskCommand(const NetNamespace& desk, const TempDir& dir, const std::string& command,
                  std::string* output = nullptr, int seconds = 10);
 
-// The number in a line "Device <n>: ArtNet ..." of ola_dev_info, or "".
-std::string artnetDeviceNumber(const std::string& devices);
-
 // Waits for olad's Art-Net device (its number in *device) and patches its
 // first output port to `universe`; false, with what went wrong in *error.
 bool patchArtnetPort(const NetNamespace& desk, const TempDir& dir, int universe, std::string* device,
