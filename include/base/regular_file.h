@@ -40,6 +40,13 @@ public:
                            std::uint64_t* file_size);
     // The whole file, if it is regular and holds 1 to max_bytes bytes.
     static bool readAll(const std::string& path, size_t max_bytes, std::vector<unsigned char>* out);
+
+    // Writes a file of the show folder the one safe way: a temporary file
+    // beside it (a link or a stale file under that name is never written
+    // through), fsync, rename over the name (a link there is replaced, not
+    // followed), fsync of the folder. config.txt is the technician's and is
+    // refused. False with the reason in *why; the temporary file never stays.
+    static bool replaceAtomically(const std::string& path, const std::string& text, std::string* why);
 };
 
 } // namespace Spectrafox

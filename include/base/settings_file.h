@@ -39,7 +39,6 @@ public:
 private:
     static bool validKey(const std::string& key);
     static bool validValue(const std::string& value);
-    bool writeTemporary(const std::string& temporary);
 
     std::string file_path;
     std::vector<std::pair<std::string, std::string>> values;

@@ -42,11 +42,6 @@ public:
     bool store(const Geometry& geometry, std::string* why);
     Geometry current() const;
 
-    // Writes `text` to `path` through a temporary file in the same folder and
-    // a rename: a reader sees the old file or the new one, never half of it,
-    // and a link under the name is replaced, not followed. Never config.txt.
-    static bool writeAtomically(const std::string& path, const std::string& text, std::string* why);
-
 private:
     void watch();
     void readFile();

@@ -1,6 +1,7 @@
 #include "base/regular_file.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +109,67 @@ bool RegularFile::readAll(const std::string& path, size_t max_bytes, std::vector
     }
     ::close(fd);
     return fits && done == out->size();
+}
+
+namespace {
+
+bool writeAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// O_NOFOLLOW and O_EXCL: a link or a file left under the temporary name is
+// never written through; a stale one from a power cut is removed first.
+bool writeTemporary(const std::string& temporary, const std::string& text)
+{
+    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
+        return false;
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+    const int saved_errno = errno;
+    ::close(fd);
+    errno = saved_errno;
+    return written;
+}
+
+} // namespace
+
+bool RegularFile::replaceAtomically(const std::string& path, const std::string& text, std::string* why)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (path.substr(slash == std::string::npos ? 0 : slash + 1) == "config.txt") {
+        *why = "config.txt is the technician's, never written";
+        return false;
+    }
+    const std::string temporary = path + ".part";
+    if (!writeTemporary(temporary, text)) {
+        *why = "cannot write " + temporary + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        *why = "cannot rename " + temporary + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd >= 0) {
+        ::fsync(folder_fd);
+        ::close(folder_fd);
+    }
+    return true;
 }
 
 } // namespace Spectrafox

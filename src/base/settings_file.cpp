@@ -1,42 +1,13 @@
 #include "base/settings_file.h"
 
+#include "base/regular_file.h"
+
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <unistd.h>
 
 namespace Spectrafox {
-
-namespace {
-
-std::string folderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
-std::string baseName(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool writeAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-} // namespace
 
 SettingsFile::SettingsFile(std::string path) : file_path(std::move(path)) {}
 
@@ -107,48 +78,13 @@ void SettingsFile::remove(const std::string& key)
 
 bool SettingsFile::save()
 {
-    if (baseName(file_path) == "config.txt") {
-        last_error = "refusing to write config.txt";
-        return false;
-    }
-    const std::string temporary = file_path + ".new";
-    if (!writeTemporary(temporary)) {
-        last_error = "cannot write " + temporary + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // rename replaces a link under the name rather than writing through it.
-    if (::rename(temporary.c_str(), file_path.c_str()) != 0) {
-        last_error = "cannot rename " + temporary + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    const int folder = ::open(folderOf(file_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
-    last_error.clear();
-    return true;
-}
-
-// O_NOFOLLOW and O_EXCL: a link or a file left under the temporary name is
-// never written through; a stale one from a power cut is removed first.
-bool SettingsFile::writeTemporary(const std::string& temporary)
-{
-    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
-        return false;
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
     std::string text;
     for (const auto& entry : values)
         text += entry.first + "=" + entry.second + "\n";
-    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-    const int saved_errno = errno;
-    ::close(fd);
-    errno = saved_errno;
-    return written;
+    if (!RegularFile::replaceAtomically(file_path, text, &last_error))
+        return false;
+    last_error.clear();
+    return true;
 }
 
 } // namespace Spectrafox

@@ -23,20 +23,6 @@ std::string folderOf(const std::string& path)
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-bool writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 GeometrySource::GeometrySource(std::string file_, const Geometry& from_config, Hooks hooks_)
@@ -130,7 +116,7 @@ std::string GeometrySource::pathBeside(const std::string& name) const
 
 bool GeometrySource::store(const Geometry& geometry, std::string* why)
 {
-    if (!writeAtomically(file, geometry.toText(), why))
+    if (!RegularFile::replaceAtomically(file, geometry.toText(), why))
         return false;
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -138,30 +124,6 @@ bool GeometrySource::store(const Geometry& geometry, std::string* why)
         seen = RegularFile::versionAt(file);
     }
     publish(geometry);
-    return true;
-}
-
-bool GeometrySource::writeAtomically(const std::string& path, const std::string& text, std::string* why)
-{
-    const size_t slash = path.rfind('/');
-    if (path.substr(slash == std::string::npos ? 0 : slash + 1) == "config.txt") {
-        *why = "config.txt is the technician's, never written";
-        return false;
-    }
-    const std::string temporary = path + ".part";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *why = temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-    const int saved = errno;
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        *why = path + ": " + std::strerror(written ? errno : saved);
-        ::unlink(temporary.c_str());
-        return false;
-    }
     return true;
 }
 

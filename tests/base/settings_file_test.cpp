@@ -42,7 +42,7 @@ TEST(SettingsFile, SaveReplacesTheFileWholeAndNeverWritesThroughALinkOrIntoConfi
             ASSERT_EQ(::symlink(dir.file(c.link_target).c_str(), path.c_str()), 0);
         }
         if (c.stale_temporary_link) {
-            ASSERT_EQ(::symlink(dir.file("victim").c_str(), (path + ".new").c_str()), 0);
+            ASSERT_EQ(::symlink(dir.file("victim").c_str(), (path + ".part").c_str()), 0);
         }
         SettingsFile settings(path);
         EXPECT_FALSE(settings.set("DEVICE_LABEL", "bell\a"));
@@ -58,7 +58,7 @@ TEST(SettingsFile, SaveReplacesTheFileWholeAndNeverWritesThroughALinkOrIntoConfi
         ASSERT_EQ(::lstat(path.c_str(), &info), 0);
         EXPECT_TRUE(S_ISREG(info.st_mode));
         EXPECT_EQ(readFile(path), "DMX_START=41\nDEVICE_LABEL=Stage left\n");
-        EXPECT_NE(::access((path + ".new").c_str(), F_OK), 0);
+        EXPECT_NE(::access((path + ".part").c_str(), F_OK), 0);
     }
 }
 
