@@ -11,7 +11,7 @@ BUILD_PKGS=(build-essential cmake pkg-config
             libstb-dev libsystemd-dev libmicrohttpd-dev nlohmann-json3-dev)
 RUN_PKGS=(mediainfo)
 DEMO_PKGS=(imagemagick ffmpeg)
-TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
+TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev zlib1g-dev tmux xvfb xauth iproute2
            imagemagick gifsicle ffmpeg ola clang systemd)
 # Installed where the release has them: the renderer benchmark compares with
 # the OpenGL ES 1.1 library where one exists; the status page and fixture

@@ -9,8 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include <stb_image.h>
-
+#include "canvas/canvas_content/content_local_file_texture/slots/png_decoder.h"
 #include "canvas/canvas_content/content_local_file_texture/video_size_probe.h"
 #include "platform/media/clip_reader.h"
 #include "platform/media/first_picture.h"
@@ -152,7 +151,7 @@ void SlotPicture::decodePng(const Admission& admit)
 {
     std::vector<unsigned char> header;
     std::uint64_t file_size = 0;
-    int header_width = 0, header_height = 0, channels = 0;
+    int header_width = 0, header_height = 0;
     if (!RegularFile::readPrefix(file_name, kPngHeaderBytes, &header, &file_size) ||
         file_size > kLargestPngFile || !pngHeaderSize(header, &header_width, &header_height))
         return;
@@ -161,8 +160,7 @@ void SlotPicture::decodePng(const Admission& admit)
         return;
     std::vector<unsigned char> bytes;
     if (RegularFile::readAll(file_name, kLargestPngFile, &bytes) && hasPngSignature(bytes))
-        pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width,
-                                       &height, &channels, 4);
+        pixels = PngDecoder::decode(bytes, &width, &height);
     // Replaced since the header was read: not what the memory was granted for.
     if (pixels && (width != header_width || height != header_height))
         releasePixels();
@@ -231,7 +229,7 @@ void SlotPicture::release()
 
 void SlotPicture::releasePixels()
 {
-    stbi_image_free(pixels);
+    std::free(pixels);
     pixels = nullptr;
 }
 

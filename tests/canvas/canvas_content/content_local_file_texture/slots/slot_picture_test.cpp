@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "support/h264_clip.h"
+#include "support/picture_files.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -146,6 +149,57 @@ TEST(SlotPictureTest, ContainersComeAfterRawStreamsAndTellTheirSize)
         EXPECT_EQ(picture.height, c.height);
         EXPECT_EQ(picture.size_known, c.size_known);
         EXPECT_EQ(picture.decodable, c.decodable);
+    }
+}
+
+// How far the resident memory of a child running `load` rose, in MiB (255
+// at most); whether it decoded a picture is the lowest bit of what it says.
+int peakGrowthMibAndDecoded(const std::function<bool()>& load)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        const bool decoded = load();
+        getrusage(RUSAGE_SELF, &after);
+        const long grown_mib = std::min(127L, (after.ru_maxrss - before.ru_maxrss) >> 10);
+        _exit(static_cast<int>(grown_mib << 1 | (decoded ? 1 : 0)));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A PNG decodes to what its header declares or not at all: image data that
+// inflates past it is refused before it takes much more memory than the
+// declared picture and the file.
+TEST(SlotPictureTest, PngDataInflatingPastItsHeaderIsRefusedEarly)
+{
+    TempDir dir;
+    const struct {
+        const char* name;
+        int width, height;
+        uint64_t inflated;
+        bool decoded;
+    } cases[] = {
+        {"an honest 1 x 1", 1, 1, 5, true},
+        {"an honest 300 x 200", 300, 200, 200 * 1201, true},
+        {"one byte past 300 x 200", 300, 200, 200 * 1201 + 1, false},
+        {"a 1 x 1 header over 64 MiB", 1, 1, uint64_t{64} << 20, false},
+        {"a 300 x 200 header over 64 MiB", 300, 200, uint64_t{64} << 20, false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.name);
+        Spectrafox::Test::writeInflatingPng(dir.file("00" + std::to_string(i) + ".png"), c.width,
+                                            c.height, c.inflated);
+        const int result = peakGrowthMibAndDecoded([&] {
+            SlotPicture picture = SlotPicture::load(static_cast<int>(i), dir.path() + "/");
+            return picture.pixels != nullptr && picture.width == c.width;
+        });
+        ASSERT_GE(result, 0);
+        EXPECT_EQ((result & 1) != 0, c.decoded);
+        EXPECT_LE(result >> 1, 8) << "MiB more at the peak";
     }
 }
 
