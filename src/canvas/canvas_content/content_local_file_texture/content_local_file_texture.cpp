@@ -59,6 +59,8 @@ void ContentLocalFileTexture::loadSlots()
             },
             first_pictures);
         turns.pass(slot);
+        if (options.thumbnails)
+            picture.makeThumbnail();
         return picture;
     };
     SlotPrefetcher prefetcher(kSlotCount, decode, SlotPrefetcher::defaultWorkerCount(), kMaxPicturesAhead);
@@ -92,6 +94,8 @@ void ContentLocalFileTexture::reloadSlot(int n)
             return budget.admit(peak, kept, out);
         },
         video_on_cue);
+    if (options.thumbnails)
+        picture.makeThumbnail();
     tellLeftOut(n, picture);
     textures[n] = newSlot(n, std::move(picture));
 }

@@ -100,7 +100,7 @@ void Texture::loadPng(SlotPicture& picture)
     state = SlotState::Picture;
     size_x = picture.width;
     size_y = picture.height;
-    thumbnail = SlotThumbnail::of(picture.pixels, size_x, size_y);
+    thumbnail = std::move(picture.thumbnail);
     glGenTextures(1, &png_tex);
     glBindTexture(GL_TEXTURE_2D, png_tex);
     setNearestFilters();
@@ -120,7 +120,7 @@ void Texture::loadGif(SlotPicture& picture)
     state = SlotState::Animation;
     size_x = picture.width;
     size_y = picture.height;
-    thumbnail = SlotThumbnail::of(frames.frame(0), size_x, size_y);
+    thumbnail = std::move(picture.thumbnail);
     last_clock_reading = clock();
     gif_time = 0.0;
     // Delays become cumulative end times; clamped so that a file of many long

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "canvas/canvas.h"
@@ -155,6 +156,51 @@ TEST(PictureMemorySlots, TheLowerSlotWinsAndTheOneLeftOutIsNamed)
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_NE(notices[0].find("Slot 21"), std::string::npos) << notices[0];
     EXPECT_NE(notices[0].find("021.gif"), std::string::npos) << notices[0];
+}
+
+// Thumbnails exist only where the status page asks for them, and show their
+// picture the right way round: quadrants of red, blue, green and white.
+TEST(SlotThumbnails, MadeOnlyWhenAskedEachPixelFromItsOwnPartOfThePicture)
+{
+    TempDir dir;
+    std::vector<uint32_t> quadrants;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 200; ++x)
+            quadrants.push_back(y < 50 ? (x < 100 ? kRed : kBlue) : (x < 100 ? kGreen : 0xFFFFFFFF));
+    writePng(dir.file("textures/000.png"), 200, 100, quadrants);
+    ASSERT_TRUE(writeSolidGif(dir.file("textures/001.gif"), 3, 5, {{0x00FF00, 10}, {0xFF0000, 10}}));
+    ScopedChdir in_dir(dir.path());
+    HeadlessRenderer gl(64, 36);
+    CurrentEglHandles egl;
+    const struct {
+        int slot;
+        bool asked;
+        int width, height;
+        std::function<uint32_t(int x, int y)> colour; // 0xRRGGBBAA
+    } cases[] = {
+        {0, true, 64, 32, [&](int x, int y) { return quadrants[(y * 100 / 32) * 200 + x * 200 / 64]; }},
+        {1, true, 3, 5, [](int, int) { return kGreen; }}, // the first frame
+        {0, false, 0, 0, nullptr},
+        {1, false, 0, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.slot) + (c.asked ? " asked" : " not asked"));
+        ContentOptions options;
+        options.thumbnails = c.asked;
+        ContentLocalFileTexture plugin(&egl.display, &egl.surface, &egl.context, options);
+        const std::shared_ptr<const SlotThumbnail> thumbnail = plugin.slotReports()[c.slot].thumbnail;
+        ASSERT_EQ(thumbnail != nullptr, c.asked);
+        if (!thumbnail)
+            continue;
+        ASSERT_EQ(thumbnail->width, c.width);
+        ASSERT_EQ(thumbnail->height, c.height);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const unsigned char* p = &thumbnail->rgba[(static_cast<size_t>(y) * c.width + x) * 4];
+                const uint32_t seen = uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+                ASSERT_EQ(seen, c.colour(x, y)) << x << "," << y;
+            }
+    }
 }
 
 // VIDEO_ON_CUE=1 with one decoder: frame by frame, which canvases show which

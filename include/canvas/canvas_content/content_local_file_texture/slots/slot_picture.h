@@ -7,6 +7,7 @@
 #include "canvas/canvas_content/content_local_file_texture/slots/gif_frames.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/picture_memory_budget.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_kind.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_report.h"
 
 namespace Spectrafox {
 
@@ -66,6 +67,12 @@ public:
     std::vector<unsigned char> first_picture;
     int first_width = 0;
     int first_height = 0;
+    // The status page's small copy of a PNG, or of a GIF's first frame; null
+    // until makeThumbnail() (the page alone shows it).
+    std::shared_ptr<const SlotThumbnail> thumbnail;
+
+    // Made where the picture is decoded, off the render thread.
+    void makeThumbnail();
 
     // Frees the PNG pixels and the GIF frames now.
     void release();

@@ -40,6 +40,7 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     first_picture = std::move(other.first_picture);
     first_width = other.first_width;
     first_height = other.first_height;
+    thumbnail = std::move(other.thumbnail);
     return *this;
 }
 
@@ -218,6 +219,14 @@ void SlotPicture::probeContainer(const Admission&)
 void SlotPicture::decodeFirstPicture()
 {
     decodable = FirstPicture::decode(file_name, &first_picture, &first_width, &first_height);
+}
+
+void SlotPicture::makeThumbnail()
+{
+    if (pixels)
+        thumbnail = SlotThumbnail::of(pixels, width, height);
+    else if (gif_frames)
+        thumbnail = SlotThumbnail::of(gif_frames.frame(0), width, height);
 }
 
 void SlotPicture::release()
