@@ -1,6 +1,5 @@
 #include "support/picture_files.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -27,60 +26,21 @@ std::string hexColour(uint32_t rgb)
     return text;
 }
 
-void appendBigEndian(std::string* out, uint32_t value)
-{
-    for (int shift : {24, 16, 8, 0})
-        out->push_back(static_cast<char>(value >> shift));
-}
-
-void appendChunk(std::string* out, const char* type, const std::string& data)
-{
-    appendBigEndian(out, static_cast<uint32_t>(data.size()));
-    const std::string typed = type + data;
-    *out += typed;
-    appendBigEndian(out, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
-                                                     static_cast<uInt>(typed.size()))));
-}
-
-// Zeros deflated a block at a time: the stream never exists inflated here.
-std::string deflatedZeros(uint64_t count)
-{
-    z_stream stream{};
-    deflateInit(&stream, Z_BEST_COMPRESSION);
-    static Bytef zeros[1 << 16];
-    unsigned char out[1 << 16];
-    std::string deflated;
-    int result = Z_OK;
-    do {
-        const uInt now = static_cast<uInt>(std::min<uint64_t>(count, sizeof zeros));
-        count -= now;
-        stream.next_in = zeros;
-        stream.avail_in = now;
-        do {
-            stream.next_out = out;
-            stream.avail_out = sizeof out;
-            result = deflate(&stream, count == 0 ? Z_FINISH : Z_NO_FLUSH);
-            deflated.append(reinterpret_cast<char*>(out), sizeof out - stream.avail_out);
-        } while (stream.avail_out == 0);
-    } while (count > 0 || result != Z_STREAM_END);
-    deflateEnd(&stream);
-    return deflated;
-}
-
 } // namespace
 
-void writeInflatingPng(const std::string& path, int width, int height, uint64_t inflated_bytes)
+void declarePngSize(const std::string& path, int width, int height)
 {
-    makeParent(path);
-    std::string header;
-    appendBigEndian(&header, static_cast<uint32_t>(width));
-    appendBigEndian(&header, static_cast<uint32_t>(height));
-    header += std::string("\x08\x06\x00\x00\x00", 5); // 8 bits, RGBA, not interlaced
-    std::string file = "\x89PNG\r\n\x1a\n";
-    appendChunk(&file, "IHDR", header);
-    appendChunk(&file, "IDAT", deflatedZeros(inflated_bytes));
-    appendChunk(&file, "IEND", "");
-    std::ofstream(path, std::ios::binary) << file;
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    unsigned char ihdr[17]; // the chunk's type and data, which its CRC covers
+    file.seekg(12).read(reinterpret_cast<char*>(ihdr), sizeof ihdr);
+    for (int i = 0; i < 4; ++i) {
+        ihdr[4 + i] = static_cast<unsigned char>(static_cast<uint32_t>(width) >> (24 - 8 * i));
+        ihdr[8 + i] = static_cast<unsigned char>(static_cast<uint32_t>(height) >> (24 - 8 * i));
+    }
+    const uLong crc = crc32(0, ihdr, sizeof ihdr);
+    file.seekp(12).write(reinterpret_cast<const char*>(ihdr), sizeof ihdr);
+    for (int i = 0; i < 4; ++i)
+        file.put(static_cast<char>(crc >> (24 - 8 * i)));
 }
 
 void writePng(const std::string& path, int width, int height, const std::vector<uint32_t>& rgba)
