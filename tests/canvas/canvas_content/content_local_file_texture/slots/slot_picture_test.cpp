@@ -155,32 +155,27 @@ TEST(SlotPictureTest, ContainersComeAfterRawStreamsAndTellTheirSize)
     }
 }
 
-// The process's resident memory now, or at its peak, in KiB.
-long residentKib(const std::string& field)
+long statusKib(const std::string& field)
 {
     std::ifstream status("/proc/self/status");
     std::string line;
-    while (std::getline(status, line))
-        if (line.compare(0, field.size(), field) == 0)
-            return std::atol(line.c_str() + field.size());
-    return -1;
+    while (std::getline(status, line) && line.compare(0, field.size(), field) != 0) {
+    }
+    return std::atol(line.c_str() + std::min(field.size(), line.size()));
 }
 
-// Runs `load` in a child: whether it answered true, and by how many MiB the
-// child's resident memory rose meanwhile (at most 127), as one number.
+// Runs `load` in a child: whether it answered true (the lowest bit), and by
+// how many MiB the child's resident memory rose meanwhile (at most 127).
 int inChildDecodedAndPeakMib(const std::function<bool()>& load)
 {
-    const pid_t child = fork();
-    if (child == 0) {
-        malloc_trim(0); // memory freed earlier would hide a rise
-        std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
-        const long before = residentKib("VmRSS:");
-        const bool decoded = load();
-        _exit(static_cast<int>(std::min(127L, (residentKib("VmHWM:") - before) >> 10) << 1 | decoded));
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int status = -1;
+    if (const pid_t child = fork())
+        return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    malloc_trim(0); // memory freed earlier would hide a rise
+    std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
+    const long before = statusKib("VmRSS:");
+    const bool decoded = load();
+    _exit(static_cast<int>(std::min(127L, (statusKib("VmHWM:") - before) >> 10) << 1 | decoded));
 }
 
 // A PNG gives the pixels stb_image gives, unless its data inflates past the
