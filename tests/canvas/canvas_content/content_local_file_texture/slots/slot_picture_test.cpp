@@ -8,13 +8,13 @@
 #include "support/tmux_session.h"
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -155,15 +155,6 @@ TEST(SlotPictureTest, ContainersComeAfterRawStreamsAndTellTheirSize)
     }
 }
 
-long statusKib(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line) && line.compare(0, field.size(), field) != 0) {
-    }
-    return std::atol(line.c_str() + std::min(field.size(), line.size()));
-}
-
 // Runs `load` in a child: whether it answered true (the lowest bit), and by
 // how many MiB the child's resident memory rose meanwhile (at most 127).
 int inChildDecodedAndPeakMib(const std::function<bool()>& load)
@@ -173,9 +164,11 @@ int inChildDecodedAndPeakMib(const std::function<bool()>& load)
         return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     malloc_trim(0); // memory freed earlier would hide a rise
     std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
-    const long before = statusKib("VmRSS:");
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
     const bool decoded = load();
-    _exit(static_cast<int>(std::min(127L, (statusKib("VmHWM:") - before) >> 10) << 1 | decoded));
+    getrusage(RUSAGE_SELF, &after);
+    _exit(static_cast<int>(std::min(127L, (after.ru_maxrss - before.ru_maxrss) >> 10) << 1 | decoded));
 }
 
 // A PNG gives the pixels stb_image gives, unless its data inflates past the
