@@ -33,10 +33,8 @@ void declarePngSize(const std::string& path, int width, int height)
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     unsigned char ihdr[17]; // the chunk's type and data, which its CRC covers
     file.seekg(12).read(reinterpret_cast<char*>(ihdr), sizeof ihdr);
-    for (int i = 0; i < 4; ++i) {
-        ihdr[4 + i] = static_cast<unsigned char>(static_cast<uint32_t>(width) >> (24 - 8 * i));
-        ihdr[8 + i] = static_cast<unsigned char>(static_cast<uint32_t>(height) >> (24 - 8 * i));
-    }
+    for (int i = 0; i < 8; ++i)
+        ihdr[4 + i] = static_cast<unsigned char>(static_cast<uint32_t>(i < 4 ? width : height) >> (24 - i % 4 * 8));
     const uLong crc = crc32(0, ihdr, sizeof ihdr);
     file.seekp(12).write(reinterpret_cast<const char*>(ihdr), sizeof ihdr);
     for (int i = 0; i < 4; ++i)
