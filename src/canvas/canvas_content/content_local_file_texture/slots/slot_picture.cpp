@@ -160,11 +160,12 @@ void SlotPicture::decodePng(const Admission& admit)
     if (!admitted(admit, file_size + 3 * picture_bytes, picture_bytes))
         return;
     std::vector<unsigned char> bytes;
-    if (RegularFile::readAll(file_name, kLargestPngFile, &bytes) && hasPngSignature(bytes))
-        pixels = PngDecoder::decode(bytes, &width, &height);
+    PngDecoder::Header read;
     // Replaced since the header was read: not what the memory was granted for.
-    if (pixels && (width != header_width || height != header_height))
-        releasePixels();
+    if (RegularFile::readAll(file_name, kLargestPngFile, &bytes) &&
+        PngDecoder::readHeader(bytes.data(), bytes.size(), &read) && read.width == header_width &&
+        read.height == header_height)
+        pixels = PngDecoder::decode(bytes, &width, &height);
     if (!pixels)
         width = height = 0;
     memory.shrinkTo(2 * picture_bytes);
