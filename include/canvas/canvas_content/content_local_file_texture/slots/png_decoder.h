@@ -25,7 +25,8 @@ public:
 
     // RGBA pixels, top row first, allocated with malloc (free them with
     // std::free); null for data that is not a PNG, is broken, or inflates past
-    // what its header declares.
+    // both what its header declares and the file's own size (an interlaced
+    // file's inflate buffer may grow once more: stb guesses it short).
     static unsigned char* decode(const std::vector<unsigned char>& file, int* width, int* height);
 
     // The bytes the image data inflates to, filter bytes included.
