@@ -13,7 +13,7 @@ BUILD_PKGS=(build-essential cmake pkg-config
 DEMO_PKGS=(imagemagick ffmpeg)
 # ola-python and python3-numpy: OLA's RDM responder test suite, run through
 # olad against the node (its own modules lie beside the checkout).
-TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev tmux xvfb xauth iproute2
+TEST_PKGS=(libgtest-dev libgmock-dev libgif-dev zlib1g-dev tmux xvfb xauth iproute2
            imagemagick gifsicle ffmpeg ola ola-python python3-numpy clang systemd ccache)
 # Installed where the release has them: the renderer benchmark compares with
 # the OpenGL ES 1.1 library where one exists; the status page and fixture

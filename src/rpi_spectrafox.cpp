@@ -163,7 +163,8 @@ void showTimecodeLine(const ShowClock* show_clock)
     ConsoleScreen::showTimecode(TimecodeStatusLine::describe(show_clock->snapshot()));
 }
 
-// The picture memory budget, and the console row that names a slot left out.
+// The picture memory budget, the console row that names a slot left out, and
+// thumbnails where the status page shows them.
 ContentOptions contentOptionsFrom(const ConfigLoader& config)
 {
     ContentOptions content;
@@ -171,6 +172,7 @@ ContentOptions contentOptionsFrom(const ConfigLoader& config)
     content.notice = &ConsoleScreen::showNotice;
     content.video = config.getVideoCueOptions();
     content.video.notice = &ConsoleScreen::showNotice;
+    content.thumbnails = config.getHttpPort() > 0;
     return content;
 }
 

@@ -128,6 +128,7 @@ TEST(StatusPage, ShowsSettingsChannelsSlotsAndALivePreview)
     EXPECT_EQ(s["canvases"][0]["channels"][15], 127);
     EXPECT_EQ(s["slots"][7]["state"], ".gif that cannot be read or decoded");
     EXPECT_EQ(s["slots"][7]["error"], true);
+    EXPECT_EQ(s["slots"][0]["thumbnail"], "/thumbnail/0.png"); // made for the page
 
     // The preview follows the canvas. Until the first read-back it is one
     // black pixel (a PNG of under 100 bytes).

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include <stb_image.h>
 #include <stb_image_write.h>
+#include <zlib.h>
 
 #include "support/tmux_session.h"
 
@@ -25,6 +27,19 @@ std::string hexColour(uint32_t rgb)
 }
 
 } // namespace
+
+void declarePngSize(const std::string& path, int width, int height)
+{
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    unsigned char ihdr[17]; // the chunk's type and data, which its CRC covers
+    file.seekg(12).read(reinterpret_cast<char*>(ihdr), sizeof ihdr);
+    for (int i = 0; i < 8; ++i)
+        ihdr[4 + i] = static_cast<unsigned char>(static_cast<uint32_t>(i < 4 ? width : height) >> (24 - i % 4 * 8));
+    const uLong crc = crc32(0, ihdr, sizeof ihdr);
+    file.seekp(12).write(reinterpret_cast<const char*>(ihdr), sizeof ihdr);
+    for (int i = 0; i < 4; ++i)
+        file.put(static_cast<char>(crc >> (24 - 8 * i)));
+}
 
 void writePng(const std::string& path, int width, int height, const std::vector<uint32_t>& rgba)
 {

@@ -9,6 +9,9 @@ namespace Spectrafox::Test {
 // Writes a PNG whose rows are given top first, each pixel as 0xRRGGBBAA.
 void writePng(const std::string& path, int width, int height, const std::vector<uint32_t>& rgba);
 void writeSolidPng(const std::string& path, int width, int height, uint32_t rgba);
+// Rewrites the size a PNG file's header declares, leaving its image data:
+// data that then inflates past the declared size, or falls short of it.
+void declarePngSize(const std::string& path, int width, int height);
 // Writes an animated GIF of solid frames (colour 0xRRGGBB, delay in 1/100 s)
 // with ImageMagick; returns false when that failed.
 bool writeSolidGif(const std::string& path, int width, int height,

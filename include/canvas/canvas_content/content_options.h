@@ -19,6 +19,9 @@ struct ContentOptions {
     std::function<void(const std::string& message)> notice;
     // How videos get their decoders (VIDEO_ON_CUE=, VIDEO_DECODERS=).
     VideoCueOptions video;
+    // Slot thumbnails, for the status page (HTTP_PORT=): made as the
+    // pictures are decoded, by the start-up workers; none without it.
+    bool thumbnails = false;
 };
 
 } // namespace Spectrafox

@@ -69,6 +69,8 @@ void ContentLocalFileTexture::loadSlots()
             },
             first_pictures, largest_video_side);
         turns.pass(slot);
+        if (options.thumbnails)
+            picture.makeThumbnail();
         return picture;
     };
     SlotPrefetcher prefetcher(kSlotCount, decode, SlotPrefetcher::defaultWorkerCount(), kMaxPicturesAhead);
@@ -101,12 +103,15 @@ SlotReloader& ContentLocalFileTexture::reloader()
     if (slot_reloader)
         return *slot_reloader;
     auto load = [this](int slot) {
-        return SlotPicture::load(
+        SlotPicture picture = SlotPicture::load(
             slot, kFolder,
             [this](std::uint64_t peak, std::uint64_t kept, PictureMemoryBudget::Reservation* out) {
                 return !closing.load() && budget.admit(peak, kept, out);
             },
             video_on_cue, largest_video_side);
+        if (options.thumbnails)
+            picture.makeThumbnail();
+        return picture;
     };
     auto find = [](int slot) { return SlotPicture::sourceOf(slot, kFolder); };
     slot_reloader = std::make_unique<SlotReloader>(std::move(loaded_from), load, find, kMaxReloadedWaiting);

@@ -102,7 +102,7 @@ void Texture::loadPng(SlotPicture& picture)
     state = SlotState::Picture;
     size_x = picture.width;
     size_y = picture.height;
-    thumbnail = SlotThumbnail::of(picture.pixels, size_x, size_y);
+    thumbnail = std::move(picture.thumbnail);
     png_tex = std::exchange(picture.uploaded_texture, 0u);
     if (png_tex == 0) {
         glGenTextures(1, &png_tex);
@@ -125,7 +125,7 @@ void Texture::loadGif(SlotPicture& picture)
     state = SlotState::Animation;
     size_x = picture.width;
     size_y = picture.height;
-    thumbnail = SlotThumbnail::of(frames.frame(0), size_x, size_y);
+    thumbnail = std::move(picture.thumbnail);
     last_clock_reading = clock();
     gif_time = 0.0;
     // Delays become cumulative end times; clamped so that a file of many long

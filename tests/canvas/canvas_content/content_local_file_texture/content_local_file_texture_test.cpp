@@ -10,6 +10,7 @@
 #include "support/h264_clip.h"
 #include "support/picture_files.h"
 #include "support/temp_dir.h"
+#include "support/tmux_session.h"
 
 using namespace Spectrafox;
 using namespace Spectrafox::Test;
@@ -155,6 +156,33 @@ TEST(PictureMemorySlots, TheLowerSlotWinsAndTheOneLeftOutIsNamed)
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_NE(notices[0].find("Slot 21"), std::string::npos) << notices[0];
     EXPECT_NE(notices[0].find("021.gif"), std::string::npos) << notices[0];
+}
+
+// Thumbnails exist only where the status page asks for them, each pixel
+// from its own part of the picture.
+TEST(SlotThumbnails, MadeOnlyWhenAskedEachPixelFromItsOwnPartOfThePicture)
+{
+    TempDir dir;
+    ASSERT_TRUE(writeSolidGif(dir.file("textures/001.gif"), 3, 5, {{0x00FF00, 10}}));
+    // 200 x 100: red and blue above, green and white below.
+    runCommand("convert -size 100x50 xc:red xc:blue +append \\( -size 100x50 xc:lime xc:white +append \\) "
+               "-append PNG32:'" + dir.file("textures/000.png") + "'");
+    ScopedChdir in_dir(dir.path());
+    HeadlessRenderer gl(64, 36);
+    CurrentEglHandles egl;
+    for (const bool asked : {true, false}) {
+        ContentOptions options;
+        options.thumbnails = asked;
+        ContentLocalFileTexture plugin(&egl.display, &egl.surface, &egl.context, options);
+        const auto png = plugin.slotReports()[0].thumbnail, gif = plugin.slotReports()[1].thumbnail;
+        ASSERT_EQ(png && gif, asked);
+        ASSERT_TRUE(!asked || (png->width == 64 && png->height == 32));
+        for (int i = 0; asked && i < 64 * 32; ++i) {
+            const bool right = i % 64 >= 32, below = i / 64 >= 16;
+            const std::vector<int> expected = {right == below ? 255 : 0, below ? 255 : 0, right ? 255 : 0, 255};
+            ASSERT_EQ(std::vector<int>(&png->rgba[i * 4], &png->rgba[i * 4 + 4]), expected) << i;
+        }
+    }
 }
 
 // VIDEO_ON_CUE=1 with one decoder: frame by frame, which canvases show which

@@ -99,6 +99,8 @@ TEST_F(SlotDrawing, EveryUnusableFileShowsItsOwnErrorTexelWithRatioOne)
     dir.write("002.png", "this is no picture");
     dir.write("003.gif", "GIF89a, but then nothing");
     dir.write("004.h264", "no video either");
+    writeSolidPng(dir.file("005.png"), 300, 200, kRed);
+    declarePngSize(dir.file("005.png"), 1, 1); // its data inflates past that
     const struct {
         int slot;
         Rgba seen; // the texel blended over black: colour x alpha
@@ -107,6 +109,7 @@ TEST_F(SlotDrawing, EveryUnusableFileShowsItsOwnErrorTexelWithRatioOne)
         {2, {63, 0, 63, 0}},  // undecodable PNG: faint magenta
         {3, {0, 63, 63, 0}},  // undecodable GIF: faint cyan
         {4, {63, 63, 0, 0}},  // video whose size is unknown: faint yellow
+        {5, {63, 0, 63, 0}},  // PNG inflating past its header: faint magenta
     };
     for (const auto& c : cases) {
         auto texture = slot(c.slot);

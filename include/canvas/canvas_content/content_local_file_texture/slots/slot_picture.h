@@ -9,6 +9,7 @@
 #include "canvas/canvas_content/content_local_file_texture/slots/picture_memory_budget.h"
 #include "canvas/canvas_content/content_local_file_texture/slots/slot_kind.h"
 #include "platform/media/clip_decoder.h"
+#include "canvas/canvas_content/content_local_file_texture/slots/slot_report.h"
 
 namespace Spectrafox {
 
@@ -90,6 +91,12 @@ public:
     DecodedPicture first_picture;
     // A video refused for its size (refusal says why).
     bool too_large = false;
+    // The status page's small copy of a PNG, or of a GIF's first frame; null
+    // until makeThumbnail() (the page alone shows it).
+    std::shared_ptr<const SlotThumbnail> thumbnail;
+
+    // Made where the picture is decoded, off the render thread.
+    void makeThumbnail();
 
     // Frees the PNG pixels and the GIF frames now.
     void release();

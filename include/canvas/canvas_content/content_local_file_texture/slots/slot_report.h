@@ -30,7 +30,9 @@ struct SlotThumbnail {
     int height = 0;
     std::vector<unsigned char> rgba;
 
-    // Scaled to fit kMaxSide on both sides, proportions kept.
+    // Scaled to fit kMaxSide on both sides, proportions kept: each pixel the
+    // mean of a few samples spread over its part of the picture, a fixed cost
+    // however large the picture is.
     static std::shared_ptr<const SlotThumbnail> of(const unsigned char* rgba, int width, int height);
 };
 

@@ -17,6 +17,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include "canvas/canvas_content/content_local_file_texture/slots/png_decoder.h"
 #include "platform/media/clip_reader.h"
 #include "platform/media/first_picture.h"
 #include "base/regular_file.h"
@@ -47,6 +48,7 @@ SlotPicture& SlotPicture::operator=(SlotPicture&& other) noexcept
     memory = std::move(other.memory);
     first_picture = std::move(other.first_picture);
     too_large = other.too_large;
+    thumbnail = std::move(other.thumbnail);
     return *this;
 }
 
@@ -179,7 +181,7 @@ void SlotPicture::decodePng(const Admission& admit)
 {
     std::vector<unsigned char> header;
     std::uint64_t file_size = 0;
-    int header_width = 0, header_height = 0, channels = 0;
+    int header_width = 0, header_height = 0;
     if (!RegularFile::readPrefix(file_name, kPngHeaderBytes, &header, &file_size) ||
         file_size > kLargestPngFile || !pngHeaderSize(header, &header_width, &header_height))
         return;
@@ -187,12 +189,12 @@ void SlotPicture::decodePng(const Admission& admit)
     if (!admitted(admit, file_size + 3 * picture_bytes, picture_bytes))
         return;
     std::vector<unsigned char> bytes;
-    if (RegularFile::readAll(file_name, kLargestPngFile, &bytes) && hasPngSignature(bytes))
-        pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width,
-                                       &height, &channels, 4);
+    PngDecoder::Header read;
     // Replaced since the header was read: not what the memory was granted for.
-    if (pixels && (width != header_width || height != header_height))
-        releasePixels();
+    if (RegularFile::readAll(file_name, kLargestPngFile, &bytes) &&
+        PngDecoder::readHeader(bytes.data(), bytes.size(), &read) && read.width == header_width &&
+        read.height == header_height)
+        pixels = PngDecoder::decode(bytes, &width, &height);
     if (!pixels)
         width = height = 0;
     memory.shrinkTo(2 * picture_bytes);
@@ -266,6 +268,14 @@ void SlotPicture::decodeFirstPicture(const Admission& admit)
     memory.shrinkTo(2 * planes_bytes);
 }
 
+void SlotPicture::makeThumbnail()
+{
+    if (pixels)
+        thumbnail = SlotThumbnail::of(pixels, width, height);
+    else if (gif_frames)
+        thumbnail = SlotThumbnail::of(gif_frames.frame(0), width, height);
+}
+
 void SlotPicture::release()
 {
     releasePixels();
@@ -275,7 +285,7 @@ void SlotPicture::release()
 
 void SlotPicture::releasePixels()
 {
-    stbi_image_free(pixels);
+    std::free(pixels);
     pixels = nullptr;
 }
 

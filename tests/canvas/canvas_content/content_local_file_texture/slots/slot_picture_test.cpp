@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include "support/h264_clip.h"
+#include "support/picture_files.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 
+#include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <vector>
 
@@ -175,6 +181,61 @@ TEST(SlotPictureTest, VideosAreRefusedForTheirSizeOrTheirFirstPicturesMemory)
         EXPECT_EQ(picture.over_budget, c.over_budget);
         EXPECT_EQ(picture.first_picture != nullptr, !c.too_large && !c.over_budget);
         EXPECT_GE(budget.inUse(), picture.first_picture ? planes : 0) << "held in the picture memory";
+    }
+}
+
+// Runs `load` in a child: whether it answered true (the lowest bit), and by
+// how many MiB the child's resident memory rose meanwhile (at most 127).
+int inChildDecodedAndPeakMib(const std::function<bool()>& load)
+{
+    int status = -1;
+    if (const pid_t child = fork())
+        return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    malloc_trim(0); // memory freed earlier would hide a rise
+    std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    const bool decoded = load();
+    getrusage(RUSAGE_SELF, &after);
+    _exit(static_cast<int>(std::min(127L, (after.ru_maxrss - before.ru_maxrss) >> 10) << 1 | decoded));
+}
+
+// A PNG gives the pixels stb_image gives, unless its data inflates past the
+// size its header declares: then none, and before taking much more memory
+// than the declared picture and the file. Interlaced files inflate to more
+// than their pixels, and must still decode.
+TEST(SlotPictureTest, PngsDecodeAsStbImageDoesUnlessTheirDataInflatesPastTheHeader)
+{
+    TempDir dir;
+    const struct {
+        const char* name;
+        const char* size;
+        const char* options;
+        int declared_width, declared_height; // 0: as written
+        bool decoded;
+    } cases[] = {
+        {"RGBA, interlaced", "37x23", "-interlace PNG PNG32:", 0, 0, true},
+        {"palette, interlaced", "37x23", "-interlace PNG PNG8:", 0, 0, true},
+        {"RGB of 16 bits, interlaced", "37x23", "-interlace PNG PNG48:", 0, 0, true},
+        {"grey of 1 bit", "37x23", "-colorspace Gray -threshold 50% -depth 1 PNG:", 0, 0, true},
+        {"one row past its header", "300x201", "PNG32:", 300, 200, false},
+        {"16 MiB past a 1 x 1 header", "2048x2048", "PNG32:", 1, 1, false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const std::string file = dir.file("10" + std::to_string(i) + ".png");
+        runCommand(std::string("convert -size ") + c.size + " gradient:red-blue " + c.options + "'" + file + "'");
+        if (c.declared_width > 0)
+            Spectrafox::Test::declarePngSize(file, c.declared_width, c.declared_height);
+        const Spectrafox::Test::RgbaImage reference = Spectrafox::Test::readRgbaPng(file);
+        const int result = inChildDecodedAndPeakMib([&] {
+            SlotPicture picture = SlotPicture::load(100 + static_cast<int>(i), dir.path() + "/");
+            return picture.pixels && picture.width == reference.width && picture.height == reference.height &&
+                   std::equal(reference.rgba.begin(), reference.rgba.end(), picture.pixels);
+        });
+        EXPECT_EQ(result & 1, c.decoded);
+        EXPECT_LE(result >> 1, 8) << "MiB more at the peak";
     }
 }
 
