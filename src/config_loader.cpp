@@ -87,6 +87,8 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"HTTP_BIND=", nullptr, nullptr, [](Values& v) -> std::string& { return v.http_bind; }, 0, 0,
      Key::OutOfRange::Default},
+    {"UPLOAD_MAX_MB=", [](Values& v) -> int& { return v.upload_max_mb; }, nullptr, nullptr, 1, 1048576,
+     Key::OutOfRange::Default},
     {"CITP=", [](Values& v) -> int& { return v.citp; }, nullptr, nullptr, 0, 1, Key::OutOfRange::Default},
     {"CITP_PORT=", [](Values& v) -> int& { return v.citp_port; }, nullptr, nullptr, 1, 65535,
      Key::OutOfRange::Default},
@@ -203,6 +205,11 @@ void ConfigLoader::cleanLine(std::string& line)
 
 void ConfigLoader::parseCleanLine(std::string& line)
 {
+    static const std::string kAdminToken = "HTTP_ADMIN_TOKEN=";
+    if (startsWith(line, kAdminToken.c_str())) {
+        http_admin_token = line.substr(kAdminToken.size());
+        return;
+    }
     for (const Key& key : kKeys) {
         if (!startsWith(line, key.name))
             continue;

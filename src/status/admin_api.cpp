@@ -1,0 +1,200 @@
+#include "status/admin_api.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "status/geometry_json.h"
+
+namespace Spectrafox {
+
+namespace {
+
+const std::string kPrefix = "/api/admin/";
+const std::string kTextures = "/api/admin/textures/";
+const std::string kGeometry = "/api/admin/geometry";
+
+AdminApi::Reply text(int status, const std::string& message)
+{
+    return {status, message + "\n"};
+}
+
+// Digits only, no sign, no overflow: false for anything else.
+bool lengthOf(const char* text, uint64_t* length)
+{
+    if (text == nullptr || *text == '\0' || std::strlen(text) > 19)
+        return false;
+    uint64_t value = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9')
+            return false;
+        value = value * 10 + static_cast<uint64_t>(*c - '0');
+    }
+    *length = value;
+    return true;
+}
+
+} // namespace
+
+// What lives from a request's headers to its end.
+class AdminApi::Request {
+public:
+    explicit Request(AdminApi& owner_api) : owner(owner_api) {}
+    ~Request()
+    {
+        upload.reset();
+        if (slot >= 0)
+            owner.release(slot);
+    }
+    AdminApi& owner;
+    int slot = -1; // the slot held while its file arrives
+    std::unique_ptr<TextureUpload> upload;
+    std::string body; // a JSON body
+    Reply refusal;
+};
+
+AdminApi::AdminApi(Options given) : options(std::move(given)), token(options.token) {}
+
+AdminApi::~AdminApi() = default;
+
+bool AdminApi::isAdminUrl(const std::string& url)
+{
+    return url.compare(0, kPrefix.size(), kPrefix) == 0 || url + "/" == kPrefix;
+}
+
+AdminApi::Reply AdminApi::begin(const Head& head, Request** request)
+{
+    *request = nullptr;
+    Reply refusal = checked(head);
+    if (refusal.status != 0)
+        return refusal;
+    if (head.url.compare(0, kTextures.size(), kTextures) == 0) {
+        if (head.method == "PUT")
+            return beginUpload(head, request);
+        if (head.method == "DELETE")
+            return removeTexture(head.url.substr(kTextures.size()));
+        return text(405, "PUT or DELETE only");
+    }
+    if (head.url != kGeometry || !options.geometry || !options.store_geometry)
+        return text(404, "not found");
+    if (head.method == "GET")
+        return {200, GeometryJson::write(options.geometry()), "application/json"};
+    if (head.method != "PUT")
+        return text(405, "GET or PUT only");
+    *request = new Request(*this);
+    return {};
+}
+
+// Who may ask at all, before anything is looked at.
+AdminApi::Reply AdminApi::checked(const Head& head)
+{
+    if (head.method == "OPTIONS")
+        return text(405, "no OPTIONS here");
+    if (head.origin != nullptr && (head.host == nullptr || std::string("http://") + head.host != head.origin))
+        return text(403, "requests from another origin are refused");
+    if (head.has_query)
+        return text(400, "no query strings here (the token goes in the Authorization header)");
+    const auto now = AdminThrottle::Clock::now();
+    if (!throttle.mayTry(head.address, now))
+        return text(429, "too many wrong tokens from this address; wait");
+    if (!token.admits(head.authorization)) {
+        throttle.failed(head.address, now);
+        return text(401, "a valid Authorization: Bearer token is needed");
+    }
+    throttle.succeeded(head.address);
+    return {};
+}
+
+AdminApi::Reply AdminApi::beginUpload(const Head& head, Request** request)
+{
+    int slot = 0;
+    TextureName::Kind kind{};
+    if (!TextureName::parse(head.url.substr(kTextures.size()), &slot, &kind))
+        return text(400, "the name must be NNN.ext: 000-255 and png, gif, h264, mp4, mov or mkv");
+    uint64_t length = 0;
+    if (!lengthOf(head.content_length, &length))
+        return text(411, "a Content-Length is needed");
+    int status = 0;
+    std::string why;
+    if (!TextureUpload::fits(options.textures_folder, length, options.upload_limit_bytes, &status, &why))
+        return text(status, why);
+    if (uploading[slot])
+        return text(409, "this slot is being uploaded already");
+    if (uploads >= kMostUploads)
+        return text(503, "two uploads are under way; try again after them");
+    auto upload = std::make_unique<TextureUpload>(options.textures_folder, slot, kind, length);
+    if (upload->status() != 0)
+        return text(upload->status(), upload->reason());
+    auto* state = new Request(*this);
+    state->slot = slot;
+    state->upload = std::move(upload);
+    uploading[slot] = true;
+    ++uploads;
+    *request = state;
+    return {};
+}
+
+void AdminApi::take(Request* request, const char* data, size_t size)
+{
+    if (request->refusal.status != 0)
+        return;
+    if (request->upload) {
+        if (!request->upload->take(data, size))
+            request->refusal = text(request->upload->status(), request->upload->reason());
+        return;
+    }
+    if (request->body.size() + size > kMostJsonBytes)
+        request->refusal = text(413, "the body is too long");
+    else
+        request->body.append(data, size);
+}
+
+AdminApi::Reply AdminApi::finish(Request* request)
+{
+    if (request->refusal.status != 0)
+        return request->refusal;
+    if (request->upload) {
+        if (!request->upload->finish())
+            return text(request->upload->status(), request->upload->reason());
+        return text(201, "stored");
+    }
+    return putGeometry(request->body);
+}
+
+void AdminApi::ended(Request* request)
+{
+    delete request;
+}
+
+AdminApi::Reply AdminApi::removeTexture(const std::string& name)
+{
+    int slot = 0;
+    TextureName::Kind kind{};
+    if (!TextureName::parse(name, &slot, &kind))
+        return text(400, "the name must be NNN.ext: 000-255 and png, gif, h264, mp4, mov or mkv");
+    if (uploading[slot])
+        return text(409, "this slot is being uploaded");
+    if (unlink((options.textures_folder + "/" + TextureName::build(slot, kind)).c_str()) != 0)
+        return errno == ENOENT ? text(404, "no such file") : text(500, std::strerror(errno));
+    return {204, ""};
+}
+
+AdminApi::Reply AdminApi::putGeometry(const std::string& body)
+{
+    Geometry geometry = options.geometry();
+    std::string why;
+    if (!GeometryJson::read(body, &geometry, &why))
+        return text(400, why);
+    if (!options.store_geometry(geometry, &why))
+        return text(500, why);
+    return {200, GeometryJson::write(geometry), "application/json"};
+}
+
+void AdminApi::release(int slot)
+{
+    uploading[slot] = false;
+    --uploads;
+}
+
+} // namespace Spectrafox
