@@ -152,6 +152,7 @@ void ArtnetReceiver::netListener()
             countForLed();
         if (remote) {
             const Clock::time_point time = now();
+            takePostedSettings();
             remote->tick(time);
             blinkForLocate(time);
             saveSettings(time, false);
@@ -464,6 +465,42 @@ void ArtnetReceiver::saveSettings(Clock::time_point time, bool at_end)
     settings_failure_said = true;
     if (sacn_notice)
         sacn_notice("Settings: " + settings_file->error() + "; changes from the desk last until the next start");
+}
+
+bool ArtnetReceiver::remoteSettings(NodeRemote::Settings* now) const
+{
+    if (!remote)
+        return false;
+    *now = remote->settings();
+    return true;
+}
+
+bool ArtnetReceiver::postRemoteSettings(const NodeRemote::Settings& wanted, std::string* why)
+{
+    if (!remote) {
+        *why = "the node takes no settings from the network (RDM=1 or REMOTE_CONFIG=1)";
+        return false;
+    }
+    if (!remote->check(wanted, why))
+        return false;
+    std::lock_guard<std::mutex> lock(posted_mutex);
+    posted_settings = wanted;
+    settings_posted = true;
+    return true;
+}
+
+// Listener thread.
+void ArtnetReceiver::takePostedSettings()
+{
+    NodeRemote::Settings wanted;
+    {
+        std::lock_guard<std::mutex> lock(posted_mutex);
+        if (!settings_posted)
+            return;
+        settings_posted = false;
+        wanted = posted_settings;
+    }
+    remote->takeSettings(wanted);
 }
 
 // Locate blinks the LED at every wake of the listener (4 times a second);

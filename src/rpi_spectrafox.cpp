@@ -208,7 +208,7 @@ std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, 
 }
 
 // The admin API's token, limit and geometry path.
-AdminApi::Options adminOptions(const ConfigLoader* config, GeometrySource* geometry)
+AdminApi::Options adminOptions(const ConfigLoader* config, GeometrySource* geometry, ArtnetReceiver* dmxr)
 {
     AdminApi::Options admin;
     admin.token = config->getHttpAdminToken();
@@ -216,6 +216,10 @@ AdminApi::Options adminOptions(const ConfigLoader* config, GeometrySource* geome
     admin.geometry = [geometry] { return geometry->current(); };
     admin.store_geometry = [geometry](const Geometry& changed, std::string* why) {
         return geometry->store(changed, why);
+    };
+    admin.settings = [dmxr](NodeRemote::Settings* now) { return dmxr->remoteSettings(now); };
+    admin.store_settings = [dmxr](const NodeRemote::Settings& wanted, std::string* why) {
+        return dmxr->postRemoteSettings(wanted, why);
     };
     return admin;
 }
@@ -247,7 +251,7 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     setup.frame_rate = [screen] { return static_cast<double>(screen->getFPS()); };
     setup.server.port = config->getHttpPort();
     setup.server.bind_address = config->getHttpBind();
-    setup.server.admin = adminOptions(config, geometry);
+    setup.server.admin = adminOptions(config, geometry, dmxr);
     auto* status = new StatusReporter(std::move(setup));
     // On the notice row: the start-up lines above keep their places.
     std::string notice = status->changedSlotSummary();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/geometry.h"
+#include "network/node_remote.h"
 #include "status/admin_throttle.h"
 #include "status/admin_token.h"
 #include "status/texture_upload.h"
@@ -20,6 +21,7 @@ namespace Spectrafox {
 //
 //   PUT/DELETE /api/admin/textures/NNN.ext   a slot's file
 //   GET/PUT    /api/admin/geometry           GeometryJson
+//   GET/PUT    /api/admin/settings           SettingsJson
 //
 // The web server's one thread calls everything here; it knows nothing of
 // HTTP's wire, only the parts of a request below.
@@ -36,6 +38,10 @@ public:
         // next frame and saved; false with the reason when it cannot be).
         std::function<Geometry()> geometry;
         std::function<bool(const Geometry&, std::string*)> store_geometry;
+        // The addressing in force (false: the node takes none), and the way
+        // to change it (false with the reason for a value out of range).
+        std::function<bool(NodeRemote::Settings*)> settings;
+        std::function<bool(const NodeRemote::Settings&, std::string*)> store_settings;
     };
     struct Head {
         std::string method;
@@ -76,7 +82,9 @@ private:
     Reply checked(const Head& head);
     Reply beginUpload(const Head& head, Request** request);
     Reply removeTexture(const std::string& name);
+    Reply beginJson(const Head& head, Request** request);
     Reply putGeometry(const std::string& body);
+    Reply putSettings(const std::string& body);
     void release(int slot);
 
     Options options;

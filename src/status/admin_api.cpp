@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "status/geometry_json.h"
+#include "status/settings_json.h"
 
 namespace Spectrafox {
 
@@ -14,6 +15,7 @@ namespace {
 const std::string kPrefix = "/api/admin/";
 const std::string kTextures = "/api/admin/textures/";
 const std::string kGeometry = "/api/admin/geometry";
+const std::string kSettings = "/api/admin/settings";
 
 AdminApi::Reply text(int status, const std::string& message)
 {
@@ -51,6 +53,7 @@ public:
     int slot = -1; // the slot held while its file arrives
     std::unique_ptr<TextureUpload> upload;
     std::string body; // a JSON body
+    bool settings = false; // of settings, else of geometry
     Reply refusal;
 };
 
@@ -76,13 +79,24 @@ AdminApi::Reply AdminApi::begin(const Head& head, Request** request)
             return removeTexture(head.url.substr(kTextures.size()));
         return text(405, "PUT or DELETE only");
     }
-    if (head.url != kGeometry || !options.geometry || !options.store_geometry)
+    return beginJson(head, request);
+}
+
+AdminApi::Reply AdminApi::beginJson(const Head& head, Request** request)
+{
+    const bool geometry = head.url == kGeometry && options.geometry && options.store_geometry;
+    NodeRemote::Settings now;
+    const bool settings = head.url == kSettings && options.settings && options.store_settings;
+    if (!geometry && !settings)
         return text(404, "not found");
+    if (settings && !options.settings(&now))
+        return text(404, "the node takes no settings from the network (RDM=1 or REMOTE_CONFIG=1)");
     if (head.method == "GET")
-        return {200, GeometryJson::write(options.geometry()), "application/json"};
+        return {200, geometry ? GeometryJson::write(options.geometry()) : SettingsJson::write(now), "application/json"};
     if (head.method != "PUT")
         return text(405, "GET or PUT only");
     *request = new Request(*this);
+    (*request)->settings = settings;
     return {};
 }
 
@@ -159,7 +173,7 @@ AdminApi::Reply AdminApi::finish(Request* request)
             return text(request->upload->status(), request->upload->reason());
         return text(201, "stored");
     }
-    return putGeometry(request->body);
+    return request->settings ? putSettings(request->body) : putGeometry(request->body);
 }
 
 void AdminApi::ended(Request* request)
@@ -189,6 +203,17 @@ AdminApi::Reply AdminApi::putGeometry(const std::string& body)
     if (!options.store_geometry(geometry, &why))
         return text(500, why);
     return {200, GeometryJson::write(geometry), "application/json"};
+}
+
+AdminApi::Reply AdminApi::putSettings(const std::string& body)
+{
+    NodeRemote::Settings settings;
+    std::string why;
+    if (!options.settings(&settings))
+        return text(404, "the node takes no settings from the network");
+    if (!SettingsJson::read(body, &settings, &why) || !options.store_settings(settings, &why))
+        return text(400, why);
+    return {200, SettingsJson::write(settings), "application/json"};
 }
 
 void AdminApi::release(int slot)
