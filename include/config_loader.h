@@ -58,6 +58,7 @@ public:
     const std::string& getHttpAdminToken() const { return http_admin_token; }
     // UPLOAD_MAX_MB=: the largest file the admin API takes.
     int getUploadMaxMb() const { return values.upload_max_mb; }
+    static constexpr int kMaxUploadMb = 1048576;
     // CITP=1: the node answers desks over CITP/MSEX; CITP_PORT= (0: any free port).
     bool getCitp() const { return values.citp == 1; }
     int getCitpPort() const { return values.citp_port; }

@@ -87,8 +87,6 @@ const ConfigLoader::Key ConfigLoader::kKeys[] = {
      Key::OutOfRange::Default},
     {"HTTP_BIND=", nullptr, nullptr, [](Values& v) -> std::string& { return v.http_bind; }, 0, 0,
      Key::OutOfRange::Default},
-    {"UPLOAD_MAX_MB=", [](Values& v) -> int& { return v.upload_max_mb; }, nullptr, nullptr, 1, 1048576,
-     Key::OutOfRange::Default},
     {"CITP=", [](Values& v) -> int& { return v.citp; }, nullptr, nullptr, 0, 1, Key::OutOfRange::Default},
     {"CITP_PORT=", [](Values& v) -> int& { return v.citp_port; }, nullptr, nullptr, 1, 65535,
      Key::OutOfRange::Default},
@@ -205,9 +203,18 @@ void ConfigLoader::cleanLine(std::string& line)
 
 void ConfigLoader::parseCleanLine(std::string& line)
 {
+    // The admin keys stay off the list of settings in force: the page
+    // without a token shows what it showed before them, and never the token.
     static const std::string kAdminToken = "HTTP_ADMIN_TOKEN=";
+    static const std::string kUploadMax = "UPLOAD_MAX_MB=";
+    int megabytes = 0;
     if (startsWith(line, kAdminToken.c_str())) {
         http_admin_token = line.substr(kAdminToken.size());
+        return;
+    }
+    if (startsWith(line, kUploadMax.c_str())) {
+        if (toInt(line.substr(kUploadMax.size()), &megabytes))
+            values.upload_max_mb = megabytes >= 1 && megabytes <= kMaxUploadMb ? megabytes : Values().upload_max_mb;
         return;
     }
     for (const Key& key : kKeys) {
