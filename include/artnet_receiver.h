@@ -21,6 +21,7 @@
 #include "network/interface_chooser.h"
 #include "network/network_interface.h"
 #include "network/node_remote.h"
+#include "network/rig_list.h"
 #include "network/sacn/sacn_receiver.h"
 #include "network/status_led.h"
 #include "network/artnet/art_poll_limiter.h"
@@ -137,6 +138,9 @@ public:
     // Any thread.
     bool remoteSettings(NodeRemote::Settings* now) const;
     bool postRemoteSettings(const NodeRemote::Settings& wanted, std::string* why);
+    // The other Spectrafox nodes heard (for the technician's page: asking
+    // lets this node poll where no desk does). Any thread.
+    std::vector<RigList::Node> rigNodes() { return rig.nodes(now()); }
 
 private:
     static bool realUserIsRoot();
@@ -155,6 +159,7 @@ private:
     void saveSettings(Clock::time_point time, bool at_end);
     void blinkForLocate(Clock::time_point now);
     void takePostedSettings();
+    void hearRigNode(int len, Clock::time_point time);
 
     void startSacn();
     void netListener();
@@ -201,6 +206,7 @@ private:
     // Settings from the admin page waiting for the listener thread.
     std::mutex posted_mutex;
     bool settings_posted = false;
+    RigList rig;
     NodeRemote::Settings posted_settings;
     std::function<std::vector<InterfaceAddressEntry>()> interface_addresses;
     std::function<void(const std::string&)> console_line;

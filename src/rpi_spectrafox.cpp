@@ -221,6 +221,8 @@ AdminApi::Options adminOptions(const ConfigLoader* config, GeometrySource* geome
     admin.store_settings = [dmxr](const NodeRemote::Settings& wanted, std::string* why) {
         return dmxr->postRemoteSettings(wanted, why);
     };
+    admin.rig = [dmxr] { return dmxr->rigNodes(); };
+    admin.page_port = config->getHttpPort();
     return admin;
 }
 

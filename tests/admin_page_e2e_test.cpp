@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "network/artnet/art_poll_reply.h"
 #include "support/artnet_peer.h"
 #include "support/child_process.h"
 #include "support/eventually.h"
@@ -20,6 +21,7 @@
 #include "support/picture_files.h"
 #include "support/temp_dir.h"
 
+using namespace Spectrafox;
 using namespace Spectrafox::Test;
 using namespace std::chrono_literals;
 
@@ -85,9 +87,13 @@ TEST(AdminPage, UploadByTheFileInputAndADraggedCornerChangeThePicture)
       {"setFiles": "#upload-file", "files": [")" + dir.file("green.png") + R"("]},
       {"waitFor": ")" + said + R"( === 'stored 000.png'"},
       {"drag": "#warp-handles", "from": [0.01, 0.01], "to": [0.4, 0.3]},
-      {"waitFor": ")" + said + R"( === 'geometry applied'"}
+      {"waitFor": ")" + said + R"( === 'geometry applied'"},
+      {"waitFor": "(document.querySelector('#rig a') || {}).textContent === '10.84.0.1'"}
     ])";
     dir.write("steps.json", steps);
+    // Another node of the rig answers the desk.
+    const ArtPollReply::Bytes other = ArtPollReply::build(0x0A540001, ArtPollReply::Node{});
+    ASSERT_TRUE(console->sendTo("10.84.0.2", 6454, std::vector<uint8_t>(other.begin(), other.end())));
     ChildProcess::Setup driver;
     driver.argv = {kNode, std::string(SPECTRAFOX_SOURCE_DIR) + "/tests/support/page_driver.js", kChromium,
                    dir.file("profile"), "http://127.0.0.1:8080/", dir.file("steps.json")};
@@ -101,6 +107,7 @@ TEST(AdminPage, UploadByTheFileInputAndADraggedCornerChangeThePicture)
             run.signal(SIGKILL);
     }
     EXPECT_EQ(readFile(dir.file("driver.txt")), "ok\n");
+    EXPECT_TRUE(console->receiveOpCode(0x2000, &reply, 1s)) << "no ArtPoll while the page was open";
     EXPECT_TRUE(eventually([&] { return fetched(node, "/thumbnail/0.png") != thumbnail; }, 10s));
     EXPECT_TRUE(eventually([&] { return fetched(node, "/preview.png") != picture; }, 10s));
     const std::string geometry = readFile(dir.file("geometry.txt"));

@@ -5,9 +5,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/geometry.h"
 #include "network/node_remote.h"
+#include "network/rig_list.h"
 #include "status/admin_throttle.h"
 #include "status/admin_token.h"
 #include "status/texture_upload.h"
@@ -22,6 +24,7 @@ namespace Spectrafox {
 //   PUT/DELETE /api/admin/textures/NNN.ext   a slot's file
 //   GET/PUT    /api/admin/geometry           GeometryJson
 //   GET/PUT    /api/admin/settings           SettingsJson
+//   GET        /api/admin/rig                the other nodes: names, addresses, pages
 //
 // The web server's one thread calls everything here; it knows nothing of
 // HTTP's wire, only the parts of a request below.
@@ -42,6 +45,9 @@ public:
         // to change it (false with the reason for a value out of range).
         std::function<bool(NodeRemote::Settings*)> settings;
         std::function<bool(const NodeRemote::Settings&, std::string*)> store_settings;
+        // The other nodes heard, and the port their pages are on (ours).
+        std::function<std::vector<RigList::Node>()> rig;
+        int page_port = 0;
     };
     struct Head {
         std::string method;
@@ -85,6 +91,7 @@ private:
     Reply beginJson(const Head& head, Request** request);
     Reply putGeometry(const std::string& body);
     Reply putSettings(const std::string& body);
+    Reply rigJson();
     void release(int slot);
 
     Options options;

@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <nlohmann/json.hpp>
+
+#include "base/ipv4_text.h"
 #include "status/geometry_json.h"
 #include "status/settings_json.h"
 
@@ -16,6 +19,7 @@ const std::string kPrefix = "/api/admin/";
 const std::string kTextures = "/api/admin/textures/";
 const std::string kGeometry = "/api/admin/geometry";
 const std::string kSettings = "/api/admin/settings";
+const std::string kRig = "/api/admin/rig";
 
 AdminApi::Reply text(int status, const std::string& message)
 {
@@ -79,7 +83,23 @@ AdminApi::Reply AdminApi::begin(const Head& head, Request** request)
             return removeTexture(head.url.substr(kTextures.size()));
         return text(405, "PUT or DELETE only");
     }
+    if (head.url == kRig && options.rig)
+        return head.method == "GET" ? rigJson() : text(405, "GET only");
     return beginJson(head, request);
+}
+
+AdminApi::Reply AdminApi::rigJson()
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (const RigList::Node& node : options.rig()) {
+        const std::string address = ipv4Text(node.address);
+        list.push_back({{"name", node.short_name},
+                        {"long_name", node.long_name},
+                        {"address", address},
+                        {"page", "http://" + address + ":" + std::to_string(options.page_port) + "/"}});
+    }
+    // Names come from the network: dump() escapes what is not valid text.
+    return {200, list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json"};
 }
 
 AdminApi::Reply AdminApi::beginJson(const Head& head, Request** request)

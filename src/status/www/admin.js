@@ -92,6 +92,18 @@ function dragCorners() {
   c.addEventListener("pointermove", (e) => { if (held >= 0) { admin.geometry.WARP[held] = at(e); showGeometry(); } });
   c.addEventListener("pointerup", () => { if (held >= 0) putGeometry({WARP: admin.geometry.WARP}); held = -1; });
 }
+// The other nodes heard; asking lets this node poll where no desk does.
+async function showRig() {
+  if (!admin.token()) return;
+  const r = await request("GET", "/api/admin/rig");
+  if (r.status !== 200) return;
+  const table = document.getElementById("rig"); table.textContent = "";
+  for (const node of JSON.parse(r.text)) {
+    const row = table.insertRow(); cell(row, node.name); cell(row, node.long_name);
+    const a = document.createElement("a"); a.href = node.page; a.textContent = node.address; row.insertCell().appendChild(a);
+  }
+  if (!table.rows.length) cell(table.insertRow(), "no other Spectrafox node heard yet");
+}
 function wireAdmin() {
   const token = document.getElementById("token");
   token.value = sessionStorage.getItem("spectrafox-token") || "";
@@ -107,6 +119,7 @@ function wireAdmin() {
   dragCorners();
   new MutationObserver(decorateSlots).observe(document.querySelector("#slots tbody"), {childList: true});
   setInterval(() => { if (admin.token()) document.getElementById("warp-preview").src = "/preview.png?t=" + Date.now(); }, 2000);
+  setInterval(showRig, 5000);
   if (token.value) loadGeometry();
 }
 wireAdmin();
