@@ -12,6 +12,7 @@
 #include "network/rig_list.h"
 #include "status/admin_throttle.h"
 #include "status/admin_token.h"
+#include "status/rig_forwarder.h"
 #include "status/texture_upload.h"
 
 namespace Spectrafox {
@@ -25,6 +26,8 @@ namespace Spectrafox {
 //   GET/PUT    /api/admin/geometry           GeometryJson
 //   GET/PUT    /api/admin/settings           SettingsJson
 //   GET        /api/admin/rig                the other nodes: names, addresses, pages
+//   PUT        /api/admin/rig/textures/NNN.ext   stored here, then passed on to each
+//   GET        /api/admin/rig/uploads        how the passing on goes, node by node
 //
 // The web server's one thread calls everything here; it knows nothing of
 // HTTP's wire, only the parts of a request below.
@@ -86,7 +89,9 @@ public:
 
 private:
     Reply checked(const Head& head);
-    Reply beginUpload(const Head& head, Request** request);
+    Reply beginUpload(const Head& head, const std::string& name, Request** request);
+    Reply forward(const std::string& name);
+    Reply forwardingJson() const;
     Reply removeTexture(const std::string& name);
     Reply beginJson(const Head& head, Request** request);
     Reply putGeometry(const std::string& body);
@@ -97,6 +102,7 @@ private:
     Options options;
     AdminToken token;
     AdminThrottle throttle;
+    RigForwarder forwarder;
     int uploads = 0;
     std::array<bool, TextureName::kSlots> uploading{};
 };

@@ -29,6 +29,8 @@ public:
     // An HTTP status: 201 once stored, else the 4xx/5xx of the refusal.
     int status() const { return answer; }
     const std::string& reason() const { return why; }
+    // "NNN.ext", the name it has (or will have) in the folder.
+    std::string name() const { return TextureName::build(slot, kind); }
 
     // Whether `bytes` may be written into `folder`: within `limit` and
     // leaving 5 % of its file system free. False with the status and reason.

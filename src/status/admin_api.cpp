@@ -20,6 +20,8 @@ const std::string kTextures = "/api/admin/textures/";
 const std::string kGeometry = "/api/admin/geometry";
 const std::string kSettings = "/api/admin/settings";
 const std::string kRig = "/api/admin/rig";
+const std::string kRigTextures = "/api/admin/rig/textures/";
+const std::string kRigUploads = "/api/admin/rig/uploads";
 
 AdminApi::Reply text(int status, const std::string& message)
 {
@@ -58,10 +60,11 @@ public:
     std::unique_ptr<TextureUpload> upload;
     std::string body; // a JSON body
     bool settings = false; // of settings, else of geometry
+    bool forward = false;  // the upload goes on to the rig's other nodes
     Reply refusal;
 };
 
-AdminApi::AdminApi(Options given) : options(std::move(given)), token(options.token) {}
+AdminApi::AdminApi(Options given) : options(std::move(given)), token(options.token), forwarder(options.token) {}
 
 AdminApi::~AdminApi() = default;
 
@@ -76,9 +79,18 @@ AdminApi::Reply AdminApi::begin(const Head& head, Request** request)
     Reply refusal = checked(head);
     if (refusal.status != 0)
         return refusal;
+    if (head.url.compare(0, kRigTextures.size(), kRigTextures) == 0 && options.rig) {
+        Reply reply = head.method == "PUT" ? beginUpload(head, head.url.substr(kRigTextures.size()), request)
+                                           : text(405, "PUT only");
+        if (*request)
+            (*request)->forward = true;
+        return reply;
+    }
+    if (head.url == kRigUploads && options.rig)
+        return forwardingJson();
     if (head.url.compare(0, kTextures.size(), kTextures) == 0) {
         if (head.method == "PUT")
-            return beginUpload(head, request);
+            return beginUpload(head, head.url.substr(kTextures.size()), request);
         if (head.method == "DELETE")
             return removeTexture(head.url.substr(kTextures.size()));
         return text(405, "PUT or DELETE only");
@@ -140,11 +152,11 @@ AdminApi::Reply AdminApi::checked(const Head& head)
     return {};
 }
 
-AdminApi::Reply AdminApi::beginUpload(const Head& head, Request** request)
+AdminApi::Reply AdminApi::beginUpload(const Head& head, const std::string& name, Request** request)
 {
     int slot = 0;
     TextureName::Kind kind{};
-    if (!TextureName::parse(head.url.substr(kTextures.size()), &slot, &kind))
+    if (!TextureName::parse(name, &slot, &kind))
         return text(400, "the name must be NNN.ext: 000-255 and png, gif, h264, mp4, mov or mkv");
     uint64_t length = 0;
     if (!lengthOf(head.content_length, &length))
@@ -191,7 +203,7 @@ AdminApi::Reply AdminApi::finish(Request* request)
     if (request->upload) {
         if (!request->upload->finish())
             return text(request->upload->status(), request->upload->reason());
-        return text(201, "stored");
+        return request->forward ? forward(request->upload->name()) : text(201, "stored");
     }
     return request->settings ? putSettings(request->body) : putGeometry(request->body);
 }
@@ -234,6 +246,27 @@ AdminApi::Reply AdminApi::putSettings(const std::string& body)
     if (!SettingsJson::read(body, &settings, &why) || !options.store_settings(settings, &why))
         return text(400, why);
     return {200, SettingsJson::write(settings), "application/json"};
+}
+
+// Stored here; each other node gets it in turn, with this node's token.
+AdminApi::Reply AdminApi::forward(const std::string& name)
+{
+    std::vector<RigForwarder::Target> targets;
+    for (const RigList::Node& node : options.rig())
+        targets.push_back({node.short_name, "http://" + ipv4Text(node.address) + ":" +
+                                                std::to_string(options.page_port) + kTextures + name});
+    if (!forwarder.start(options.textures_folder + "/" + name, std::move(targets)))
+        return text(201, "stored here; not passed on: the previous file is still going out");
+    return text(201, "stored here; passing it on");
+}
+
+AdminApi::Reply AdminApi::forwardingJson() const
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (const RigForwarder::Progress& node : forwarder.progress())
+        list.push_back({{"name", node.name}, {"url", node.url}, {"fraction", node.fraction},
+                        {"status", node.status}, {"error", node.error}, {"done", node.done}});
+    return {200, list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json"};
 }
 
 void AdminApi::release(int slot)

@@ -19,6 +19,7 @@
 
 #include "status/status_reporter.h"
 #include "status/status_server.h"
+#include "support/eventually.h"
 #include "support/http_client.h"
 #include "support/net_namespace.h"
 #include "support/temp_dir.h"
@@ -195,9 +196,9 @@ const std::string kToken = "a-shared-secret-of-the-rig";
 // A node with the admin API on, its textures folder a temporary one and its
 // geometry in memory.
 struct AdminNode {
-    explicit AdminNode(StatusServer::Options options = {})
+    explicit AdminNode(StatusServer::Options options = {}, const std::string& token = kToken)
     {
-        options.admin.token = kToken;
+        options.admin.token = token;
         options.admin.textures_folder = dir.path();
         options.admin.upload_limit_bytes = 1 << 20;
         options.admin.geometry = [this] { return geometry; };
@@ -353,6 +354,38 @@ TEST(StatusServer, GeometryFromTheApiIsCheckedBeforeItIsApplied)
         EXPECT_TRUE(nlohmann::json::parse(now.body)["TEST_PATTERN"].get<bool>());
     }
     EXPECT_EQ(httpGet(node.port(), path).status, 401);
+}
+
+// A file sent to the rig is stored here, then reaches each other node with
+// this node's token; one that holds another token refuses it and says so.
+TEST(StatusServer, AnUploadToTheRigReachesEachNodeThatSharesTheToken)
+{
+    ENTER_OWN_NAMESPACE();
+    StatusServer::Options at;
+    at.port = 8090;
+    at.bind_address = "127.0.0.2";
+    AdminNode other(at);
+    at.bind_address = "127.0.0.3";
+    AdminNode stranger(at, "another-rig-secret-0000");
+    StatusServer::Options options;
+    options.admin.page_port = at.port;
+    options.admin.rig = [] {
+        return std::vector<RigList::Node>{{0x7F000002, "other", ""}, {0x7F000003, "stranger", ""}};
+    };
+    AdminNode here(options);
+    const std::string png = pngBytes();
+    ASSERT_EQ(httpExchange(here.port(), put("/api/admin/rig/textures/005.png", png, kAuth)).status, 201);
+    const std::string ask = "GET /api/admin/rig/uploads HTTP/1.1\r\nHost: node\r\nConnection: close\r\n" + kAuth + "\r\n";
+    nlohmann::json progress;
+    ASSERT_TRUE(eventually([&] {
+        progress = nlohmann::json::parse(httpExchange(here.port(), ask).body, nullptr, false);
+        return progress.is_array() && progress.size() == 2 && progress[1]["done"] == true;
+    }, std::chrono::seconds(10))) << progress.dump();
+    EXPECT_EQ(progress[0]["status"], 201) << progress.dump();
+    EXPECT_EQ(progress[1]["status"], 401);
+    EXPECT_EQ(readFile(other.dir.file("005.png")), png);
+    EXPECT_EQ(stranger.files(), std::vector<std::string>{});
+    EXPECT_EQ(here.files(), std::vector<std::string>{"005.png"});
 }
 
 } // namespace

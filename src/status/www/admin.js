@@ -28,7 +28,8 @@ async function upload(slot, file) {
   if (name === null) return admin.say("not a kind a slot takes: " + file.name, true);
   const bar = document.getElementById("upload-progress");
   bar.value = 0;
-  const r = await request("PUT", "/api/admin/textures/" + name, file, (f) => { bar.value = f; });
+  const path = document.getElementById("to-rig").checked ? "/api/admin/rig/textures/" : "/api/admin/textures/";
+  const r = await request("PUT", path + name, file, (f) => { bar.value = f; });
   admin.say(r.status === 201 ? "stored " + name : name + ": " + r.text, r.status !== 201);
 }
 async function remove(file) {
@@ -103,6 +104,13 @@ async function showRig() {
     const a = document.createElement("a"); a.href = node.page; a.textContent = node.address; row.insertCell().appendChild(a);
   }
   if (!table.rows.length) cell(table.insertRow(), "no other Spectrafox node heard yet");
+  const sent = await request("GET", "/api/admin/rig/uploads");
+  const uploads = document.getElementById("rig-uploads"); uploads.textContent = "";
+  if (sent.status === 200)
+    for (const n of JSON.parse(sent.text)) {
+      const row = uploads.insertRow(); cell(row, n.name); cell(row, Math.round(n.fraction * 100) + " %");
+      cell(row, !n.done ? "sending" : n.status === 201 ? "stored" : n.error || "refused (" + n.status + ")", n.done && n.status !== 201 ? "error" : "");
+    }
 }
 function wireAdmin() {
   const token = document.getElementById("token");
@@ -119,7 +127,7 @@ function wireAdmin() {
   dragCorners();
   new MutationObserver(decorateSlots).observe(document.querySelector("#slots tbody"), {childList: true});
   setInterval(() => { if (admin.token()) document.getElementById("warp-preview").src = "/preview.png?t=" + Date.now(); }, 2000);
-  setInterval(showRig, 5000);
+  setInterval(showRig, 2000);
   if (token.value) loadGeometry();
 }
 wireAdmin();
