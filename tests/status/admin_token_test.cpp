@@ -40,8 +40,8 @@ TEST(AdminToken, AdmitsOnlyTheExactBearerHeader)
     EXPECT_FALSE(AdminToken("").admits("Bearer "));
 }
 
-// Failures from one address: each doubles its wait, ten a minute at most
-// are looked at, other addresses are not held up, a right token clears it.
+// Failures from one address: each doubles its wait, other addresses are not
+// held up, a right token clears it, and a flood of addresses stays bounded.
 TEST(AdminThrottle, WrongTokensCostTheirAddressAGrowingWait)
 {
     using std::chrono::milliseconds;
@@ -60,17 +60,6 @@ TEST(AdminThrottle, WrongTokensCostTheirAddressAGrowingWait)
     }
     throttle.succeeded(guesser);
     EXPECT_TRUE(throttle.mayTry(guesser, start + at));
-
-    // Ten failures fill the minute, however short the waits were.
-    AdminThrottle capped;
-    at = milliseconds(0);
-    for (int failure = 0; failure < AdminThrottle::kFailuresPerMinute; ++failure) {
-        capped.failed(guesser, start + at);
-        capped.succeeded(other);
-        at += milliseconds(1);
-    }
-    EXPECT_FALSE(capped.mayTry(guesser, start + milliseconds(59000)));
-    EXPECT_TRUE(capped.mayTry(guesser, start + AdminThrottle::kLongestDelay + milliseconds(10)));
 
     // A flood of addresses never grows the table past its bound.
     AdminThrottle flooded;
