@@ -64,6 +64,7 @@ async function loadGeometry() {
   if (r.status !== 200) return admin.say(r.status === 404 ? "no admin API on this node" : r.text, true);
   admin.geometry = JSON.parse(r.text);
   admin.say("token accepted");
+  loadSettings();
   showGeometry();
 }
 function showGeometry() {
@@ -92,6 +93,20 @@ function dragCorners() {
   });
   c.addEventListener("pointermove", (e) => { if (held >= 0) { admin.geometry.WARP[held] = at(e); showGeometry(); } });
   c.addEventListener("pointerup", () => { if (held >= 0) putGeometry({WARP: admin.geometry.WARP}); held = -1; });
+}
+// The addressing the desk may change too (with RDM=1 or REMOTE_CONFIG=1 only).
+async function loadSettings() {
+  const form = document.getElementById("settings");
+  const r = await request("GET", "/api/admin/settings");
+  form.hidden = r.status !== 200;
+  if (r.status === 200) for (const [key, value] of Object.entries(JSON.parse(r.text))) if (form.elements[key]) form.elements[key].value = value;
+}
+async function saveSettings(e) {
+  e.preventDefault();
+  const change = {};
+  for (const input of e.target.elements) if (input.name) change[input.name] = input.type === "number" ? Number(input.value) : input.value;
+  const r = await request("PUT", "/api/admin/settings", JSON.stringify(change));
+  admin.say(r.status === 200 ? "settings saved" : "settings: " + r.text, r.status !== 200);
 }
 // The other nodes heard; asking lets this node poll where no desk does.
 async function showRig() {
@@ -127,6 +142,7 @@ function wireAdmin() {
   dragCorners();
   new MutationObserver(decorateSlots).observe(document.querySelector("#slots tbody"), {childList: true});
   setInterval(() => { if (admin.token()) document.getElementById("warp-preview").src = "/preview.png?t=" + Date.now(); }, 2000);
+  document.getElementById("settings").addEventListener("submit", saveSettings);
   setInterval(showRig, 2000);
   if (token.value) loadGeometry();
 }
