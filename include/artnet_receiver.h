@@ -21,6 +21,7 @@
 #include "network/interface_chooser.h"
 #include "network/network_interface.h"
 #include "network/node_remote.h"
+#include "network/rig_list.h"
 #include "network/sacn/sacn_receiver.h"
 #include "network/status_led.h"
 #include "network/artnet/art_poll_limiter.h"
@@ -131,6 +132,16 @@ public:
     };
     InputReport inputReport();
 
+    // With RDM=1 or REMOTE_CONFIG=1 (else false, "off"): the addressing in
+    // force, and new values, checked now and taken by the listener thread at
+    // its next wake (within a quarter second), as the desk's would be.
+    // Any thread.
+    bool remoteSettings(NodeRemote::Settings* now) const;
+    bool postRemoteSettings(const NodeRemote::Settings& wanted, std::string* why);
+    // The other Spectrafox nodes heard (for the technician's page: asking
+    // lets this node poll where no desk does). Any thread.
+    std::vector<RigList::Node> rigNodes() { return rig.nodes(now()); }
+
 private:
     static bool realUserIsRoot();
     static std::function<std::vector<InterfaceAddressEntry>()> hostInterfaceAddresses();
@@ -147,6 +158,8 @@ private:
     void storeSetting(const std::string& key, const std::string& value);
     void saveSettings(Clock::time_point time, bool at_end);
     void blinkForLocate(Clock::time_point now);
+    void takePostedSettings();
+    void hearRigNode(int len, Clock::time_point time);
 
     void startSacn();
     void netListener();
@@ -190,6 +203,11 @@ private:
     // Holds the LED level and the packet count; both input threads count.
     StatusLed status_led;
     std::mutex led_mutex;
+    // Settings from the admin page waiting for the listener thread.
+    std::mutex posted_mutex;
+    bool settings_posted = false;
+    RigList rig;
+    NodeRemote::Settings posted_settings;
     std::function<std::vector<InterfaceAddressEntry>()> interface_addresses;
     std::function<void(const std::string&)> console_line;
     std::function<void(const std::string&)> sacn_notice;

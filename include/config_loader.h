@@ -53,6 +53,12 @@ public:
     // HTTP_PORT= (0: no status page) and HTTP_BIND= (empty: every interface).
     int getHttpPort() const { return values.http_port; }
     const std::string& getHttpBind() const { return values.http_bind; }
+    // HTTP_ADMIN_TOKEN= (empty: no admin API); never listed among the
+    // settings in force, which the read-only page shows.
+    const std::string& getHttpAdminToken() const { return http_admin_token; }
+    // UPLOAD_MAX_MB=: the largest file the admin API takes.
+    int getUploadMaxMb() const { return values.upload_max_mb; }
+    static constexpr int kMaxUploadMb = 1048576;
     // CITP=1: the node answers desks over CITP/MSEX; CITP_PORT= (0: any free port).
     bool getCitp() const { return values.citp == 1; }
     int getCitpPort() const { return values.citp_port; }
@@ -87,6 +93,7 @@ private:
         int watch_textures = 0;
         int http_port = 0;
         std::string http_bind;
+        int upload_max_mb = 2048;
         int citp = 0;
         int citp_port = 0;
         int video_on_cue = 0;
@@ -128,6 +135,7 @@ private:
     // Texts only settings.txt holds: they keep their spaces.
     std::string device_label, short_name, long_name;
     std::vector<std::string> settings_keys;
+    std::string http_admin_token;
     std::string settings_path;
 };
 

@@ -9,7 +9,7 @@ BUILD_PKGS=(build-essential cmake pkg-config
             libsdl2-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
             libncurses-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
             libstb-dev libsystemd-dev libmicrohttpd-dev nlohmann-json3-dev libjpeg-dev
-            libzip-dev)
+            libzip-dev libcurl4-openssl-dev)
 DEMO_PKGS=(imagemagick ffmpeg)
 # ola-python and python3-numpy: OLA's RDM responder test suite, run through
 # olad against the node (its own modules lie beside the checkout).

@@ -150,8 +150,12 @@ void ArtnetReceiver::netListener()
         const long received = socket->receive(buffer, sizeof buffer, &sender);
         if (parseArtNet(static_cast<int>(received)) == 0)
             countForLed();
+        if (rig.pollDue(now()))
+            socket->send(RigList::artPoll().data(), RigList::artPoll().size(),
+                         {chooseAddresses().send_broadcast_address, Artnet::kPort});
         if (remote) {
             const Clock::time_point time = now();
+            takePostedSettings();
             remote->tick(time);
             blinkForLocate(time);
             saveSettings(time, false);
@@ -175,6 +179,8 @@ int ArtnetReceiver::parseArtNet(int len)
         countPacket(result.kind);
     switch (result.kind) {
     case ArtnetPacketKind::Poll:
+        if (sender.address != chooseAddresses().my_ip_address)
+            rig.pollSeen(time);
         if (poll_limiter.pollArrived(time))
             sendArtPollReply();
         return 0;
@@ -195,6 +201,7 @@ int ArtnetReceiver::parseArtNet(int len)
     case ArtnetPacketKind::Unrecognised:
         if (remote && len > 0 && remote->take(buffer, static_cast<std::size_t>(len), time))
             return 0;
+        hearRigNode(len, time);
         break;
     }
     return -1;
@@ -464,6 +471,51 @@ void ArtnetReceiver::saveSettings(Clock::time_point time, bool at_end)
     settings_failure_said = true;
     if (sacn_notice)
         sacn_notice("Settings: " + settings_file->error() + "; changes from the desk last until the next start");
+}
+
+// Another Spectrafox node's ArtPollReply (ours comes back too: left out).
+void ArtnetReceiver::hearRigNode(int len, Clock::time_point time)
+{
+    RigList::Node node;
+    if (len > 0 && RigList::parseReply(buffer, static_cast<std::size_t>(len), &node) &&
+        node.address != chooseAddresses().my_ip_address)
+        rig.heard(node, time);
+}
+
+bool ArtnetReceiver::remoteSettings(NodeRemote::Settings* now) const
+{
+    if (!remote)
+        return false;
+    *now = remote->settings();
+    return true;
+}
+
+bool ArtnetReceiver::postRemoteSettings(const NodeRemote::Settings& wanted, std::string* why)
+{
+    if (!remote) {
+        *why = "the node takes no settings from the network (RDM=1 or REMOTE_CONFIG=1)";
+        return false;
+    }
+    if (!remote->check(wanted, why))
+        return false;
+    std::lock_guard<std::mutex> lock(posted_mutex);
+    posted_settings = wanted;
+    settings_posted = true;
+    return true;
+}
+
+// Listener thread.
+void ArtnetReceiver::takePostedSettings()
+{
+    NodeRemote::Settings wanted;
+    {
+        std::lock_guard<std::mutex> lock(posted_mutex);
+        if (!settings_posted)
+            return;
+        settings_posted = false;
+        wanted = posted_settings;
+    }
+    remote->takeSettings(wanted);
 }
 
 // Locate blinks the LED at every wake of the listener (4 times a second);

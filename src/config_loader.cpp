@@ -203,6 +203,20 @@ void ConfigLoader::cleanLine(std::string& line)
 
 void ConfigLoader::parseCleanLine(std::string& line)
 {
+    // The admin keys stay off the list of settings in force: the page
+    // without a token shows what it showed before them, and never the token.
+    static const std::string kAdminToken = "HTTP_ADMIN_TOKEN=";
+    static const std::string kUploadMax = "UPLOAD_MAX_MB=";
+    int megabytes = 0;
+    if (startsWith(line, kAdminToken.c_str())) {
+        http_admin_token = line.substr(kAdminToken.size());
+        return;
+    }
+    if (startsWith(line, kUploadMax.c_str())) {
+        if (toInt(line.substr(kUploadMax.size()), &megabytes))
+            values.upload_max_mb = megabytes >= 1 && megabytes <= kMaxUploadMb ? megabytes : Values().upload_max_mb;
+        return;
+    }
     for (const Key& key : kKeys) {
         if (!startsWith(line, key.name))
             continue;

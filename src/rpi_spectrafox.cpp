@@ -36,6 +36,7 @@
 #include "network/citp/citp_peer.h"
 #include "network/host_interface_addresses.h"
 #include "network/interface_chooser.h"
+#include "status/admin_token.h"
 #include "status/status_reporter.h"
 
 using namespace Spectrafox;
@@ -195,10 +196,11 @@ void keepShowOnQuitKeyUnderService(const Arguments& args)
             "'sudo systemctl stop spectrafox'");
 }
 
-// WATCH_TEXTURES=1: null without it, or when the folder cannot be watched.
+// WATCH_TEXTURES=1, or an admin token (uploads take effect at once): null
+// without either, or when the folder cannot be watched.
 std::unique_ptr<TextureFolderWatcher> watchTextures(const ConfigLoader* config, ConsoleScreen* c_screen)
 {
-    if (!config->getWatchTextures())
+    if (!config->getWatchTextures() && !AdminToken(config->getHttpAdminToken()).enabled())
         return nullptr;
     auto watcher = std::make_unique<TextureFolderWatcher>();
     if (watcher->ok())
@@ -218,10 +220,29 @@ void reloadChangedSlots(TextureFolderWatcher* watcher, ContentLocalFileTexture* 
         slots->reloadSlot(slot);
 }
 
+// The admin API's token, limit and geometry path.
+AdminApi::Options adminOptions(const ConfigLoader* config, GeometrySource* geometry, ArtnetReceiver* dmxr)
+{
+    AdminApi::Options admin;
+    admin.token = config->getHttpAdminToken();
+    admin.upload_limit_bytes = static_cast<uint64_t>(config->getUploadMaxMb()) << 20;
+    admin.geometry = [geometry] { return geometry->current(); };
+    admin.store_geometry = [geometry](const Geometry& changed, std::string* why) {
+        return geometry->store(changed, why);
+    };
+    admin.settings = [dmxr](NodeRemote::Settings* now) { return dmxr->remoteSettings(now); };
+    admin.store_settings = [dmxr](const NodeRemote::Settings& wanted, std::string* why) {
+        return dmxr->postRemoteSettings(wanted, why);
+    };
+    admin.rig = [dmxr] { return dmxr->rigNodes(); };
+    admin.page_port = config->getHttpPort();
+    return admin;
+}
+
 // The slot line on the console, and the status page when HTTP_PORT is set.
 // Everything it reads lives until it is deleted, before the receiver.
 StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, ArtnetReceiver* dmxr,
-                            const ShowClock* show_clock)
+                            const ShowClock* show_clock, GeometrySource* geometry)
 {
     Renderer* output = &screen->output();
     StatusReporter::Setup setup;
@@ -245,10 +266,16 @@ StatusReporter* startStatus(const ConfigLoader* config, CanvasManager* screen, A
     setup.frame_rate = [screen] { return static_cast<double>(screen->getFPS()); };
     setup.server.port = config->getHttpPort();
     setup.server.bind_address = config->getHttpBind();
+    setup.server.admin = adminOptions(config, geometry, dmxr);
     auto* status = new StatusReporter(std::move(setup));
     // On the notice row: the start-up lines above keep their places.
-    const std::string slots = status->changedSlotSummary();
-    ConsoleScreen::showNotice(status->serverError().empty() ? slots : status->serverError() + "; " + slots);
+    std::string notice = status->changedSlotSummary();
+    const AdminToken token(config->getHttpAdminToken());
+    if (!config->getHttpAdminToken().empty() && !token.enabled())
+        notice = "Admin API off: " + token.whyOff() + "; " + notice;
+    if (!status->serverError().empty())
+        notice = status->serverError() + "; " + notice;
+    ConsoleScreen::showNotice(notice);
     return status;
 }
 
@@ -414,7 +441,7 @@ int main(int argc, char** argv)
                                              [dmxr](const Timecode& tc) { dmxr->sendTimecode(tc); });
 
     auto* texture_slots = dynamic_cast<ContentLocalFileTexture*>(screen->findContent("CONTENT_TEXTURE_256"));
-    status = startStatus(config, screen, dmxr, show_clock);
+    status = startStatus(config, screen, dmxr, show_clock, geometry);
     std::unique_ptr<CitpPeer> citp = startCitp(config, screen, lasers_id, status);
 
     c_screen->print("Init Done! Starting main loop... Press 'q' to quit! \n");

@@ -226,6 +226,7 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
         {"TIMECODE_FREEWHEEL=", &ConfigLoader::getTimecodeFreewheel, "", 0},
         {"TEXTURE_MEMORY_MB=", &ConfigLoader::getTextureMemoryMb, "", 0},
         {"HTTP_PORT=", &ConfigLoader::getHttpPort, "", 0},
+        {"UPLOAD_MAX_MB=", &ConfigLoader::getUploadMaxMb, "", 0},
     };
     const std::string readme = Spectrafox::Test::readFile(std::string(SPECTRAFOX_SOURCE_DIR) + "/docs/operating.md");
     TempDir dir;
@@ -256,6 +257,17 @@ TEST(ConfigLoaderReadme, IntegerRangesAndDefaultsMatchTheConfigTable)
         EXPECT_EQ(read(k.prefix + std::string(k.key) + std::to_string(hi) + "\n", k.get), hi);
         EXPECT_EQ(read(k.prefix + std::string(k.key) + std::to_string(hi + 1) + "\n", k.get), fallback);
     }
+}
+
+// The read-only page lists the settings in force: never the admin token.
+TEST(ConfigLoaderInputs, AdminTokenIsReadButNeverListed)
+{
+    TempDir dir;
+    dir.write("config.txt", "HTTP_PORT=80\nHTTP_ADMIN_TOKEN=our-rig-secret-2026\n");
+    const ConfigLoader config(dir.file("config.txt"));
+    EXPECT_EQ(config.getHttpAdminToken(), "our-rig-secret-2026");
+    for (const auto& [key, value] : config.settingsInForce())
+        EXPECT_EQ(value.find("our-rig-secret"), std::string::npos) << key;
 }
 
 } // namespace

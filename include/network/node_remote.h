@@ -48,6 +48,14 @@ public:
         std::function<uint32_t()> my_address;
     };
 
+    // What a technician may set from the page, as the desk could.
+    struct Settings {
+        std::string short_name, long_name;
+        int dmx_start = 1;
+        int personality = 1;
+        PortAddress port;
+    };
+
     NodeRemote(const NetworkInputSettings& settings, const RdmUid& uid, RdmResponder::Readings readings,
                Effects effects, Clock::time_point now);
 
@@ -56,6 +64,14 @@ public:
     bool take(const uint8_t* data, std::size_t size, Clock::time_point now);
     // Ends identify after its time and stores the hours run, once an hour.
     void tick(Clock::time_point now);
+
+    // Any thread: the values in force (the personality chosen).
+    Settings settings() const;
+    // Any thread: false with the reason when a value is out of range.
+    bool check(const Settings& wanted, std::string* why) const;
+    // Listener thread: takes checked settings through the same effects and
+    // stores as the desk's ArtAddress and RDM SETs.
+    void takeSettings(const Settings& wanted);
 
     ArtPollReply::Node pollReplyNode() const;
     PortAddress portAddress() const;
@@ -92,6 +108,8 @@ private:
     PortAddress port;
     std::string short_name;
     std::string long_name;
+    int dmx_start_now = 1;   // the responder's, mirrored for other threads
+    int personality_now = 1;
     std::atomic<Led> led_mode{Led::Normal};
     std::atomic<bool> identify_on{false};
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "status/admin_api.h"
 #include "status/fixture_archive.h"
 #include "status/node_status.h"
 #include "status/request_deadline.h"
@@ -22,7 +23,10 @@ namespace Spectrafox {
 // request). One event-driven thread of libmicrohttpd serves every
 // connection, with bounded connections, request sizes and time-outs (of
 // silence, and a deadline for the whole request), so a slow or hostile
-// client costs a socket and a few KiB, never a frame.
+// client costs a socket and a few KiB, never a frame. With an admin token,
+// "/api/admin/..." changes content and geometry (AdminApi); an upload, once
+// its token is right, is held only to the time-out of silence, not to the
+// deadline, since a large file takes longer than that.
 class StatusServer {
 public:
     struct Options {
@@ -37,6 +41,8 @@ public:
         // request, however it trickles.
         unsigned int request_deadline_s = 10;
         size_t request_memory = 16 * 1024; // headers beyond this are refused
+        // The write API: off without a token (see AdminApi).
+        AdminApi::Options admin;
     };
 
     StatusServer(Options options, const NodeSources& sources, StatusBoard& board);
@@ -61,6 +67,8 @@ public:
     };
     // The answer to a GET of `url`, on the server's thread.
     Reply answer(const std::string& url);
+    // The web server's thread only.
+    AdminApi& admin() { return admin_api; }
 
 private:
     Reply previewPng();
@@ -77,6 +85,7 @@ private:
     long encoded_generation = -1;
     std::string encoded_preview;
     FixtureArchive fixture; // the server's one thread only
+    AdminApi admin_api;     // the server's one thread only
 };
 
 } // namespace Spectrafox

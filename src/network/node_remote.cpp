@@ -1,5 +1,6 @@
 #include "network/node_remote.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "network/artnet/art_address.h"
@@ -49,8 +50,49 @@ NodeRemote::NodeRemote(const NetworkInputSettings& settings, const RdmUid& uid, 
       hours_written(settings.remote.device_hours),
       port{settings.artnet_net, settings.artnet_subnet, settings.artnet_universe},
       short_name(settings.remote.short_name.empty() ? Artnet::kShortName : settings.remote.short_name),
-      long_name(settings.remote.long_name.empty() ? Artnet::kLongName : settings.remote.long_name)
+      long_name(settings.remote.long_name.empty() ? Artnet::kLongName : settings.remote.long_name),
+      dmx_start_now(responder.state().dmx_start),
+      personality_now(responder.state().personality)
 {
+}
+
+NodeRemote::Settings NodeRemote::settings() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return {short_name, long_name, dmx_start_now, personality_now, port};
+}
+
+bool NodeRemote::check(const Settings& wanted, std::string* why) const
+{
+    const auto printable = [](const std::string& text, size_t longest) {
+        return !text.empty() && text.size() <= longest &&
+               std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+    };
+    if (!printable(wanted.short_name, Artnet::kReplyShortNameSize - 1))
+        *why = "the short name needs 1 to " + std::to_string(Artnet::kReplyShortNameSize - 1) + " printable characters";
+    else if (!printable(wanted.long_name, Artnet::kReplyLongNameSize - 1))
+        *why = "the long name needs 1 to " + std::to_string(Artnet::kReplyLongNameSize - 1) + " printable characters";
+    else if (wanted.dmx_start < 1 || wanted.dmx_start > responder.highestStart())
+        *why = "the start address must lie in 1-" + std::to_string(responder.highestStart());
+    else if (wanted.personality < 1 || wanted.personality > RdmResponder::kPersonalities)
+        *why = "the personality must be 1 or 2";
+    else if (wanted.port.net < NetworkInputSettings::kAnyNet || wanted.port.net > 0x7F || wanted.port.subnet < 0 || wanted.port.subnet > 0x0F ||
+             wanted.port.universe < 0 || wanted.port.universe > 0x0F)
+        *why = "the Net must lie in 0-127 (or be any), the sub-net and universe in 0-15";
+    else
+        return true;
+    return false;
+}
+
+void NodeRemote::takeSettings(const Settings& wanted)
+{
+    applyNames(wanted.short_name, wanted.long_name);
+    // A programmed switch: the top bit set, as ArtAddress carries it.
+    const bool any_net = wanted.port.net == NetworkInputSettings::kAnyNet;
+    applySwitches(static_cast<uint8_t>(any_net ? 0x7F : 0x80 | wanted.port.net), static_cast<uint8_t>(0x80 | wanted.port.subnet),
+                  static_cast<uint8_t>(0x80 | wanted.port.universe));
+    applyRdmChanges(responder.setStored(wanted.dmx_start, wanted.personality));
+    effects.poll_reply();
 }
 
 RdmResponder::Readings NodeRemote::withHours(RdmResponder::Readings readings)
@@ -124,6 +166,11 @@ bool NodeRemote::takeRdm(const uint8_t* data, std::size_t size, Clock::time_poin
 void NodeRemote::applyRdmChanges(unsigned changes)
 {
     const RdmResponder::State& state = responder.state();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        dmx_start_now = state.dmx_start;
+        personality_now = state.personality;
+    }
     if (changes & RdmResponder::kStartChanged) {
         effects.dmx_start(state.dmx_start);
         effects.store("DMX_START", std::to_string(state.dmx_start));

@@ -38,6 +38,8 @@ MHD_Result queue(MHD_Connection* connection, int status, const char* content_typ
     MHD_add_response_header(response, "Content-Security-Policy",
                             "default-src 'none'; script-src 'self'; style-src 'self'; "
                             "img-src 'self' data:; connect-src 'self'");
+    if (status == MHD_HTTP_UNAUTHORIZED)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, "Bearer");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
     const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned int>(status), response);
@@ -62,16 +64,80 @@ void onConnection(void* deadline, MHD_Connection* connection, void** socket_cont
     *socket_context = info ? static_cast<RequestDeadline*>(deadline)->opened(info->connect_fd) : nullptr;
 }
 
-void onRequestEnded(void*, MHD_Connection* connection, void**, MHD_RequestTerminationCode)
+void onRequestEnded(void*, MHD_Connection* connection, void** request_state, MHD_RequestTerminationCode)
 {
     RequestDeadline::answered(watched(connection));
+    if (*request_state != nullptr && *request_state != &request_seen)
+        AdminApi::ended(static_cast<AdminApi::Request*>(*request_state));
+    *request_state = nullptr;
+}
+
+const char* header(MHD_Connection* connection, const char* name)
+{
+    return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+}
+
+uint32_t clientAddress(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (!info || !info->client_addr || info->client_addr->sa_family != AF_INET)
+        return 0;
+    return reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr.s_addr;
+}
+
+AdminApi::Head headOf(MHD_Connection* connection, const char* url, const char* method)
+{
+    AdminApi::Head head;
+    head.method = method;
+    head.url = url;
+    head.authorization = header(connection, MHD_HTTP_HEADER_AUTHORIZATION);
+    head.origin = header(connection, "Origin");
+    head.host = header(connection, MHD_HTTP_HEADER_HOST);
+    head.content_length = header(connection, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    head.has_query = MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, nullptr, nullptr) > 0;
+    head.address = clientAddress(connection);
+    return head;
+}
+
+MHD_Result answerAdmin(MHD_Connection* connection, const AdminApi::Reply& reply)
+{
+    RequestDeadline::answering(watched(connection));
+    return queue(connection, reply.status, reply.content_type, reply.body);
+}
+
+// The admin API's part: headers, then the body piece by piece (a refused
+// body is read to its end and dropped, so the client hears why), then the
+// answer. Its request state lives until onRequestEnded.
+MHD_Result onAdminRequest(AdminApi& api, MHD_Connection* connection, const char* url, const char* method,
+                          const char* upload_data, size_t* upload_data_size, void** request_state)
+{
+    if (*request_state == nullptr) {
+        AdminApi::Request* request = nullptr;
+        const AdminApi::Reply reply = api.begin(headOf(connection, url, method), &request);
+        if (reply.status != 0)
+            return answerAdmin(connection, reply);
+        *request_state = request;
+        // Right token: a large file may take longer than the deadline.
+        RequestDeadline::answering(watched(connection));
+        return MHD_YES;
+    }
+    auto* request = static_cast<AdminApi::Request*>(*request_state);
+    if (*upload_data_size != 0) {
+        api.take(request, upload_data, *upload_data_size);
+        *upload_data_size = 0;
+        return MHD_YES;
+    }
+    return answerAdmin(connection, api.finish(request));
 }
 
 // Called by libmicrohttpd on its thread: once when the headers are in, then
 // for any body (which is read and dropped), then to answer.
 MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url, const char* method,
-                     const char*, const char*, size_t* upload_data_size, void** request_state)
+                     const char*, const char* upload_data, size_t* upload_data_size, void** request_state)
 {
+    AdminApi& admin = static_cast<StatusServer*>(self)->admin();
+    if (admin.enabled() && AdminApi::isAdminUrl(url))
+        return onAdminRequest(admin, connection, url, method, upload_data, upload_data_size, request_state);
     const bool readable = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 ||
                           std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
     if (!readable) {
@@ -95,7 +161,8 @@ MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url, co
 
 StatusServer::StatusServer(Options options, const NodeSources& node_sources, StatusBoard& status_board)
     : sources(node_sources), board(status_board),
-      request_deadline(std::make_unique<RequestDeadline>(std::chrono::seconds(options.request_deadline_s)))
+      request_deadline(std::make_unique<RequestDeadline>(std::chrono::seconds(options.request_deadline_s))),
+      admin_api(options.admin)
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;

@@ -57,11 +57,11 @@ int httpConnect(int port, const std::string& from)
     return -1;
 }
 
-HttpReply httpExchange(int port, const std::string& request, int timeout_ms)
+HttpReply httpExchange(int port, const std::string& request, int timeout_ms, const std::string& from)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     HttpReply reply;
-    const int fd = httpConnect(port);
+    const int fd = httpConnect(port, from);
     if (fd < 0)
         return reply;
     // The server may answer (and close) before a large request is all sent.

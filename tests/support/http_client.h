@@ -12,8 +12,9 @@ struct HttpReply {
 };
 
 // Connects to 127.0.0.1:port, sends `request` whole and reads until the
-// server closes or timeout_ms pass.
-HttpReply httpExchange(int port, const std::string& request, int timeout_ms = 5000);
+// server closes or timeout_ms pass; from another loopback address
+// (127.0.0.x) when `from` is given.
+HttpReply httpExchange(int port, const std::string& request, int timeout_ms = 5000, const std::string& from = "");
 // "GET path HTTP/1.1" with Host and Connection: close.
 HttpReply httpGet(int port, const std::string& path, int timeout_ms = 5000);
 // A connected socket (or -1), for clients that hold a connection open;

@@ -63,6 +63,9 @@ public:
     // True when identify changed.
     bool setIdentify(bool on, Clock::time_point now);
     bool expireIdentify(Clock::time_point now);
+    // A start address and personality set from elsewhere, already checked:
+    // the change bits, as answer() gives them.
+    unsigned setStored(int dmx_start, int personality);
 
     const State& state() const { return current; }
     const RdmUid& uid() const { return identity.uid; }

@@ -295,6 +295,18 @@ void RdmResponder::getStartAddress(const RdmMessage& request, Reply& reply)
     put16(reply.data, static_cast<unsigned>(current.dmx_start));
 }
 
+unsigned RdmResponder::setStored(int dmx_start, int personality)
+{
+    unsigned changed = 0;
+    if (dmx_start != current.dmx_start)
+        changed |= kStartChanged;
+    if (personality != current.personality)
+        changed |= kPersonalityChanged;
+    current.dmx_start = dmx_start;
+    current.personality = personality;
+    return changed;
+}
+
 void RdmResponder::setStartAddress(const RdmMessage& request, Reply& reply)
 {
     if (request.data.size() != 2)
