@@ -156,9 +156,14 @@ void ContentLocalFileTexture::takeReloadedPictures()
 
 bool ContentLocalFileTexture::stageNextReloaded()
 {
-    auto next = std::make_unique<Staged>();
-    if (!slot_reloader || !slot_reloader->takeReady(&next->slot, &next->picture))
+    // Frames without a reloaded picture allocate nothing.
+    int slot = 0;
+    SlotPicture taken;
+    if (!slot_reloader || !slot_reloader->takeReady(&slot, &taken))
         return false;
+    auto next = std::make_unique<Staged>();
+    next->slot = slot;
+    next->picture = std::move(taken);
     const SlotPicture& picture = next->picture;
     if (picture.kind == SlotKind::Png && picture.pixels && BandedUpload::fits(picture.width, picture.height))
         next->upload = std::make_unique<BandedUpload>(picture.pixels, picture.width, picture.height);
