@@ -35,7 +35,7 @@ declare -A tests=(
   [art_rdm_packets_test]="tests/network/artnet/art_rdm_packets_test.cpp src/network/artnet/art_rdm_packets.cpp src/network/rdm/rdm_uid.cpp"
   [art_address_test]="tests/network/artnet/art_address_test.cpp src/network/artnet/art_address.cpp"
   [citp_message_parser_test]="tests/network/citp/citp_message_parser_test.cpp src/network/citp/citp_message_parser.cpp src/network/citp/citp_message_builder.cpp src/network/citp/citp_writer.cpp"
-  [clip_position_test]="tests/canvas/canvas_content/content_local_file_texture/video/clip_position_test.cpp src/canvas/canvas_content/content_local_file_texture/video/clip_position.cpp"
+  [clip_position_test]="tests/canvas/canvas_content/content_local_file_texture/video/clip_position_test.cpp src/canvas/canvas_content/content_local_file_texture/video/clip_position.cpp src/base/show_time.cpp"
 )
 for name in "${!tests[@]}"; do
   # shellcheck disable=SC2086
