@@ -47,6 +47,9 @@ public:
     // followed), fsync of the folder. config.txt is the technician's and is
     // refused. False with the reason in *why; the temporary file never stays.
     static bool replaceAtomically(const std::string& path, const std::string& text, std::string* why);
+    // All `size` bytes to fd, across short writes and signals; false on an
+    // error (errno tells) or a write of nothing.
+    static bool writeAll(int fd, const void* data, size_t size);
 };
 
 } // namespace Spectrafox

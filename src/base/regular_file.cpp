@@ -113,20 +113,6 @@ bool RegularFile::readAll(const std::string& path, size_t max_bytes, std::vector
 
 namespace {
 
-bool writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
 // O_NOFOLLOW and O_EXCL: a link or a file left under the temporary name is
 // never written through; a stale one from a power cut is removed first.
 bool writeTemporary(const std::string& temporary, const std::string& text)
@@ -136,7 +122,7 @@ bool writeTemporary(const std::string& temporary, const std::string& text)
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+    const bool written = RegularFile::writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     const int saved_errno = errno;
     ::close(fd);
     errno = saved_errno;
@@ -144,6 +130,21 @@ bool writeTemporary(const std::string& temporary, const std::string& text)
 }
 
 } // namespace
+
+bool RegularFile::writeAll(int fd, const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t written = ::write(fd, bytes + done, size - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
 
 bool RegularFile::replaceAtomically(const std::string& path, const std::string& text, std::string* why)
 {

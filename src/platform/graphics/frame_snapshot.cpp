@@ -1,5 +1,7 @@
 #include "platform/graphics/frame_snapshot.h"
 
+#include "base/regular_file.h"
+
 #include <GLES2/gl2.h>
 #include <stb_image_write.h>
 
@@ -37,20 +39,6 @@ void appendToBuffer(void* context, void* data, int size)
     buffer->insert(buffer->end(), bytes, bytes + size);
 }
 
-bool writeAll(int fd, const std::vector<unsigned char>& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
 // Through a new temporary file in the same folder, renamed into place.
 bool writeFileInPlace(const std::string& path, const std::vector<unsigned char>& bytes)
 {
@@ -64,7 +52,7 @@ bool writeFileInPlace(const std::string& path, const std::vector<unsigned char>&
     if (fd < 0)
         return false;
     ::fchmod(fd, 0644);
-    const bool written = writeAll(fd, bytes);
+    const bool written = RegularFile::writeAll(fd, bytes.data(), bytes.size());
     const bool closed = ::close(fd) == 0;
     // rename replaces a link at the path rather than write through it.
     if (!written || !closed || std::rename(name.c_str(), path.c_str()) != 0) {
