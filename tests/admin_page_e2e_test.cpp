@@ -60,12 +60,7 @@ TEST(AdminPage, UploadByTheFileInputAndADraggedCornerChangeThePicture)
     std::unique_ptr<ChildProcess> program;
     {
         ScopedNetNamespace at(node);
-        ChildProcess::Setup setup;
-        setup.argv = {SPECTRAFOX_BINARY, "--silent", "--headless=160x90"};
-        setup.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}};
-        setup.working_directory = dir.path();
-        setup.stderr_path = dir.file("stderr.txt");
-        program = std::make_unique<ChildProcess>(setup);
+        program = std::make_unique<ChildProcess>(ChildProcess::server(dir.path(), {"--headless=160x90"}));
     }
     Datagram reply;
     ASSERT_TRUE(console->receiveOpCode(0x2100, &reply, 30s)) << readFile(dir.file("stderr.txt"));

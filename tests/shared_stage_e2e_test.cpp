@@ -34,13 +34,9 @@ RgbaImage runNode(const std::string& geometry)
             picture.push_back(column == kRedColumn ? 0xFF0000FF : 0xFFFFFFFF);
     writePng(dir.file("textures/000.png"), kColumns, 4, picture);
     dir.write("config.txt", "ANZAHL=1\n" + geometry);
-    ChildProcess::Setup setup;
     const std::string shot = dir.file("shot.png");
-    setup.argv = {SPECTRAFOX_BINARY, "--silent", "--headless=440x270", "--snapshot-frame=3", "--snapshot=" + shot};
-    setup.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}};
-    setup.working_directory = dir.path();
-    setup.stderr_path = dir.file("stderr.txt");
-    ChildProcess program(setup);
+    ChildProcess program(
+        ChildProcess::server(dir.path(), {"--headless=440x270", "--snapshot-frame=3", "--snapshot=" + shot}));
     EXPECT_TRUE(waitForFile(shot, kStartMs)) << readFile(dir.file("stderr.txt"));
     program.signal(SIGTERM);
     int status = 0;

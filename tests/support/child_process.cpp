@@ -58,6 +58,17 @@ void redirect(const std::string& path, int target)
 
 } // namespace
 
+ChildProcess::Setup ChildProcess::server(const std::string& folder, const std::vector<std::string>& switches)
+{
+    Setup setup;
+    setup.argv = {SPECTRAFOX_BINARY, "--silent"};
+    setup.argv.insert(setup.argv.end(), switches.begin(), switches.end());
+    setup.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}};
+    setup.working_directory = folder;
+    setup.stderr_path = folder + "/stderr.txt";
+    return setup;
+}
+
 ChildProcess::ChildProcess(const Setup& setup)
 {
     child = fork();

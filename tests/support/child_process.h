@@ -23,6 +23,11 @@ public:
         std::string terminal_path;
     };
 
+    // The server run from `folder` (its show folder), with --silent and
+    // `switches`, kept off any desktop display, its standard error in
+    // folder/stderr.txt.
+    static Setup server(const std::string& folder, const std::vector<std::string>& switches);
+
     explicit ChildProcess(const Setup& setup);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;

@@ -56,12 +56,7 @@ struct Node {
         }
         dir.write("config.txt", config);
         ScopedNetNamespace at(node);
-        ChildProcess::Setup setup;
-        setup.argv = {SPECTRAFOX_BINARY, "--silent", "--headless=160x90"};
-        setup.environment = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}};
-        setup.working_directory = dir.path();
-        setup.stderr_path = dir.file("stderr.txt");
-        program = std::make_unique<ChildProcess>(setup);
+        program = std::make_unique<ChildProcess>(ChildProcess::server(dir.path(), {"--headless=160x90"}));
         Datagram reply;
         EXPECT_TRUE(console->receiveOpCode(0x2100, &reply, 30s)) << readFile(dir.file("stderr.txt"));
         return !::testing::Test::HasFailure();
