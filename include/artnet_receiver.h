@@ -197,6 +197,9 @@ private:
     // The start-up reply, the listener's replies and the timecode sender ask
     // the host for its interfaces one at a time.
     std::mutex reply_mutex;
+    // The node's own address as the last of those choices found it: telling
+    // our own packets from other nodes' needs no look at the interfaces.
+    std::atomic<uint32_t> own_address{0};
 
     ArtnetPacketParser parser;
     DmxChannelMap channel_map;

@@ -179,7 +179,7 @@ int ArtnetReceiver::parseArtNet(int len)
         countPacket(result.kind);
     switch (result.kind) {
     case ArtnetPacketKind::Poll:
-        if (sender.address != chooseAddresses().my_ip_address)
+        if (sender.address != own_address.load(std::memory_order_relaxed))
             rig.pollSeen(time);
         if (poll_limiter.pollArrived(time))
             sendArtPollReply();
@@ -335,7 +335,10 @@ namespace Spectrafox {
 InterfaceChooser::ReplyAddresses ArtnetReceiver::chooseAddresses()
 {
     std::lock_guard<std::mutex> lock(reply_mutex);
-    return InterfaceChooser::choose(InterfaceChooser::listInterfaces(interface_addresses()));
+    const InterfaceChooser::ReplyAddresses chosen =
+        InterfaceChooser::choose(InterfaceChooser::listInterfaces(interface_addresses()));
+    own_address.store(chosen.my_ip_address, std::memory_order_relaxed);
+    return chosen;
 }
 
 // The same destination as the reply, so that the desks and the other nodes
@@ -478,7 +481,7 @@ void ArtnetReceiver::hearRigNode(int len, Clock::time_point time)
 {
     RigList::Node node;
     if (len > 0 && RigList::parseReply(buffer, static_cast<std::size_t>(len), &node) &&
-        node.address != chooseAddresses().my_ip_address)
+        node.address != own_address.load(std::memory_order_relaxed))
         rig.heard(node, time);
 }
 
