@@ -84,7 +84,9 @@ fetch() {
 update_lists() { fetch "package lists" $SUDO "${APT[@]}" update -qq; }
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-has_candidate() { apt-cache policy "$1" 2>/dev/null | grep -q 'Candidate: [^(]'; }
+# grep reads to the end: with -q it would stop at the match, and apt-cache,
+# cut off mid-list, would fail the pipe (pipefail) for the longest lists.
+has_candidate() { apt-cache policy "$1" 2>/dev/null | grep 'Candidate: [^(]' >/dev/null; }
 
 # The E1.31 test peer, the npm package "sacn", goes into tests/peers/
 # (node_modules is not committed), pinned by tests/peers/package-lock.json.

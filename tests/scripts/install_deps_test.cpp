@@ -161,6 +161,32 @@ TEST(InstallDepsTest, RetriesDownloadsAndBlamesTheNetworkNotThePackage)
     }
 }
 
+// An optional package is asked for when the release has it, however long
+// apt-cache's answer about it is (a browser's lists hundreds of versions).
+TEST(InstallDepsTest, InstallsTheOptionalPackagesTheReleaseHas)
+{
+    TempDir dir;
+    const std::string calls = dir.file("calls");
+    dir.write("bin/sudo", "#!/bin/sh\nexec \"$@\"\n");
+    dir.write("bin/npm", "#!/bin/sh\nexit 0\n");
+    dir.write("bin/dpkg-query", "#!/bin/sh\nfor a; do last=$a; done\n"
+                                "[ \"$last\" = chromium ] && exit 1; echo 'install ok installed'\n");
+    dir.write("bin/apt-cache", "#!/bin/sh\necho \"$2:\"; echo '  Candidate: 1.0-1'\n"
+                               "seq 1 100000 | sed 's/^/     1.0-1 500 http:\\/\\/deb.debian.org\\/debian /'\n");
+    dir.write("bin/apt-get", "#!/bin/sh\necho \"$*\" >> " + calls + "\n");
+    ASSERT_EQ(std::system(("chmod +x " + dir.file("bin") + "/*").c_str()), 0);
+    ChildProcess::Setup setup;
+    setup.argv = {"bash", std::string(SPECTRAFOX_SOURCE_DIR) + "/scripts/install-deps.sh", "--test"};
+    setup.environment = {{"PATH", dir.file("bin") + ":" + std::getenv("PATH")},
+                         {"SPECTRAFOX_OS_RELEASE", dir.write("os-release", kBookworm)}};
+    setup.stdout_path = dir.file("out.txt");
+    ChildProcess child(setup);
+    int status = 0;
+    ASSERT_TRUE(child.waitExit(20000, &status));
+    EXPECT_NE(Spectrafox::Test::readFile(calls).find("install -y -qq --no-install-recommends chromium"), std::string::npos)
+        << Spectrafox::Test::readFile(calls);
+}
+
 TEST(InstallDepsTest, RefusesAnUnknownGroup)
 {
     TempDir dir;
