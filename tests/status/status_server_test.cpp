@@ -5,14 +5,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <dirent.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -319,6 +324,86 @@ TEST(StatusServer, UploadsAtOnceAreBoundedAndOnePerSlot)
     EXPECT_EQ(node.files(), (std::vector<std::string>{"001.png", "002.png"}));
     EXPECT_EQ(readFile(node.dir.file("001.png")), png);
     EXPECT_EQ(httpExchange(node.port(), put("/api/admin/textures/003.png", png, kAuth)).status, 201);
+}
+
+// The textures folder on a disk of 1 MiB of its own (a tmpfs in a mount
+// namespace of this thread's, so the machine's disks are never touched).
+struct SmallDisk {
+    explicit SmallDisk(const std::string& at) : path(at)
+    {
+        if (mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "size=1m,mode=700") != 0)
+            why = std::string("no tmpfs can be mounted: ") + std::strerror(errno);
+    }
+    ~SmallDisk()
+    {
+        if (why.empty())
+            umount2(path.c_str(), MNT_DETACH);
+    }
+    // What an upload may take: the free space less 5 % of the disk.
+    uint64_t room() const
+    {
+        struct statvfs space{};
+        statvfs(path.c_str(), &space);
+        return uint64_t(space.f_bavail) * space.f_frsize - uint64_t(space.f_blocks) * space.f_frsize / 20;
+    }
+    // Takes every free byte, as a recorder writing to the same card would.
+    void fill() const
+    {
+        const std::string zeros(64 << 10, '\0');
+        std::ofstream out(path + "/filler", std::ios::binary);
+        for (int i = 0; i < 64 && out; ++i)
+            out.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+
+    std::string path, why;
+};
+
+std::string mp4Of(uint64_t size)
+{
+    std::string body("\0\0\0\x18" "ftypisom", 12);
+    body.resize(size, '\0');
+    return body;
+}
+
+// Never past the free space less 5 %, to the byte; a disk filled by
+// something else while the body arrives answers 507 and keeps nothing.
+TEST(StatusServer, UploadsLeaveTheDiskItsReserveAndNothingWhenItFills)
+{
+    ENTER_OWN_NAMESPACE();
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "no mount namespace of the test's own: " << std::strerror(errno);
+    AdminNode node;
+    SmallDisk disk(node.dir.path());
+    if (!disk.why.empty())
+        GTEST_SKIP() << disk.why;
+    const struct {
+        const char* name;
+        uint64_t over_room;
+        int status;
+        std::vector<std::string> files_after;
+    } cases[] = {
+        {"one byte past the reserve", 1, 507, {}},
+        {"all the room there is", 0, 201, {"009.mp4"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HttpReply reply = httpExchange(node.port(), put("/api/admin/textures/009.mp4", mp4Of(disk.room() + c.over_room), kAuth));
+        EXPECT_EQ(reply.status, c.status) << reply.body;
+        EXPECT_EQ(node.files(), c.files_after);
+    }
+
+    ASSERT_EQ(unlink(node.dir.file("009.mp4").c_str()), 0);
+    const std::string request = put("/api/admin/textures/009.mp4", mp4Of(disk.room() / 2), kAuth);
+    const size_t half = request.size() / 2;
+    const uint64_t before = disk.room();
+    const int fd = httpConnect(node.port());
+    ASSERT_EQ(send(fd, request.data(), half, MSG_NOSIGNAL), static_cast<ssize_t>(half));
+    // The first half on the disk (but for the headers), the disk fills.
+    ASSERT_TRUE(eventually([&] { return before - disk.room() + 8192 >= half; }));
+    disk.fill();
+    const HttpReply reply = httpFinish(fd, request.substr(half));
+    EXPECT_EQ(reply.status, 507) << reply.body;
+    EXPECT_EQ(node.files(), (std::vector<std::string>{"filler"}));
 }
 
 // A refused body changes nothing; a good one is applied as a whole.

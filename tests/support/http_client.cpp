@@ -59,14 +59,17 @@ int httpConnect(int port, const std::string& from)
 
 HttpReply httpExchange(int port, const std::string& request, int timeout_ms, const std::string& from)
 {
+    const int fd = httpConnect(port, from);
+    return fd < 0 ? HttpReply() : httpFinish(fd, request, timeout_ms);
+}
+
+HttpReply httpFinish(int fd, const std::string& rest, int timeout_ms)
+{
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     HttpReply reply;
-    const int fd = httpConnect(port, from);
-    if (fd < 0)
-        return reply;
     // The server may answer (and close) before a large request is all sent.
-    for (size_t sent = 0; sent < request.size();) {
-        const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    for (size_t sent = 0; sent < rest.size();) {
+        const ssize_t n = send(fd, rest.data() + sent, rest.size() - sent, MSG_NOSIGNAL);
         if (n <= 0)
             break;
         sent += static_cast<size_t>(n);

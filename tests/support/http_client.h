@@ -20,6 +20,9 @@ HttpReply httpGet(int port, const std::string& path, int timeout_ms = 5000);
 // A connected socket (or -1), for clients that hold a connection open;
 // from another loopback address (127.0.0.x) when `from` is given.
 int httpConnect(int port, const std::string& from = "");
+// Sends the rest of a request on a connection from httpConnect, reads the
+// reply until the server closes or timeout_ms pass, and closes `fd`.
+HttpReply httpFinish(int fd, const std::string& rest, int timeout_ms = 5000);
 // True when the server closed `fd` within timeout_ms (reads and drops any bytes).
 bool closedByServer(int fd, int timeout_ms);
 
