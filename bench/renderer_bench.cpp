@@ -593,8 +593,9 @@ std::shared_ptr<const MaskPicture> gradientMask()
 
 // The frame without geometry, the two-projector node's soft edge (drawn
 // straight, the edge's strip multiplied by its light) and the
-// heaviest shaping (a keystone and a mask over the whole output as well: the
-// offscreen picture drawn warped), in turns of a few frames.
+// heaviest shaping (a keystone and a mask over the whole output as well:
+// drawn through the warped projection, all of it multiplied by its light),
+// in turns of a few frames.
 void compareGeometry(double seconds)
 {
     constexpr int kBlock = 25;

@@ -49,7 +49,8 @@ struct Geometry {
     // The stage's size in pixels for this node's output size.
     double stageWidth(int output_width) const { return output_width / region.w; }
     double stageHeight(int output_height) const { return output_height / region.h; }
-    // From output fractions to region fractions (the warp inverted).
+    // From region fractions to output fractions (the warp), and back.
+    Homography regionToOutput() const;
     Homography outputToRegion() const;
 
     bool operator==(const Geometry& other) const;

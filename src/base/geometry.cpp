@@ -273,11 +273,19 @@ bool Geometry::hasRegion() const
     return region.x != 0.0 || region.y != 0.0 || region.w != 1.0 || region.h != 1.0;
 }
 
+Homography Geometry::regionToOutput() const
+{
+    Homography forward;
+    // A warp that passed set() is convex, so this succeeds.
+    if (Homography::squareToQuad(warp, &forward))
+        return forward;
+    return Homography();
+}
+
 Homography Geometry::outputToRegion() const
 {
-    Homography forward, inverse;
-    // A warp that passed set() is convex, so both steps succeed.
-    if (Homography::squareToQuad(warp, &forward) && forward.inverted(&inverse))
+    Homography inverse;
+    if (regionToOutput().inverted(&inverse))
         return inverse;
     return Homography();
 }

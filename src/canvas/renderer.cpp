@@ -66,6 +66,36 @@ void multiplyOrtho(float left, float right, float bottom, float top, float near_
     glMultMatrixf(m);
 }
 
+// The keystone as part of the projection: the region's clip coordinates
+// (a, b) are region fractions u = (a + 1) / 2, v = (1 - b) / 2; the warp
+// takes them to output fractions (x, y), whose clip coordinates are
+// 2x - 1 and 1 - 2y. The homogeneous w that the warp leaves makes every
+// texture's sampling perspective-correct, as a projector's keystone is,
+// with no offscreen picture to sample again.
+void multiplyWarp(const Homography& region_to_output)
+{
+    using Matrix = Homography::Matrix;
+    const auto product = [](const Matrix& a, const Matrix& b) {
+        Matrix out{};
+        for (int row = 0; row < 3; ++row)
+            for (int column = 0; column < 3; ++column)
+                for (int k = 0; k < 3; ++k)
+                    out[row * 3 + column] += a[row * 3 + k] * b[k * 3 + column];
+        return out;
+    };
+    const Matrix clip_to_fractions{0.5, 0, 0.5, 0, -0.5, 0.5, 0, 0, 1};
+    const Matrix fractions_to_clip{2, 0, -1, 0, -2, 1, 0, 0, 1};
+    Matrix n = product(fractions_to_clip, product(region_to_output.values(), clip_to_fractions));
+    // The region's centre in front (w > 0), or everything would be clipped;
+    // a convex quadrilateral keeps the whole region on that side.
+    const double sign = n[8] < 0 ? -1.0 : 1.0;
+    const auto at = [&](int row, int column) { return static_cast<GLfloat>(sign * n[row * 3 + column]); };
+    // Column-major; z is 0 everywhere, as nothing is depth-tested.
+    const GLfloat m[16] = {at(0, 0), at(1, 0), 0, at(2, 0), at(0, 1), at(1, 1), 0, at(2, 1),
+                           0,        0,        0, 0,        at(0, 2), at(1, 2), 0, at(2, 2)};
+    glMultMatrixf(m);
+}
+
 void drawQuad()
 {
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
@@ -158,6 +188,8 @@ void Renderer::loadProjection()
     }
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
+    if (geometry.hasWarp())
+        multiplyWarp(geometry.regionToOutput());
     multiplyOrtho(left, right, bottom, top, -1.0f, 1.0f);
     glMatrixMode(GL_MODELVIEW);
 }
@@ -206,7 +238,9 @@ void Renderer::applyGeometry(const Geometry& wanted, const LightMap* light)
     if (!pass)
         pass = std::make_unique<GeometryPass>(getScreenWidth(), getScreenHeight());
     std::string error;
-    pass_active = pass->ready(&error) && pass->configure(geometry, *light, &error);
+    pass_active = pass->ready(&error);
+    if (pass_active)
+        pass->configure(*light);
     if (!pass_active && say)
         say("Geometry: " + error + "; the picture is drawn unshaped");
 }
@@ -214,9 +248,6 @@ void Renderer::applyGeometry(const Geometry& wanted, const LightMap* light)
 void Renderer::drawCanvases(const std::vector<Canvas*>& canvases)
 {
     takePendingGeometry();
-    // Without blend, warp or mask the frame is drawn straight to the output.
-    if (pass_active)
-        pass->beginFrame();
     glClear(GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
     if (testPatternOn())

@@ -12,7 +12,6 @@ namespace {
 
 // Where the quad's corners go; the shader works from gl_FragCoord.
 constexpr GLuint kCornerAttribute = 0;
-constexpr GLint kStageUnit = 0;
 // Unit 1 belongs to the fixed-function layer's YUV pictures.
 constexpr GLint kLightUnit = 2;
 
@@ -21,28 +20,8 @@ attribute vec2 a_corner;
 void main() { gl_Position = vec4(a_corner, 0.0, 1.0); }
 )";
 
-
-// Output fractions have y down, as WARP gives them; texture rows are bottom
-// first. The light is 0 wherever the region does not reach.
-const char* const kWarpShader = R"(
-uniform sampler2D u_stage;
-uniform sampler2D u_light;
-uniform mat3 u_output_to_region;
-uniform vec2 u_output_size;
-
-void main()
-{
-    vec2 output_point = vec2(gl_FragCoord.x / u_output_size.x, 1.0 - gl_FragCoord.y / u_output_size.y);
-    float light = texture2D(u_light, output_point).r;
-    vec3 h = u_output_to_region * vec3(output_point, 1.0);
-    vec2 uv = h.xy / h.z;
-    vec3 colour = texture2D(u_stage, vec2(uv.x, 1.0 - uv.y)).rgb;
-    gl_FragColor = light > 0.0 ? vec4(colour * light, 1.0) : vec4(0.0, 0.0, 0.0, 1.0);
-}
-)";
-
-// Without a warp the frame stays where it was drawn and is multiplied by
-// its light through the blender: no offscreen picture, no copy.
+// The frame stays where it was drawn and is multiplied by its light
+// through the blender: no offscreen picture, no copy.
 const char* const kLightShader = R"(
 uniform sampler2D u_light;
 uniform vec2 u_output_size;
@@ -79,46 +58,19 @@ GeometryPass::GeometryPass(int output_width, int output_height) : width(output_w
 GeometryPass::~GeometryPass()
 {
     FixedFunctionPipeline::instance().flush();
-    if (framebuffer)
-        glDeleteFramebuffers(1, &framebuffer);
-    for (GLuint texture : {stage_texture, light_texture})
-        if (texture)
-            glDeleteTextures(1, &texture);
-    for (GLuint program : {warp_program, light_program})
-        if (program)
-            ::glDeleteProgram(program);
+    if (light_texture)
+        glDeleteTextures(1, &light_texture);
+    if (light_program)
+        ::glDeleteProgram(light_program);
 }
 
 bool GeometryPass::ready(std::string* error)
 {
     if (!built && !failed) {
         built = true;
-        failed = !makeProgram(kWarpShader, &warp_program, error) || !makeProgram(kLightShader, &light_program, error);
+        failed = !makeProgram(kLightShader, &light_program, error);
     }
     return !failed;
-}
-
-bool GeometryPass::makeTarget(std::string* error)
-{
-    FixedFunctionPipeline::instance().flush();
-    glGenTextures(1, &stage_texture);
-    glBindTexture(GL_TEXTURE_2D, stage_texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glGenFramebuffers(1, &framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, stage_texture, 0);
-    const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    if (status == GL_FRAMEBUFFER_COMPLETE)
-        return true;
-    *error = "the offscreen picture of " + std::to_string(width) + "x" + std::to_string(height) +
-             " cannot be drawn into (status " + std::to_string(status) + ")";
-    return false;
 }
 
 bool GeometryPass::makeProgram(const char* fragment_source, GLuint* out, std::string* error)
@@ -130,19 +82,11 @@ bool GeometryPass::makeProgram(const char* fragment_source, GLuint* out, std::st
     return false;
 }
 
-bool GeometryPass::configure(const Geometry& wanted, const LightMap& light, std::string* error)
+void GeometryPass::configure(const LightMap& light)
 {
-    geometry = wanted;
-    warped = geometry.hasWarp();
-    dimmed = {-1, -1, 1, 1};
-    if (!warped)
-        dimmed = dimmedCorners(light);
-    if (warped && !framebuffer && !makeTarget(error))
-        return false;
+    dimmed = dimmedCorners(light);
     uploadLight(light);
-    setUniforms(warp_program);
     setUniforms(light_program);
-    return true;
 }
 
 // One light value per output pixel: sampled at texel centres, nearest is exact.
@@ -170,50 +114,30 @@ void GeometryPass::setUniforms(GLuint program)
     FixedFunctionPipeline::instance().flush();
     const GLuint ours = currentProgram();
     ::glUseProgram(program);
-    // Row-major to GLSL's column-major.
-    const Homography::Matrix m = geometry.outputToRegion().values();
-    const GLfloat columns[9] = {GLfloat(m[0]), GLfloat(m[3]), GLfloat(m[6]), GLfloat(m[1]), GLfloat(m[4]),
-                                GLfloat(m[7]), GLfloat(m[2]), GLfloat(m[5]), GLfloat(m[8])};
-    glUniformMatrix3fv(glGetUniformLocation(program, "u_output_to_region"), 1, GL_FALSE, columns);
     glUniform2f(glGetUniformLocation(program, "u_output_size"), GLfloat(width), GLfloat(height));
-    glUniform1i(glGetUniformLocation(program, "u_stage"), kStageUnit);
     glUniform1i(glGetUniformLocation(program, "u_light"), kLightUnit);
     ::glUseProgram(ours);
-}
-
-void GeometryPass::beginFrame()
-{
-    if (!warped)
-        return;
-    FixedFunctionPipeline::instance().flush();
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
 }
 
 void GeometryPass::finishFrame()
 {
     FixedFunctionPipeline::instance().flush();
-    if (warped) {
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        glBindTexture(GL_TEXTURE_2D, stage_texture);
-        drawOutput(warp_program);
+    if (dimmed[0] >= dimmed[2])
         return;
-    }
     GLint source = GL_ONE, destination = GL_ZERO;
     glGetIntegerv(GL_BLEND_SRC_RGB, &source);
     glGetIntegerv(GL_BLEND_DST_RGB, &destination);
     const GLboolean blending = glIsEnabled(GL_BLEND);
     ::glEnable(GL_BLEND);
     ::glBlendFunc(GL_ZERO, GL_SRC_COLOR);
-    if (dimmed[0] < dimmed[2])
-        drawOutput(light_program);
+    drawOutput(light_program);
     ::glBlendFunc(static_cast<GLenum>(source), static_cast<GLenum>(destination));
     if (!blending)
         ::glDisable(GL_BLEND);
 }
 
-// One quad with a program of ours (over the whole output, or only where
-// the light dims the picture); the layer's
-// program and arrays are given back.
+// One quad with a program of ours, only where the light dims the picture;
+// the layer's program and arrays are given back.
 void GeometryPass::drawOutput(GLuint program)
 {
     const GLfloat corners[8] = {dimmed[0], dimmed[1], dimmed[2], dimmed[1], dimmed[0], dimmed[3], dimmed[2], dimmed[3]};
