@@ -33,15 +33,12 @@ public:
     void finishFrame();
 
 private:
-    static bool makeProgram(const char* fragment_source, GLuint* out, std::string* error);
     void uploadLight(const LightMap& light);
-    void setUniforms(GLuint program);
-    void drawOutput(GLuint program);
+    void drawLight();
 
     int width;
     int height;
     bool built = false;
-    bool failed = false;
     GLuint light_texture = 0;
     GLuint light_program = 0;
     // Where the quad is drawn, in clip coordinates: left, bottom, right, top.

@@ -64,29 +64,30 @@ GeometryPass::~GeometryPass()
         ::glDeleteProgram(light_program);
 }
 
+// The program and its uniforms, which never change, are made once.
 bool GeometryPass::ready(std::string* error)
 {
-    if (!built && !failed) {
-        built = true;
-        failed = !makeProgram(kLightShader, &light_program, error);
+    if (built)
+        return light_program != 0;
+    built = true;
+    light_program = buildShaderProgram(kVertexShader, kLightShader, {{kCornerAttribute, "a_corner"}}, error);
+    if (!light_program) {
+        *error = "geometry pass: " + *error;
+        return false;
     }
-    return !failed;
-}
-
-bool GeometryPass::makeProgram(const char* fragment_source, GLuint* out, std::string* error)
-{
-    *out = buildShaderProgram(kVertexShader, fragment_source, {{kCornerAttribute, "a_corner"}}, error);
-    if (*out)
-        return true;
-    *error = "geometry pass: " + *error;
-    return false;
+    FixedFunctionPipeline::instance().flush();
+    const GLuint ours = currentProgram();
+    ::glUseProgram(light_program);
+    glUniform2f(glGetUniformLocation(light_program, "u_output_size"), GLfloat(width), GLfloat(height));
+    glUniform1i(glGetUniformLocation(light_program, "u_light"), kLightUnit);
+    ::glUseProgram(ours);
+    return true;
 }
 
 void GeometryPass::configure(const LightMap& light)
 {
     dimmed = dimmedCorners(light);
     uploadLight(light);
-    setUniforms(light_program);
 }
 
 // One light value per output pixel: sampled at texel centres, nearest is exact.
@@ -109,16 +110,6 @@ void GeometryPass::uploadLight(const LightMap& light)
     glActiveTexture(GL_TEXTURE0);
 }
 
-void GeometryPass::setUniforms(GLuint program)
-{
-    FixedFunctionPipeline::instance().flush();
-    const GLuint ours = currentProgram();
-    ::glUseProgram(program);
-    glUniform2f(glGetUniformLocation(program, "u_output_size"), GLfloat(width), GLfloat(height));
-    glUniform1i(glGetUniformLocation(program, "u_light"), kLightUnit);
-    ::glUseProgram(ours);
-}
-
 void GeometryPass::finishFrame()
 {
     FixedFunctionPipeline::instance().flush();
@@ -130,19 +121,19 @@ void GeometryPass::finishFrame()
     const GLboolean blending = glIsEnabled(GL_BLEND);
     ::glEnable(GL_BLEND);
     ::glBlendFunc(GL_ZERO, GL_SRC_COLOR);
-    drawOutput(light_program);
+    drawLight();
     ::glBlendFunc(static_cast<GLenum>(source), static_cast<GLenum>(destination));
     if (!blending)
         ::glDisable(GL_BLEND);
 }
 
-// One quad with a program of ours, only where the light dims the picture;
-// the layer's program and arrays are given back.
-void GeometryPass::drawOutput(GLuint program)
+// One quad with our program, only where the light dims the picture; the
+// layer's program and arrays are given back.
+void GeometryPass::drawLight()
 {
     const GLfloat corners[8] = {dimmed[0], dimmed[1], dimmed[2], dimmed[1], dimmed[0], dimmed[3], dimmed[2], dimmed[3]};
     const GLuint ours = currentProgram();
-    ::glUseProgram(program);
+    ::glUseProgram(light_program);
     glEnableVertexAttribArray(kCornerAttribute);
     glVertexAttribPointer(kCornerAttribute, 2, GL_FLOAT, GL_FALSE, 0, corners);
     ::glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
